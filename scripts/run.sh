@@ -1,6 +1,8 @@
 #!/bin/sh
 # Sets everything up, starts the bundled simulated camera server on
 # 127.0.0.1 and the viewer pointed at it; both stop together.
+# KAVREL_SIM_PORT chooses the port (default 37777); extra arguments go to the
+# simulator (see tools/README.md), e.g. scripts/run.sh --channels 8.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -8,19 +10,15 @@ scripts/setup.sh
 port=${KAVREL_SIM_PORT:-37777}
 bin="$root/build"
 
-if [ ! -x "$bin/tools/kavrel-sim" ]; then
-    echo "run: the simulated server is not built yet" >&2
-    exit 1
-fi
-"$bin/tools/kavrel-sim" --address 127.0.0.1 --port "$port" &
+"$bin/tools/kavrel-sim" --address 127.0.0.1 --port "$port" "$@" &
 sim=$!
-trap 'kill $sim 2>/dev/null || true' EXIT INT TERM
+trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT INT TERM
 
-if [ -x "$bin/app/kavrel" ]; then
-    # Point the viewer at the simulator unless the user saved a server already.
-    "$bin/tools/kavrel-sim" --print-config-server 127.0.0.1 "$port" "$bin/app/config.txt" || true
-    "$bin/app/kavrel"
-else
-    echo "run: the viewer is not built yet; the simulator runs until Ctrl-C" >&2
-    wait $sim
+config="$bin/app/config.txt"
+# The viewer starts with the server kept in its config.txt. On a first run there
+# is none: point it at the simulator (the simulator's default login).
+if [ -f "$config" ] && ! grep -q '^\[server\]' "$config"; then
+    printf '[server]\nserver_address=127.0.0.1\nserver_port=%s\nserver_username=admin\nserver_password=admin\nserver_channel=0\n' \
+        "$port" >> "$config"
 fi
+"$bin/app/kavrel"
