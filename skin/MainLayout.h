@@ -1,0 +1,51 @@
+#pragma once
+// Geometry of the main window, computed once from its client size.
+//
+// From the top: title bar (label and exit button), video window, status line,
+// two rows of square buttons (camera control in columns 0-4, channels in
+// columns 5-6), and six command buttons along the bottom edge. All arithmetic
+// is single-precision floating point on the client size, converted to integers
+// only at the documented places, so the rectangles match the handheld's
+// exactly. Pure: no widgets involved.
+
+#include <QRect>
+#include <array>
+
+namespace kavrel {
+
+// A rectangle as (left, top, right, bottom) with right and bottom exclusive.
+struct LayoutRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+    QRect ToQRect() const { return QRect(left, top, right - left, bottom - top); }
+    bool operator==(const LayoutRect&) const = default;
+};
+
+struct MainLayout {
+    LayoutRect titleLabel;                    // id 202
+    LayoutRect titleExit;                     // id 201
+    std::array<LayoutRect, 6> commands;       // ids 203 to 208, left to right
+    std::array<LayoutRect, 10> ptz;           // ids 209 to 218, index id - 209
+    std::array<LayoutRect, 4> channelPlaces;  // places of channels n, n+1, n+2, n+3 of a page
+    LayoutRect statusLine;                    // id 235
+    LayoutRect video;                         // id 236
+
+    // Rectangle of command or camera button `id` (201 to 218 except 202);
+    // an empty rectangle for any other id.
+    LayoutRect ButtonById(int id) const;
+    // Rectangle of channel button `index` (0-based, channel index + 1): every
+    // page lies on the same four places.
+    LayoutRect ChannelButton(int index) const { return channelPlaces[((index % 4) + 4) % 4]; }
+};
+
+// The layout for a client rectangle of `width` x `height` whose top left is
+// (0, 0). Any size gives a result (tiny or landscape sizes give small or
+// empty rectangles); nothing is clamped.
+MainLayout ComputeMainLayout(int width, int height);
+
+}  // namespace kavrel
