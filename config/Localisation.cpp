@@ -1,0 +1,80 @@
+#include "config/Localisation.h"
+
+#include "config/ConfigStore.h"
+#include "platform/DecimalValue.h"
+#include "platform/TextCodec.h"
+
+namespace kavrel {
+namespace {
+
+std::u16string DecimalText(int value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
+
+uint16_t LanguageIdFromLocale(const QLocale& locale) {
+    if (locale.language() == QLocale::Chinese) {
+        const QLocale::Territory territory = locale.territory();
+        if (territory == QLocale::HongKong || territory == QLocale::Macao) {
+            return kLangIdChineseHongKong;
+        }
+        if (territory == QLocale::Taiwan)
+            return kLangIdChineseTaiwan;
+        if (locale.script() == QLocale::SimplifiedHanScript &&
+            (territory == QLocale::China || territory == QLocale::Singapore)) {
+            return kLangIdChinesePrc;
+        }
+        return kLangIdNeutral;
+    }
+    return locale.language() == QLocale::English ? kLangIdEnglishUs : kLangIdNeutral;
+}
+
+int LanguageIndexFromId(uint16_t langId) {
+    switch (langId) {
+        case kLangIdChinesePrc:
+            return 1;
+        case kLangIdChineseHongKong:
+        case kLangIdChineseTaiwan:
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+int DetectLanguage() {
+    return LanguageIndexFromId(LanguageIdFromLocale(QLocale::system()));
+}
+
+std::u16string LoadText(int languageIndex, std::u16string_view key) {
+    return ReadConfigValue(u"lan" + DecimalText(languageIndex), key);
+}
+
+SettingsLabels LoadSettingsLabels(int languageIndex) {
+    SettingsLabels labels;
+    for (size_t i = 0; i < SettingsLabels::kKeys.size(); ++i) {
+        labels.texts[i] = LoadText(languageIndex, SettingsLabels::kKeys[i]);
+    }
+    return labels;
+}
+
+ServerSettings LoadCurrentServer() {
+    ServerSettings settings;
+    settings.address = ReadConfigValue(kServerSection, kServerAddressKey);
+    settings.port = ReadConfigValue(kServerSection, kServerPortKey);
+    settings.userName = ReadConfigValue(kServerSection, kServerUserNameKey);
+    settings.password = ReadConfigValue(kServerSection, kServerPasswordKey);
+    settings.channel = DecimalValue(ReadConfigValue(kServerSection, kServerChannelKey));
+    return settings;
+}
+
+void SaveCurrentServer(const ServerSettings& settings) {
+    WriteConfigValue(kServerSection, kServerAddressKey, settings.address);
+    WriteConfigValue(kServerSection, kServerPortKey, settings.port);
+    WriteConfigValue(kServerSection, kServerUserNameKey, settings.userName);
+    WriteConfigValue(kServerSection, kServerPasswordKey, settings.password);
+    WriteConfigValue(kServerSection, kServerChannelKey, DecimalText(settings.channel));
+}
+
+}  // namespace kavrel

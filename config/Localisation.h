@@ -1,0 +1,132 @@
+#pragma once
+// Localised texts and the current server, both kept in "config.txt".
+//
+// Texts live in sections "lan0" (English), "lan1" (Simplified Chinese) and
+// "lan2" (Traditional Chinese), chosen by a language index. A missing text is
+// the empty text: there is no fallback to another language or to the key.
+// The current server lives in section "server".
+//
+// Thread: the user-interface thread (every call reads or rewrites the file).
+
+#include <QLocale>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/ServerSettings.h"
+
+namespace kavrel {
+
+// Windows language identifiers that select a text language.
+inline constexpr uint16_t kLangIdChinesePrc = 0x0804;
+inline constexpr uint16_t kLangIdChineseHongKong = 0x0C04;
+inline constexpr uint16_t kLangIdChineseTaiwan = 0x0404;
+inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
+inline constexpr uint16_t kLangIdNeutral = 0x0000;
+
+// Every key the program passes to LoadText; each lan section of the delivered
+// "config.txt" holds all of them.
+inline constexpr std::array<std::u16string_view, 37> kTextKeys = {
+    u"set_title",
+    u"set_history",
+    u"set_server",
+    u"set_port",
+    u"set_user",
+    u"set_password",
+    u"set_default",
+    u"set_ok",
+    u"set_add",
+    u"set_delete",
+    u"set_delete_no_select",
+    u"set_record_exist",
+    u"set_record_succeed",
+    u"set_invalid_address",
+    u"set_invalid_port",
+    u"leave_alert",
+    u"leave_text",
+    u"capture_succeed",
+    u"capture_failed",
+    u"ptz_left",
+    u"ptz_right",
+    u"ptz_up",
+    u"ptz_down",
+    u"ptz_zoom_in",
+    u"ptz_zoom_out",
+    u"ptz_iris_add",
+    u"ptz_iris_sub",
+    u"ptz_focus_add",
+    u"ptz_focus_sub",
+    u"connect_begin",
+    u"login_server",
+    u"connect_failed",
+    u"connect_break",
+    u"login_succeed",
+    u"login_fail",
+    u"change_channel",
+    u"connect_timeout",
+};
+
+// The keys shown in the main window's status line (they must fit one line).
+inline constexpr std::array<std::u16string_view, 20> kStatusTextKeys = {
+    u"capture_succeed", u"capture_failed", u"ptz_left",      u"ptz_right",      u"ptz_up",
+    u"ptz_down",        u"ptz_zoom_in",    u"ptz_zoom_out",  u"ptz_iris_add",   u"ptz_iris_sub",
+    u"ptz_focus_add",   u"ptz_focus_sub",  u"connect_begin", u"login_server",   u"connect_failed",
+    u"connect_break",   u"login_succeed",  u"login_fail",    u"change_channel", u"connect_timeout",
+};
+
+// Section and keys of the current server, in the order they are read and written.
+inline constexpr std::u16string_view kServerSection = u"server";
+inline constexpr std::u16string_view kServerAddressKey = u"server_address";
+inline constexpr std::u16string_view kServerPortKey = u"server_port";
+inline constexpr std::u16string_view kServerUserNameKey = u"server_username";
+inline constexpr std::u16string_view kServerPasswordKey = u"server_password";
+inline constexpr std::u16string_view kServerChannelKey = u"server_channel";
+
+// The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).
+int DetectLanguage();
+
+// Chinese in Simplified Han for China or Singapore: 0x0804; Chinese for Hong
+// Kong or Macau: 0x0C04; Chinese for Taiwan: 0x0404; other English: 0x0409;
+// anything else: 0x0000. Only the three Chinese identifiers select a language.
+uint16_t LanguageIdFromLocale(const QLocale& locale);
+
+// 0x0804 gives 1, 0x0C04 and 0x0404 give 2, any other identifier 0.
+int LanguageIndexFromId(uint16_t langId);
+
+// Section "lan" + languageIndex in decimal, value of `key`; empty when absent.
+std::u16string LoadText(int languageIndex, std::u16string_view key);
+
+// The settings dialog's caption and labels, loaded once at start.
+struct SettingsLabels {
+    static constexpr std::array<std::u16string_view, 10> kKeys = {
+        u"set_title",    u"set_history", u"set_server", u"set_port", u"set_user",
+        u"set_password", u"set_default", u"set_ok",     u"set_add",  u"set_delete",
+    };
+
+    std::array<std::u16string, 10> texts;  // in the order of kKeys
+
+    const std::u16string& title() const { return texts[0]; }
+    const std::u16string& history() const { return texts[1]; }
+    const std::u16string& server() const { return texts[2]; }
+    const std::u16string& port() const { return texts[3]; }
+    const std::u16string& user() const { return texts[4]; }
+    const std::u16string& password() const { return texts[5]; }
+    const std::u16string& channel() const { return texts[6]; }
+    const std::u16string& ok() const { return texts[7]; }
+    const std::u16string& add() const { return texts[8]; }
+    const std::u16string& remove() const { return texts[9]; }
+};
+
+SettingsLabels LoadSettingsLabels(int languageIndex);
+
+// Five reads of section "server"; the channel is the decimal value of its text
+// (empty, absent or not a number: 0). Absent texts are empty.
+ServerSettings LoadCurrentServer();
+
+// Five writes of section "server" in the order address, port, user name,
+// password, channel (written as "%d", a negative one with its sign). Each
+// write rewrites the file.
+void SaveCurrentServer(const ServerSettings& settings);
+
+}  // namespace kavrel

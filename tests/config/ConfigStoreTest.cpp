@@ -1,0 +1,216 @@
+// ReadConfigValue / WriteConfigValue on real files: creation, rewrites, the
+// atomic save and what happens when the file cannot be read or written.
+
+#include "config/ConfigStore.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "config/ProfileFile.h"
+#include "platform/TextCodec.h"
+#include "tests/config/FileTestSupport.h"
+
+namespace kavrel {
+namespace {
+
+class ConfigStoreTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_folder.IsValid());
+        m_path = m_folder.File("config.txt");
+        SetConfigFilePath(FromUtf8(m_path));
+    }
+    void TearDown() override { SetConfigFilePath({}); }
+
+    std::u16string Read(std::u16string_view section, std::u16string_view key) {
+        return ReadConfigValue(section, key);
+    }
+    std::vector<std::string> FolderNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    test::TempFolder m_folder;
+    std::string m_path;
+};
+
+TEST_F(ConfigStoreTest, DefaultPathLiesBesideTheExecutable) {
+    SetConfigFilePath({});
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(ToUtf8(ConfigFilePath()), exe.parent_path().string() + "/config.txt");
+    SetConfigFilePath(u"/elsewhere/config.txt");
+    EXPECT_EQ(ConfigFilePath(), u"/elsewhere/config.txt");
+}
+
+TEST_F(ConfigStoreTest, MissingFileReadsEmptyAndFirstWriteCreatesOneHeaderAndKey) {
+    EXPECT_EQ(Read(u"server", u"server_address"), u"");
+    EXPECT_FALSE(test::FileExists(m_path));
+    WriteConfigValue(u"server", u"server_address", u"10.0.0.5");
+    EXPECT_EQ(test::ReadFile(m_path), "[server]\nserver_address=10.0.0.5\n");
+    WriteConfigValue(u"server", u"server_port", u"9000");
+    EXPECT_EQ(test::ReadFile(m_path), "[server]\nserver_address=10.0.0.5\nserver_port=9000\n");
+    EXPECT_EQ(Read(u"server", u"server_port"), u"9000");
+}
+
+TEST_F(ConfigStoreTest, TextIsUtf8InTheFile) {
+    WriteConfigValue(u"lan1", u"set_ok", u"\u786e\u5b9a");
+    EXPECT_EQ(test::ReadFile(m_path), "[lan1]\nset_ok=\xE7\xA1\xAE\xE5\xAE\x9A\n");
+    EXPECT_EQ(Read(u"lan1", u"set_ok"), u"\u786e\u5b9a");
+}
+
+TEST_F(ConfigStoreTest, RewriteKeepsTheTrailingBlankAndDropsBlanksAroundEquals) {
+    test::WriteFile(m_path, "[s]\nname = Main gate \n");
+    EXPECT_EQ(Read(u"s", u"name"), u"Main gate ");
+    WriteConfigValue(u"s", u"other", u"1");
+    EXPECT_EQ(test::ReadFile(m_path), "[s]\nname=Main gate \nother=1\n");
+    EXPECT_EQ(Read(u"s", u"name"), u"Main gate ");
+}
+
+TEST_F(ConfigStoreTest, DuplicatesReadTheFirstAndWriteTheLast) {
+    test::WriteFile(m_path, "[s]\nk=1\nk=2\n");
+    EXPECT_EQ(Read(u"s", u"k"), u"1");
+    WriteConfigValue(u"s", u"k", u"9");
+    EXPECT_EQ(test::ReadFile(m_path), "[s]\nk=1\nk=9\n");
+    EXPECT_EQ(Read(u"s", u"k"), u"1");
+}
+
+TEST_F(ConfigStoreTest, FileWithoutHeaderKeepsItsLinesOnRewrite) {
+    test::WriteFile(m_path, "k=v\nplain text\n");
+    EXPECT_EQ(Read(u"###", u"k"), u"");
+    EXPECT_EQ(Read(u"", u"k"), u"");
+    WriteConfigValue(u"s", u"k", u"w");
+    EXPECT_EQ(test::ReadFile(m_path), "k=v\nplain text\n[s]\nk=w\n");
+    EXPECT_EQ(Read(u"s", u"k"), u"w");
+}
+
+TEST_F(ConfigStoreTest, LongLineSurvivesARewriteWhole) {
+    const std::string value(598, 'x');
+    test::WriteFile(m_path, "[s]\nk=" + value + "\n");
+    EXPECT_EQ(ToUtf8(Read(u"s", u"k")), value);
+    WriteConfigValue(u"s", u"j", u"1");
+    EXPECT_EQ(test::ReadFile(m_path), "[s]\nk=" + value + "\nj=1\n");
+}
+
+TEST_F(ConfigStoreTest, ByteOrderMarkHidesTheFirstSectionButLosesNothing) {
+    const std::string content = "\xEF\xBB\xBF[lan0]\nset_ok=OK\n[lan1]\nset_ok=X\n";
+    test::WriteFile(m_path, content);
+    EXPECT_EQ(Read(u"lan0", u"set_ok"), u"");
+    EXPECT_EQ(Read(u"lan1", u"set_ok"), u"X");
+    WriteConfigValue(u"lan1", u"set_add", u"Y");
+    EXPECT_EQ(test::ReadFile(m_path), content + "set_add=Y\n");
+}
+
+TEST_F(ConfigStoreTest, CrLfAndLfFilesReadAlike) {
+    test::WriteFile(m_path, "[s]\r\na=1\r\n[t]\nb=2\n");
+    EXPECT_EQ(Read(u"s", u"a"), u"1");
+    EXPECT_EQ(Read(u"t", u"b"), u"2");
+    WriteConfigValue(u"t", u"b", u"3");
+    EXPECT_EQ(test::ReadFile(m_path), "[s]\na=1\n[t]\nb=3\n");
+}
+
+TEST_F(ConfigStoreTest, RewriteReplacesTheFileAndKeepsItsMode) {
+    test::WriteFile(m_path, "[s]\nk=1\n");
+    ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
+    struct stat before;
+    ASSERT_EQ(::stat(m_path.c_str(), &before), 0);
+    WriteConfigValue(u"s", u"k", u"2");
+    struct stat after;
+    ASSERT_EQ(::stat(m_path.c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino) << "written in place instead of renamed over";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::ReadFile(m_path), "[s]\nk=2\n");
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"config.txt"});
+}
+
+TEST_F(ConfigStoreTest, WriteThroughASymbolicLinkKeepsTheLink) {
+    const std::string real = m_folder.File("real.txt");
+    test::WriteFile(real, "[s]\nk=1\n");
+    ASSERT_EQ(::symlink(real.c_str(), m_path.c_str()), 0);
+    WriteConfigValue(u"s", u"k", u"2");
+    EXPECT_TRUE(std::filesystem::is_symlink(m_path));
+    EXPECT_EQ(test::ReadFile(real), "[s]\nk=2\n");
+}
+
+TEST_F(ConfigStoreTest, ReadOnlyFileIsStillReadAndNotRewritten) {
+    const std::string content = "[lan0]\nset_ok=OK\n";
+    test::WriteFile(m_path, content);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+    test::ScopedUnprivileged unprivileged;
+    ASSERT_TRUE(unprivileged.Active());
+    EXPECT_EQ(Read(u"lan0", u"set_ok"), u"OK");
+    WriteConfigValue(u"lan0", u"set_ok", u"changed");
+    EXPECT_EQ(test::ReadFile(m_path), content);
+}
+
+TEST_F(ConfigStoreTest, UnreadableFileIsNeverReplacedByOneLine) {
+    const std::string content = "[lan0]\nset_ok=OK\n";
+    test::WriteFile(m_path, content);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0200), 0);  // writable, not readable
+    ASSERT_EQ(::chmod(m_folder.Path().c_str(), 0777), 0);
+    {
+        test::ScopedUnprivileged unprivileged;
+        ASSERT_TRUE(unprivileged.Active());
+        EXPECT_EQ(Read(u"lan0", u"set_ok"), u"");
+        WriteConfigValue(u"server", u"server_address", u"x");
+    }
+    EXPECT_EQ(test::ReadFile(m_path), content);
+}
+
+TEST_F(ConfigStoreTest, OversizedFileIsTreatedAsUnreadable) {
+    test::WriteFile(m_path, "[s]\nk=1\n");
+    std::filesystem::resize_file(m_path, ProfileFile::kMaxFileBytes + 1);
+    EXPECT_EQ(Read(u"s", u"k"), u"");
+    WriteConfigValue(u"s", u"k", u"2");
+    EXPECT_EQ(std::filesystem::file_size(m_path), ProfileFile::kMaxFileBytes + 1);
+}
+
+TEST_F(ConfigStoreTest, SaveIntoAFolderThatCannotBeWrittenLeavesTheOldFile) {
+    const std::string content = "[s]\nk=1\n";
+    test::WriteFile(m_path, content);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(m_folder.Path().c_str(), 0555), 0);
+    {
+        test::ScopedUnprivileged unprivileged;
+        ASSERT_TRUE(unprivileged.Active());
+        WriteConfigValue(u"s", u"k", u"2");
+    }
+    ASSERT_EQ(::chmod(m_folder.Path().c_str(), 0755), 0);
+    EXPECT_EQ(test::ReadFile(m_path), content);
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"config.txt"});
+}
+
+TEST_F(ConfigStoreTest, SaveThatFailsHalfWayLeavesTheOldFileAndNoTemporary) {
+    const std::string content = "[s]\nk=1\n";
+    test::WriteFile(m_path, content);
+    // A file-size limit below the new content makes the write fail part-way,
+    // whatever the user's privileges.
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    WriteConfigValue(u"s", u"k", u"a value well beyond sixteen bytes");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(test::ReadFile(m_path), content);
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"config.txt"});
+}
+
+TEST_F(ConfigStoreTest, ValueWithALineBreakIsNotWritten) {
+    const std::string content = "[server]\nserver_password=old\n";
+    test::WriteFile(m_path, content);
+    WriteConfigValue(u"server", u"server_password", u"x\n[lan0]\nset_ok=pwned");
+    EXPECT_EQ(test::ReadFile(m_path), content);
+}
+
+}  // namespace
+}  // namespace kavrel

@@ -1,0 +1,36 @@
+// The delivered status-line texts fit one line of the 480-pixel-wide window in
+// the program's font (Times New Roman, 10 points).
+
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QString>
+
+#include "config/Localisation.h"
+#include "config/ProfileFile.h"
+
+namespace kavrel {
+namespace {
+
+constexpr int kWindowWidth = 480;
+constexpr int kMargin = 40;  // room for the status label's inset
+
+TEST(StatusTextWidthTest, EveryStatusTextFitsOneLine) {
+    ProfileFile file(KAVREL_RES_DIR "/config.txt");
+    ASSERT_EQ(file.Load(), ProfileLoadResult::Loaded);
+    const QFontMetrics metrics(QFont(QStringLiteral("Times New Roman"), 10));
+    for (const char* section : {"lan0", "lan1", "lan2"}) {
+        for (std::u16string_view key : kStatusTextKeys) {
+            QString text =
+                QString::fromStdString(file.Get(section, std::string(key.begin(), key.end())));
+            if (key == u"change_channel")
+                text += QStringLiteral(" 32");  // shown with the number
+            EXPECT_LE(metrics.horizontalAdvance(text), kWindowWidth - kMargin)
+                << section << " " << text.toStdString();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kavrel
