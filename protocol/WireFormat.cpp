@@ -37,7 +37,8 @@ PacketBuilder& PacketBuilder::Add(uint16_t type, std::span<const uint8_t> payloa
     const size_t at = m_bytes.size();
     m_bytes.resize(at + kTlvHeaderSize + payload.size());
     WriteTlv(m_bytes.data() + at, type, uint16_t(payload.size()));
-    if (!payload.empty()) std::memcpy(m_bytes.data() + at + kTlvHeaderSize, payload.data(), payload.size());
+    if (!payload.empty())
+        std::memcpy(m_bytes.data() + at + kTlvHeaderSize, payload.data(), payload.size());
     return *this;
 }
 
@@ -81,7 +82,11 @@ size_t BuildPtzPacket(uint8_t* out, uint32_t sequence, int channel, uint8_t comm
     uint8_t* p = out + WriteHeaders(out, sequence, 12);
     p = WriteTlv(p, kControlRequest, 8);
     WriteU32(p, 1);
-    p[4] = uint8_t(variant == ProtocolVariant::Current ? channel + 1 : channel);
+    // Unsigned arithmetic: the low byte is all that is sent, and a channel near
+    // INT_MAX must not overflow.
+    const unsigned wireChannel =
+        unsigned(channel) + (variant == ProtocolVariant::Current ? 1u : 0u);
+    p[4] = uint8_t(wireChannel);
     p[5] = command;
     return 20;
 }
@@ -97,9 +102,11 @@ size_t BuildChannelPacket(uint8_t* out, uint32_t sequence, int channelLeft, int 
 }
 
 int LoginRequest::Channel() const {
-    if (variant == ProtocolVariant::Legacy) return channelByte;
+    if (variant == ProtocolVariant::Legacy)
+        return channelByte;
     for (int bit = 0; bit < 32; ++bit) {
-        if (channelMask & (uint32_t(1) << bit)) return bit;
+        if (channelMask & (uint32_t(1) << bit))
+            return bit;
     }
     return -1;
 }

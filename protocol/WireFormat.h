@@ -73,7 +73,9 @@ constexpr size_t kLegacyLoginPayload = 56;
 
 // Integers are read from and written to bytes with memcpy-free shifts: no
 // alignment or aliasing assumptions about the buffer.
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t ReadU16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t ReadU32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -85,23 +87,29 @@ inline void WriteU16(uint8_t* p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 inline void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 inline void WriteU32BE(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * (3 - i)));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * (3 - i)));
 }
 
 struct PacketHeader {
     uint32_t length = 0;  // bytes after the length field: 4 (sequence) + records
     uint32_t sequence = 0;
 };
-inline PacketHeader ReadPacketHeader(const uint8_t* p) { return {ReadU32BE(p), ReadU32(p + 4)}; }
+inline PacketHeader ReadPacketHeader(const uint8_t* p) {
+    return {ReadU32BE(p), ReadU32(p + 4)};
+}
 
 struct TlvHeader {
     uint16_t type = 0;
     uint16_t length = 0;
 };
-inline TlvHeader ReadTlvHeader(const uint8_t* p) { return {ReadU16(p), ReadU16(p + 2)}; }
+inline TlvHeader ReadTlvHeader(const uint8_t* p) {
+    return {ReadU16(p), ReadU16(p + 2)};
+}
 
 // True for 199, 200, 201 and 203 (202 is not a stream-format type).
 inline bool IsStreamFormatType(uint16_t type) {
@@ -111,13 +119,13 @@ inline bool IsStreamFormatType(uint16_t type) {
 // Builds a packet record by record; used by the engine's three requests and by
 // the simulated server for every answer.
 class PacketBuilder {
-public:
+  public:
     explicit PacketBuilder(uint32_t sequence);
     PacketBuilder& Add(uint16_t type, std::span<const uint8_t> payload);
     // Finishes the header; the builder may keep adding records afterwards.
     const std::vector<uint8_t>& Bytes();
 
-private:
+  private:
     std::vector<uint8_t> m_bytes;
 };
 

@@ -1,0 +1,349 @@
+#include "protocol/CTCPClient_CE.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+#include "platform/DebugSink.h"
+#include "platform/TextCodec.h"
+
+namespace kavrel {
+namespace {
+
+constexpr const char* kSocketError = "Socket error\n";
+
+// Receive threads started and not yet finished, across all clients.
+std::atomic<int> g_activeReceiveThreads{0};
+
+void WakeUp(int wakeFd) {
+    const uint64_t one = 1;
+    // A full counter (impossible in practice) still leaves the descriptor
+    // readable, which is all the waiting thread needs.
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+}
+
+void DrainWakeUps(int wakeFd) {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
+}
+
+// poll() that restarts after a signal, keeping the original deadline.
+int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int timeout = left.count() > 0 ? int(left.count()) : 0;
+        const int rc = ::poll(fds, count, timeout);
+        if (rc >= 0 || errno != EINTR)
+            return rc;
+    }
+}
+
+}  // namespace
+
+// State the receive thread needs. The thread holds its own reference, so the
+// client may be destroyed (even from inside the sink) while the thread is
+// still unwinding.
+struct CTCPClient_CE::Shared {
+    // Written by Open before the thread starts; read by the receive thread.
+    ReceiveSink* sink = nullptr;
+    // Written by Open before the thread starts, and set to -1 by Close only
+    // after the thread has ended or from the thread itself (which then reads
+    // it no more). Between those points both threads only read it. The
+    // receive thread never closes it: on a read error or server close it shuts
+    // the connection down, so a concurrent Send fails cleanly instead of
+    // writing to a descriptor number the process may have reused.
+    int socketFd = -1;
+    // eventfd that wakes the receive thread; valid for the life of this block.
+    int wakeFd = -1;
+    // Set by Close (any thread); the receive thread ends when it sees it.
+    std::atomic<bool> stopRequested{false};
+    // Set by Connect once the socket is connected; until then the receive
+    // thread does not poll the socket (Linux reports an unconnected TCP socket
+    // as hung up, which would end or spin the thread).
+    std::atomic<bool> connected{false};
+    // Set by the receive thread as its last act on this block.
+    std::atomic<bool> threadEnded{true};
+
+    Shared() = default;
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+    ~Shared() {
+        if (socketFd >= 0)
+            ::close(socketFd);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+};
+
+namespace {
+
+// Ends the connection from the receive thread: the peer sees it closed and
+// every later send fails; the descriptor itself is closed by Close.
+void ShutDown(int socketFd) {
+    ::shutdown(socketFd, SHUT_RDWR);
+}
+
+}  // namespace
+
+CTCPClient_CE::CTCPClient_CE() = default;
+
+CTCPClient_CE::~CTCPClient_CE() {
+    Close();
+    if (m_thread.joinable()) {
+        // Only left joinable when Close ran on the receive thread itself: that
+        // thread ends on its own once the sink returns.
+        if (OnReceiveThread()) {
+            m_thread.detach();
+        } else {
+            m_thread.join();
+        }
+    }
+}
+
+bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int port) {
+    if (m_shared)
+        return false;
+    m_address.assign(address);
+    m_port = port;
+
+    auto shared = std::make_shared<Shared>();
+    shared->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (shared->wakeFd < 0)
+        return false;
+    shared->socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (shared->socketFd < 0)
+        return false;
+    shared->sink = sink;
+    shared->threadEnded.store(false);
+
+    g_activeReceiveThreads.fetch_add(1);
+    try {
+        m_thread = std::thread(&CTCPClient_CE::ReceiveThread, shared);
+    } catch (const std::system_error&) {
+        g_activeReceiveThreads.fetch_sub(1);
+        return false;  // `shared` closes the socket
+    }
+    m_shared = std::move(shared);
+    return true;
+}
+
+bool CTCPClient_CE::ResolveAddress(uint32_t& addressNetworkOrder) const {
+    if (m_address.empty()) {
+        addressNetworkOrder = htonl(INADDR_ANY);
+        return true;
+    }
+    const std::string text = ToUtf8(m_address);
+    // The C parsers stop at a zero byte; such a text names no host.
+    if (text.find('\0') != std::string::npos)
+        return false;
+
+    const in_addr_t parsed = ::inet_addr(text.c_str());
+    if (parsed != INADDR_NONE) {
+        addressNetworkOrder = parsed;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
+    sockaddr_in first{};
+    std::memcpy(&first, found->ai_addr, sizeof first);
+    addressNetworkOrder = first.sin_addr.s_addr;
+    return true;
+}
+
+bool CTCPClient_CE::Connect() {
+    if (!m_shared || m_shared->socketFd < 0 || m_shared->stopRequested.load())
+        return false;
+    uint32_t address = 0;
+    if (!ResolveAddress(address)) {
+        errno = EINVAL;
+        return false;
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(uint16_t(unsigned(m_port) & 0xFFFFu));
+    target.sin_addr.s_addr = address;
+
+    const int fd = m_shared->socketFd;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return false;
+
+    // Non-blocking connect plus poll: the call blocks its caller as designed,
+    // but never longer than the connect timeout.
+    const auto deadline = std::chrono::steady_clock::now() + m_connectTimeout;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR)
+            return false;
+        pollfd writable{fd, POLLOUT, 0};
+        const int rc = PollUntil(&writable, 1, deadline);
+        if (rc == 0)
+            errno = ETIMEDOUT;
+        if (rc <= 0)
+            return false;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            return false;
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
+    m_shared->connected.store(true);
+    WakeUp(m_shared->wakeFd);
+    return true;
+}
+
+bool CTCPClient_CE::Send(const void* bytes, int length) {
+    if (length < 1)
+        return true;
+    const int fd = m_shared ? m_shared->socketFd : -1;
+    const auto* next = static_cast<const uint8_t*>(bytes);
+    size_t left = size_t(length);
+    while (fd >= 0 && left > 0) {
+        // MSG_NOSIGNAL: a peer that has gone must give an error, not SIGPIPE.
+        const ssize_t sent = ::send(fd, next, left, MSG_NOSIGNAL);
+        if (sent > 0) {
+            next += sent;
+            left -= size_t(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The send buffer is full: wait, bounded, until it drains. An error
+            // state also ends the wait and is then reported by the next send.
+            pollfd writable{fd, POLLOUT, 0};
+            if (PollUntil(&writable, 1, std::chrono::steady_clock::now() + kSendStallTimeout) > 0) {
+                continue;
+            }
+        }
+        break;
+    }
+    if (fd >= 0 && left == 0)
+        return true;
+    DebugOutput(kSocketError);
+    Close();
+    return false;
+}
+
+bool CTCPClient_CE::Close() {
+    if (!m_shared)
+        return false;
+    m_shared->stopRequested.store(true);
+    WakeUp(m_shared->wakeFd);
+    if (m_thread.joinable() && !OnReceiveThread())
+        m_thread.join();
+    const int fd = std::exchange(m_shared->socketFd, -1);
+    if (fd < 0)
+        return false;
+    return ::close(fd) == 0;
+}
+
+bool CTCPClient_CE::ReceiveThreadEnded() const {
+    return !m_shared || m_shared->threadEnded.load();
+}
+
+int CTCPClient_CE::ActiveReceiveThreads() {
+    return g_activeReceiveThreads.load();
+}
+
+bool CTCPClient_CE::OnReceiveThread() const {
+    return m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id();
+}
+
+void CTCPClient_CE::ReceiveThread(std::shared_ptr<Shared> shared) {
+    ReceiveLoop(*shared);
+    shared->threadEnded.store(true);
+    shared.reset();
+    g_activeReceiveThreads.fetch_sub(1);
+}
+
+// The body of the receive thread; returns when the thread is to end. Reads
+// only `shared`, never the client object.
+void CTCPClient_CE::ReceiveLoop(Shared& shared) {
+    if (shared.stopRequested.load())
+        return;
+
+    // Until Connect succeeds only the wake-up descriptor is watched: a failed
+    // or pending connect leaves the thread waiting here until Close.
+    while (!shared.connected.load()) {
+        pollfd wake{shared.wakeFd, POLLIN, 0};
+        if (::poll(&wake, 1, -1) < 0 && errno != EINTR) {
+            DebugOutput(kSocketError);
+            ShutDown(shared.socketFd);
+            return;
+        }
+        DrainWakeUps(shared.wakeFd);
+        if (shared.stopRequested.load())
+            return;
+    }
+
+    uint8_t buffer[kReadChunk];
+    for (;;) {
+        pollfd fds[2] = {{shared.socketFd, POLLIN, 0}, {shared.wakeFd, POLLIN, 0}};
+        // No time-out: Close wakes the thread through the eventfd.
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            DebugOutput(kSocketError);
+            ShutDown(shared.socketFd);
+            return;
+        }
+        if (fds[1].revents != 0) {
+            DrainWakeUps(shared.wakeFd);
+            if (shared.stopRequested.load())
+                return;
+        }
+        if (fds[0].revents & POLLNVAL) {
+            DebugOutput(kSocketError);
+            return;
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            std::memset(buffer, 0, sizeof buffer);
+            const ssize_t got = ::recv(shared.socketFd, buffer, sizeof buffer, 0);
+            if (got < 0) {
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                    continue;
+                DebugOutput(kSocketError);
+                ShutDown(shared.socketFd);
+                return;
+            }
+            if (got == 0) {
+                // The server closed the connection: end quietly.
+                ShutDown(shared.socketFd);
+                return;
+            }
+            const bool accepted = shared.sink == nullptr || shared.sink->Append(buffer, int(got));
+            // The sink may have closed or destroyed the client: check first.
+            if (shared.stopRequested.load())
+                return;
+            if (!accepted) {
+                DebugOutput(kSocketError);
+                ShutDown(shared.socketFd);
+                return;
+            }
+        }
+        if (shared.stopRequested.load())
+            return;
+    }
+}
+
+}  // namespace kavrel

@@ -1,0 +1,100 @@
+#pragma once
+// The one TCP connection to a video server: IPv4 stream socket, a blocking but
+// bounded connect, a receive thread that hands each chunk read to a sink, and
+// whole-packet sends. Knows nothing of the packet format. A client serves one
+// connection attempt and is never reused.
+//
+// Threads: Open, Connect, Send, Close and the destructor are called by the
+// owner's thread (the user-interface thread). The receive thread, started by
+// Open, only reads and calls the sink. A stop request (Close) wakes it at once
+// through an eventfd; Close then waits for it to end.
+//
+// Close and the destructor may also be called from inside the sink's Append
+// (on the receive thread itself): the client then does not join its own thread;
+// the thread sees the stop request when Append returns and ends without
+// touching the client again (its state is shared, not borrowed).
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "protocol/ReceiveSink.h"
+
+namespace kavrel {
+
+class CTCPClient_CE {
+  public:
+    // The bound on a blocking connect (the handheld's own stack gave up after
+    // about 21 s; Linux alone would wait over two minutes).
+    static constexpr std::chrono::milliseconds kDefaultConnectTimeout{20000};
+    // One read takes at most this many bytes; the whole chunk goes to the sink
+    // before the next read.
+    static constexpr int kReadChunk = 10240;
+    // How long Send waits for a full socket send buffer to drain before it
+    // gives up ("Socket error\n").
+    static constexpr std::chrono::milliseconds kSendStallTimeout{1000};
+
+    CTCPClient_CE();
+    virtual ~CTCPClient_CE();
+    CTCPClient_CE(const CTCPClient_CE&) = delete;
+    CTCPClient_CE& operator=(const CTCPClient_CE&) = delete;
+
+    // Stores the sink (not owned; must outlive the receive thread, that is,
+    // until Close returns), the address and the port; creates the socket and
+    // starts the receive thread, which waits for Connect before it reads.
+    // False if the socket or the thread cannot be made, or if already opened.
+    bool Open(ReceiveSink* sink, std::u16string_view address, int port);
+
+    // Resolves the address and connects, blocking for at most the connect
+    // timeout; the socket is non-blocking afterwards. Address rules: empty is
+    // 0.0.0.0; otherwise the text is parsed with inet_addr (dotted forms,
+    // shorthand included) and, when that yields all bits set (a parse failure,
+    // or 255.255.255.255 itself), looked up as a host name, first IPv4 result.
+    // The low 16 bits of the port are used. True when connected; false on a
+    // failed lookup, refusal or time-out (no debug line).
+    bool Connect();
+
+    // Sends all bytes. True when everything was sent or length is below 1 (the
+    // socket is then not touched). On failure, including a send buffer that
+    // stays full for kSendStallTimeout: "Socket error\n", Close, false.
+    bool Send(const void* bytes, int length);
+
+    // Asks the receive thread to stop, wakes it, waits for it to end (unless
+    // called on it), and closes the socket. True when the socket was open and
+    // closing it succeeded. Safe to call more than once.
+    bool Close();
+
+    // For tests and diagnostics: true once the receive thread has finished or
+    // was never started.
+    bool ReceiveThreadEnded() const;
+
+    // Receive threads of all clients that have not yet finished, including
+    // those left to end on their own after a client was destroyed from inside
+    // its sink. For tests and shutdown checks.
+    static int ActiveReceiveThreads();
+
+    // True when called on this client's receive thread (from inside the
+    // sink). The engine uses it to avoid waiting for the thread it runs on.
+    bool OnReceiveThread() const;
+
+    // Bound on Connect; tests shorten it. Call before Connect.
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+
+  private:
+    struct Shared;
+    static void ReceiveThread(std::shared_ptr<Shared> shared);
+    static void ReceiveLoop(Shared& shared);
+    bool ResolveAddress(uint32_t& addressNetworkOrder) const;
+
+    std::u16string m_address;  // owner's thread only
+    int m_port = 0;            // owner's thread only
+    std::chrono::milliseconds m_connectTimeout = kDefaultConnectTimeout;
+    // Socket, wake-up descriptor, flags and sink, shared with the receive
+    // thread; see the .cpp for which thread writes what.
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;  // owner's thread only
+};
+
+}  // namespace kavrel

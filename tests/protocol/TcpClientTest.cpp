@@ -1,0 +1,258 @@
+// CTCPClient_CE against a real server on the loopback interface.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "protocol/CTCPClient_CE.h"
+#include "tests/protocol/LoopbackServer.h"
+#include "tests/protocol/TestPackets.h"
+#include "tests/support/DebugCapture.h"
+
+namespace kavrel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::LoopbackServer;
+using test::WaitUntil;
+
+// Collects what the receive thread hands over; optional hook on each chunk.
+class CollectingSink final : public ReceiveSink {
+  public:
+    bool Append(const uint8_t* bytes, int count) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+            m_largestChunk = std::max(m_largestChunk, count);
+        }
+        m_changed.notify_all();
+        return onChunk ? onChunk() : true;
+    }
+    bool WaitForBytes(size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return m_bytes.size() >= count; });
+    }
+    Bytes Received() const {
+        std::lock_guard lock(m_mutex);
+        return m_bytes;
+    }
+    int LargestChunk() const {
+        std::lock_guard lock(m_mutex);
+        return m_largestChunk;
+    }
+
+    std::function<bool()> onChunk;  // set before the client is opened
+
+  private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    Bytes m_bytes;           // guarded by m_mutex
+    int m_largestChunk = 0;  // guarded by m_mutex
+};
+
+class TcpClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(server.Listening()); }
+    // Opens and connects `client` to the test server, then accepts.
+    void ConnectTo(CTCPClient_CE& target, std::u16string_view address) {
+        ASSERT_TRUE(target.Open(&sink, address, server.Port()));
+        ASSERT_TRUE(target.Connect());
+        ASSERT_TRUE(server.Accept());
+    }
+
+    test::DebugCapture debug;
+    LoopbackServer server;
+    CollectingSink sink;
+    CTCPClient_CE client;
+};
+
+TEST_F(TcpClientTest, DeliversEverythingReadInChunksOfAtMost10240Bytes) {
+    ConnectTo(client, u"127.0.0.1");
+    const Bytes data = test::Pattern(100000, 3);
+    ASSERT_TRUE(server.Send(data));
+    ASSERT_TRUE(sink.WaitForBytes(data.size()));
+    EXPECT_EQ(sink.Received(), data);
+    EXPECT_LE(sink.LargestChunk(), CTCPClient_CE::kReadChunk);
+    EXPECT_TRUE(client.Close());
+    EXPECT_TRUE(client.ReceiveThreadEnded());
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+TEST_F(TcpClientTest, AddressForms) {
+    const int port = server.Port();
+    struct Case {
+        std::u16string address;
+        int port;
+    };
+    // A host name, the inet_addr shorthand for 127.0.0.1, the port's low 16
+    // bits, and the empty address, which is 0.0.0.0 (this host on Linux).
+    for (const Case& c : {Case{u"localhost", port}, Case{u"127.1", port},
+                          Case{u"127.0.0.1", port + 65536}, Case{u"", port}}) {
+        CTCPClient_CE other;
+        ASSERT_TRUE(other.Open(&sink, c.address, c.port));
+        EXPECT_TRUE(other.Connect()) << std::string(c.address.begin(), c.address.end());
+        EXPECT_TRUE(server.Accept(2s));
+        EXPECT_TRUE(other.Close());
+    }
+}
+
+TEST_F(TcpClientTest, FailedConnectsReturnFalseWithoutDebugLines) {
+    // 255.255.255.255 is looked up as a name (it yields the broadcast address,
+    // which a TCP connect refuses); a zero byte makes the text name no host; a
+    // port nobody listens on refuses.
+    const int unused = test::UnusedPort();
+    for (const std::u16string& address :
+         {std::u16string(u"255.255.255.255"), std::u16string(u"127.0.0.1\0x", 11)}) {
+        CTCPClient_CE other;
+        ASSERT_TRUE(other.Open(&sink, address, server.Port()));
+        EXPECT_FALSE(other.Connect());
+    }
+    CTCPClient_CE refused;
+    ASSERT_TRUE(refused.Open(&sink, u"127.0.0.1", unused));
+    EXPECT_FALSE(refused.Connect());
+    // The thread waits for Close rather than ending on the failed socket.
+    EXPECT_FALSE(refused.ReceiveThreadEnded());
+    EXPECT_TRUE(refused.Close());
+    EXPECT_TRUE(refused.ReceiveThreadEnded());
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+TEST_F(TcpClientTest, ReceiveThreadWaitsForConnectInsteadOfEnding) {
+    ASSERT_TRUE(client.Open(&sink, u"127.0.0.1", server.Port()));
+    // Linux reports the unconnected socket as hung up at once; a thread that
+    // polled it would have ended by now. (A negative check needs a window.)
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(client.ReceiveThreadEnded());
+    ASSERT_TRUE(client.Connect());
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(server.Send(Bytes{1, 2, 3}));
+    ASSERT_TRUE(sink.WaitForBytes(3));
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+TEST_F(TcpClientTest, ConnectGivesUpAtItsTimeout) {
+    // A listener with a full accept queue drops further connection requests,
+    // so the client's connect would wait for the system's minutes-long limit.
+    LoopbackServer full(0);
+    std::vector<std::unique_ptr<CTCPClient_CE>> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(std::make_unique<CTCPClient_CE>());
+        fillers.back()->SetConnectTimeout(200ms);
+        ASSERT_TRUE(fillers.back()->Open(nullptr, u"127.0.0.1", full.Port()));
+        fillers.back()->Connect();
+    }
+    client.SetConnectTimeout(200ms);
+    ASSERT_TRUE(client.Open(&sink, u"127.0.0.1", full.Port()));
+    EXPECT_FALSE(client.Connect());
+}
+
+TEST_F(TcpClientTest, ServerCloseEndsTheThreadQuietly) {
+    ConnectTo(client, u"127.0.0.1");
+    server.CloseConnection();
+    EXPECT_TRUE(WaitUntil([&] { return client.ReceiveThreadEnded(); }));
+    EXPECT_TRUE(debug.Lines().empty());
+    EXPECT_TRUE(client.Close());  // the descriptor is still the client's to close
+    EXPECT_FALSE(client.Close());
+}
+
+TEST_F(TcpClientTest, SendAfterTheServerIsGoneFails) {
+    ConnectTo(client, u"127.0.0.1");
+    server.CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return client.ReceiveThreadEnded(); }));
+    const Bytes packet(20, 7);
+    EXPECT_FALSE(client.Send(packet.data(), int(packet.size())));
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Socket error\n"});
+    EXPECT_FALSE(client.Close());  // Send already closed it
+}
+
+TEST_F(TcpClientTest, SendOfNothingTouchesNothing) {
+    CTCPClient_CE unopened;
+    EXPECT_TRUE(unopened.Send(nullptr, 0));
+    EXPECT_TRUE(unopened.Send(nullptr, -5));
+    EXPECT_TRUE(debug.Lines().empty());
+    // A real send on the unopened client is a failure, so the two above did not
+    // reach the socket.
+    const uint8_t byte = 1;
+    EXPECT_FALSE(unopened.Send(&byte, 1));
+    EXPECT_EQ(debug.Count("Socket error\n"), 1);
+}
+
+TEST_F(TcpClientTest, LargeSendSurvivesAFullSendBuffer) {
+    ConnectTo(client, u"127.0.0.1");
+    const Bytes data = test::Pattern(8 << 20, 5);
+    Bytes received;
+    std::thread reader([&] { received = server.Read(data.size(), 60s); });
+    EXPECT_TRUE(client.Send(data.data(), int(data.size())));
+    reader.join();
+    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+TEST_F(TcpClientTest, SendThatStaysBlockedFailsAndCloses) {
+    ConnectTo(client, u"127.0.0.1");
+    // The server never reads: the socket buffers fill and stay full.
+    const Bytes data(64 << 20, 1);
+    EXPECT_FALSE(client.Send(data.data(), int(data.size())));
+    EXPECT_EQ(debug.Count("Socket error\n"), 1);
+    EXPECT_TRUE(client.ReceiveThreadEnded());
+}
+
+TEST_F(TcpClientTest, CloseWakesAnIdleThreadAtOnce) {
+    // The thread waits without a time-out; only the wake-up can end it. Close
+    // returning at all, with the thread ended, shows it was woken.
+    ConnectTo(client, u"127.0.0.1");
+    EXPECT_FALSE(client.ReceiveThreadEnded());
+    EXPECT_TRUE(client.Close());
+    EXPECT_TRUE(client.ReceiveThreadEnded());
+
+    CTCPClient_CE neverConnected;
+    ASSERT_TRUE(neverConnected.Open(&sink, u"127.0.0.1", server.Port()));
+    EXPECT_TRUE(neverConnected.Close());
+    EXPECT_TRUE(neverConnected.ReceiveThreadEnded());
+}
+
+TEST_F(TcpClientTest, SinkMayCloseOrDestroyItsClient) {
+    // Close from inside the sink: no self-join, the thread ends after the sink.
+    ConnectTo(client, u"127.0.0.1");
+    sink.onChunk = [&] {
+        client.Close();
+        return true;
+    };
+    ASSERT_TRUE(server.Send(Bytes{1}));
+    EXPECT_TRUE(WaitUntil([&] { return client.ReceiveThreadEnded(); }));
+    EXPECT_TRUE(server.WaitForPeerClose());
+
+    // Destroy from inside the sink: the thread outlives its client briefly.
+    CollectingSink otherSink;
+    auto* doomed = new CTCPClient_CE();
+    std::atomic<bool> destroyed{false};
+    otherSink.onChunk = [&] {
+        delete doomed;
+        destroyed.store(true);
+        return true;
+    };
+    ASSERT_TRUE(doomed->Open(&otherSink, u"127.0.0.1", server.Port()));
+    ASSERT_TRUE(doomed->Connect());
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(server.Send(Bytes{1, 2}));
+    EXPECT_TRUE(WaitUntil([&] { return destroyed.load(); }));
+    EXPECT_TRUE(server.WaitForPeerClose());
+    EXPECT_TRUE(WaitUntil([] { return CTCPClient_CE::ActiveReceiveThreads() == 0; }));
+}
+
+TEST_F(TcpClientTest, SinkRefusalEndsTheConnectionAsAReadError) {
+    ConnectTo(client, u"127.0.0.1");
+    sink.onChunk = [] { return false; };
+    ASSERT_TRUE(server.Send(Bytes{1, 2, 3}));
+    EXPECT_TRUE(WaitUntil([&] { return client.ReceiveThreadEnded(); }));
+    EXPECT_TRUE(server.WaitForPeerClose());
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Socket error\n"});
+}
+
+}  // namespace
+}  // namespace kavrel
