@@ -1,0 +1,32 @@
+#pragma once
+// The application object: one per process. Holds the settings dialog's
+// labels, which the main window loads at start, and runs the program:
+// single-instance check, then the main window's modal run; when that returns
+// the process ends.
+
+#include <QApplication>
+
+#include "config/Localisation.h"
+
+namespace kavrel {
+
+class COrvaneApp : public QApplication {
+    Q_OBJECT
+
+  public:
+    COrvaneApp(int& argc, char** argv);
+
+    // Runs the program and returns the process's exit code.
+    int Run();
+
+    SettingsLabels& settingsLabels() { return m_settingsLabels; }
+
+    // The process's application object, or nullptr when it is not a COrvaneApp
+    // (tests build the main window under a plain QApplication).
+    static COrvaneApp* Instance();
+
+  private:
+    SettingsLabels m_settingsLabels;  // user-interface thread
+};
+
+}  // namespace kavrel

@@ -1,0 +1,220 @@
+#include "app/COrvaneDlg.h"
+
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include "app/NetworkBringUp.h"
+#include "platform/DebugSink.h"
+#include "skin/BitmapIds.h"
+#include "skin/CSkinButton.h"
+#include "skin/CSkinStatic.h"
+#include "skin/MainLayout.h"
+#include "skin/MessageBox.h"
+#include "skin/SkinBitmap.h"
+
+namespace kavrel {
+namespace {
+
+// The one fixed user-visible text of the program.
+constexpr const char* kNetworkFailedText = "Create network connect failed";
+
+}  // namespace
+
+COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
+    : CSkinDialog(parent), m_settingsLabels(settingsLabels) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+    m_icon = QIcon(QPixmap::fromImage(LoadSkinBitmap(bitmap::kAppIcon)));
+    // The skin paints every control; black shows wherever none lies.
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+}
+
+COrvaneDlg::~COrvaneDlg() {
+    ShutdownSession();
+}
+
+void COrvaneDlg::Initialise() {
+    if (m_initialised)
+        return;
+    m_initialised = true;
+    DetectLanguage();
+    m_settingsLabels = LoadSettingsLabels(languageIndex());
+    LoadCurrentServerFields();
+    setWindowIcon(m_icon);
+    RequestNetwork();
+    PlaceOnScreen();
+    CreateControls();
+}
+
+int COrvaneDlg::exec() {
+    Initialise();
+    return CSkinDialog::exec();
+}
+
+void COrvaneDlg::LoadCurrentServerFields() {
+    const ServerSettings server = LoadCurrentServer();
+    m_address = server.address;
+    m_port = server.port;
+    m_userName = server.userName;
+    m_password = server.password;
+    m_currentChannel = server.channel;
+}
+
+ServerSettings COrvaneDlg::CurrentServer() const {
+    return ServerSettings{m_address, m_port, m_userName, m_password, m_currentChannel};
+}
+
+void COrvaneDlg::RequestNetwork() {
+    if (!kavrel::BringUpNetwork()) {
+        ShowMessageBox(this, QString::fromLatin1(kCaption), QString::fromLatin1(kNetworkFailedText),
+                       QMessageBox::Ok, QMessageBox::NoIcon);
+    }
+}
+
+void COrvaneDlg::PlaceOnScreen() {
+    // The window is the program's screen: 480 x 640, or the whole available
+    // area when the desktop is itself portrait (a handheld running Linux).
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    if (available.height() > available.width()) {
+        setFixedSize(available.size());
+        move(available.topLeft());
+        return;
+    }
+    setFixedSize(kScreenWidth, kScreenHeight);
+    if (available.isValid()) {
+        QRect placed(QPoint(), size());
+        placed.moveCenter(available.center());
+        move(qMax(placed.left(), available.left()), qMax(placed.top(), available.top()));
+    }
+}
+
+CSkinButton* COrvaneDlg::AddButton(int id, int bitmapId, const QRect& rect) {
+    auto* button = new CSkinButton(bitmapId, kTextBottomCentre, this);
+    button->setObjectName(QString::number(id));
+    button->setGeometry(rect);
+    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    return button;
+}
+
+void COrvaneDlg::CreateControls() {
+    const MainLayout layout = ComputeMainLayout(width(), height());
+
+    m_titleLabel = new CSkinStatic(bitmap::kTitleBackground, this);
+    m_titleLabel->setObjectName(QString::number(control::kTitleLabel));
+    m_titleLabel->setGeometry(layout.titleLabel.ToQRect());
+    m_titleLabel->setText(QString::fromLatin1(kTitleText));
+
+    m_titleExit = AddButton(control::kTitleExit, bitmap::kTitleExit, layout.titleExit.ToQRect());
+
+    constexpr std::array<int, 6> kCommandBitmaps = {bitmap::kPlay,       bitmap::kCapture,
+                                                    bitmap::kFullScreen, bitmap::kSwitch,
+                                                    bitmap::kSet,        bitmap::kExit};
+    for (size_t k = 0; k < m_commandButtons.size(); ++k) {
+        m_commandButtons[k] =
+            AddButton(control::kCommandIds[k], kCommandBitmaps[k], layout.commands[k].ToQRect());
+    }
+
+    // Camera buttons column by column, upper row first.
+    struct PtzButton {
+        int id;
+        int bitmapId;
+    };
+    constexpr std::array<PtzButton, 10> kPtzOrder = {{
+        {control::kPtzUp, bitmap::kUp},
+        {control::kPtzDown, bitmap::kDown},
+        {control::kPtzLeft, bitmap::kLeft},
+        {control::kPtzRight, bitmap::kRight},
+        {control::kPtzZoomIn, bitmap::kZoomIn},
+        {control::kPtzZoomOut, bitmap::kZoomOut},
+        {control::kPtzFocusAdd, bitmap::kFocusAdd},
+        {control::kPtzFocusSub, bitmap::kFocusSub},
+        {control::kPtzIrisAdd, bitmap::kIrisAdd},
+        {control::kPtzIrisSub, bitmap::kIrisSub},
+    }};
+    for (const PtzButton& ptz : kPtzOrder) {
+        m_ptzButtons[size_t(ptz.id - control::kFirstPtz)] =
+            AddButton(ptz.id, ptz.bitmapId, layout.ButtonById(ptz.id).ToQRect());
+    }
+
+    // Channel buttons page by page, in the order n, n+2, n+1, n+3; only the
+    // first page shows.
+    for (int first = 0; first < control::kChannelButtons; first += control::kChannelsPerPage) {
+        for (int offset : {0, 2, 1, 3}) {
+            const int index = first + offset;
+            const int channel = index + 1;
+            CSkinButton* button =
+                AddButton(control::kFirstChannel + index, bitmap::ChannelBitmapId(channel),
+                          layout.ChannelButton(index).ToQRect());
+            if (index >= control::kChannelsPerPage)
+                button->hide();
+            m_channelButtons[size_t(index)] = button;
+        }
+    }
+
+    m_statusLine = new CSkinStatic(bitmap::kTitleBackground, this);
+    m_statusLine->setObjectName(QString::number(control::kStatusLine));
+    m_statusLine->setGeometry(layout.statusLine.ToQRect());
+
+    m_videoWindowRect = layout.video.ToQRect();
+}
+
+CSkinButton* COrvaneDlg::Button(int id) const {
+    if (id == control::kTitleExit)
+        return m_titleExit;
+    if (id >= control::kPlay && id <= control::kExit) {
+        return m_commandButtons[size_t(id - control::kPlay)];
+    }
+    if (id >= control::kFirstPtz && id <= control::kLastPtz) {
+        return m_ptzButtons[size_t(id - control::kFirstPtz)];
+    }
+    if (id >= control::kFirstChannel && id <= control::kLastChannel) {
+        return m_channelButtons[size_t(id - control::kFirstChannel)];
+    }
+    return nullptr;
+}
+
+CSkinButton* COrvaneDlg::ChannelButton(int index) const {
+    if (index < 0 || index >= control::kChannelButtons)
+        return nullptr;
+    return m_channelButtons[size_t(index)];
+}
+
+void COrvaneDlg::OnCommand(int id) {
+    if (id == control::kTitleExit || id == control::kExit) {
+        OnExit();
+    } else if (id == control::kPlay) {
+        OnPlay();
+    } else if (id == control::kCapture) {
+        OnCapture();
+    } else if (id == control::kFullScreen) {
+        OnFullScreen();
+    } else if (id == control::kSwitch) {
+        OnSwitch();
+    } else if (id == control::kSet) {
+        OnSet();
+    } else if (id >= control::kFirstPtz && id <= control::kLastPtz) {
+        OnPtz(id);
+    } else if (id >= control::kFirstChannel && id <= control::kLastChannel) {
+        OnChannel(id);
+    }
+}
+
+void COrvaneDlg::OnExit() {
+    const QMessageBox::StandardButton answer =
+        ShowMessageBox(this, LoadText(u"leave_alert"), LoadText(u"leave_text"),
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Information);
+    if (answer != QMessageBox::Yes)
+        return;
+    SaveCurrentServer(CurrentServer());
+    done(QDialog::Accepted);
+}
+
+void COrvaneDlg::reject() {
+    OnExit();
+}
+
+}  // namespace kavrel

@@ -1,0 +1,139 @@
+#pragma once
+// The main window: one modal dialog for the life of the process.
+//
+// Construction sets the session fields to their start values and loads the
+// application icon; Initialise() then runs the start-up sequence (language,
+// settings labels, current server, icon, network bring-up, window size,
+// controls). Every control is created in code, named by its id in decimal
+// (objectName), and placed once from the client size (skin/MainLayout.h).
+//
+// Commands: every button's click arrives at OnCommand(id), the one dispatch
+// by id. The main window itself handles exit (201, 208) and the channel pages
+// (206); the session commands (Play, Capture, Fullscreen, Set, PTZ, channels)
+// are hooks whose bodies live in the session controller's own source files.
+//
+// Threads: the user-interface thread owns this object and every field below;
+// other threads reach it only by posting to it.
+
+#include <QIcon>
+#include <QRect>
+#include <array>
+#include <string>
+
+#include "config/Localisation.h"
+#include "protocol/WireFormat.h"
+#include "skin/CSkinDialog.h"
+#include "skin/ControlIds.h"
+
+namespace kavrel {
+
+class CSkinButton;
+class CSkinStatic;
+class CVideoAtom;
+
+class COrvaneDlg : public CSkinDialog {
+    Q_OBJECT
+
+  public:
+    // `settingsLabels` belongs to the application object and outlives this
+    // window; Initialise() fills it.
+    explicit COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent = nullptr);
+    // Stops the session (connection and receive thread, then the video
+    // window's decode thread) before any control goes away.
+    ~COrvaneDlg() override;
+
+    // The start-up sequence; runs once (later calls do nothing). exec() runs
+    // it first when nobody did.
+    void Initialise();
+    int exec() override;
+    bool IsInitialised() const { return m_initialised; }
+
+    // Runs command `id` as if its button were pressed; unknown ids do nothing.
+    void OnCommand(int id);
+
+    // Controls by id (201, 203 to 218, 1219 to 1250); nullptr for other ids
+    // and before Initialise(). The window keeps non-owning pointers: each
+    // control is a child widget, owned and destroyed by this window.
+    CSkinButton* Button(int id) const;
+    CSkinButton* ChannelButton(int index) const;  // index 0 to 31 (channel 1 to 32)
+    CSkinStatic* TitleLabel() const { return m_titleLabel; }
+    CSkinStatic* StatusLine() const { return m_statusLine; }
+    CVideoAtom* VideoWindow() const { return m_videoWindow; }
+    // The video window's rectangle right after the layout placed it, in the
+    // window's client coordinates (which are the program's screen coordinates).
+    QRect VideoWindowRect() const { return m_videoWindowRect; }
+
+    // Session state (read access for tests and tools).
+    int channelCount() const { return m_channelCount; }
+    int currentChannel() const { return m_currentChannel; }
+    int settingsChannel() const { return m_settingsChannel; }
+    bool videoReceived() const { return m_videoReceived; }
+    ProtocolVariant variant() const { return m_variant; }
+    ServerSettings CurrentServer() const;  // the four texts and the current channel
+    void SetChannelCount(int count) { m_channelCount = count; }
+
+    // The window's caption and the title label's text.
+    static constexpr const char* kCaption = "Kavrel";
+    static constexpr const char* kTitleText = " Kavrel 1.0.1";
+    // The logical size of the program's screen when the desktop is not portrait.
+    static constexpr int kScreenWidth = 480;
+    static constexpr int kScreenHeight = 640;
+
+  public slots:
+    // Leaving by the window manager's close button or Escape asks the same
+    // question as the exit buttons instead of ending without it.
+    void reject() override;
+
+  private:
+    // Start-up steps.
+    void LoadCurrentServerFields();
+    void RequestNetwork();
+    void PlaceOnScreen();
+    void CreateControls();
+    CSkinButton* AddButton(int id, int bitmapId, const QRect& rect);
+
+    // Commands of the main window itself.
+    void OnExit();
+    void OnSwitch();
+
+    // Hooks of the session controller (bodies in its own source files).
+    void OnPlay();
+    void OnCapture();
+    void OnFullScreen();
+    void OnSet();
+    void OnPtz(int id);
+    void OnChannel(int id);
+    // Ends a running session: closes the connection (ending its receive
+    // thread) and drops whatever it posted. Runs in the destructor first.
+    void ShutdownSession();
+
+    // Shows the first page of channel buttons and hides the other pages.
+    void ShowFirstChannelPage();
+
+    SettingsLabels& m_settingsLabels;  // the application's
+    QIcon m_icon;
+    bool m_initialised = false;
+
+    // Session fields.
+    int m_channelCount = control::kChannelButtons;  // the server's, 32 until it says
+    int m_currentChannel = 0;                       // 0-based
+    std::u16string m_address;
+    std::u16string m_port;
+    std::u16string m_userName;
+    std::u16string m_password;
+    int m_settingsChannel = 0;  // handed to and taken from the settings dialog; -1: none
+    bool m_videoReceived = false;
+    ProtocolVariant m_variant = ProtocolVariant::Current;
+
+    // Controls (children of this window; nullptr when not created).
+    CSkinStatic* m_titleLabel = nullptr;
+    CSkinButton* m_titleExit = nullptr;
+    std::array<CSkinButton*, 6> m_commandButtons{};                         // ids 203 to 208
+    std::array<CSkinButton*, 10> m_ptzButtons{};                            // ids 209 to 218
+    std::array<CSkinButton*, control::kChannelButtons> m_channelButtons{};  // channel 1 to 32
+    CSkinStatic* m_statusLine = nullptr;
+    CVideoAtom* m_videoWindow = nullptr;
+    QRect m_videoWindowRect;
+};
+
+}  // namespace kavrel

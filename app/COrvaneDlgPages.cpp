@@ -1,0 +1,48 @@
+// The pages of channel buttons: eight pages of four on the same four places,
+// the first page showing at start.
+
+#include "app/COrvaneDlg.h"
+#include "platform/DebugSink.h"
+#include "skin/CSkinButton.h"
+
+namespace kavrel {
+
+void COrvaneDlg::OnSwitch() {
+    DebugOutput("Switch\n");
+    // A server may report more channels than there are buttons; paging stays
+    // within the buttons, so it always comes round to the first page again.
+    const int limit = qMin(m_channelCount, control::kChannelButtons);
+
+    int page = -1;
+    for (int first = 0; first < control::kChannelButtons; first += control::kChannelsPerPage) {
+        const CSkinButton* button = m_channelButtons[size_t(first)];
+        if (button && button->isVisibleTo(this)) {
+            page = first;
+            break;
+        }
+    }
+    if (page < 0)
+        return;
+
+    for (int index = page; index < page + control::kChannelsPerPage; ++index) {
+        if (index < limit && m_channelButtons[size_t(index)])
+            m_channelButtons[size_t(index)]->hide();
+    }
+    int next = page + control::kChannelsPerPage;
+    if (next >= limit)
+        next = 0;
+    for (int index = next; index < next + control::kChannelsPerPage; ++index) {
+        if (index < limit && m_channelButtons[size_t(index)])
+            m_channelButtons[size_t(index)]->show();
+    }
+}
+
+void COrvaneDlg::ShowFirstChannelPage() {
+    for (int index = 0; index < control::kChannelButtons; ++index) {
+        if (CSkinButton* button = m_channelButtons[size_t(index)]) {
+            button->setVisible(index < control::kChannelsPerPage);
+        }
+    }
+}
+
+}  // namespace kavrel

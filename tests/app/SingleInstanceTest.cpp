@@ -1,0 +1,125 @@
+// One running copy per executable: a second start of the kavrel binary asks
+// the first to come forward and ends; a lock or socket left by a crashed copy
+// does not stop a new start.
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/SingleInstance.h"
+
+namespace kavrel {
+namespace {
+
+constexpr int kDeadlineMs = 30000;
+
+QString KavrelBinary() {
+    return qEnvironmentVariable("KAVREL_BINARY_DIR") + "/app/kavrel";
+}
+
+bool ServerAnswers(const QString& key) {
+    QLocalSocket probe;
+    probe.connectToServer(key);
+    const bool connected = probe.waitForConnected(250);
+    probe.abort();
+    return connected;
+}
+
+// Reads `process`'s merged output until it contains `text` or the deadline passes.
+bool WaitForOutput(QProcess& process, QByteArray& output, const QByteArray& text) {
+    const QDeadlineTimer deadline(kDeadlineMs);
+    while (!output.contains(text) && !deadline.hasExpired()) {
+        if (process.bytesAvailable() == 0)
+            process.waitForReadyRead(250);
+        output += process.readAll();
+        if (process.state() == QProcess::NotRunning) {
+            output += process.readAll();
+            break;
+        }
+    }
+    return output.contains(text);
+}
+
+void StartViewer(QProcess& process) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QT_LOGGING_RULES", "kavrel.debug=true");
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(KavrelBinary(), {});
+}
+
+TEST(SingleInstanceTest, SecondStartRaisesTheFirstAndEnds) {
+    const QString binary = QFileInfo(KavrelBinary()).canonicalFilePath();
+    ASSERT_FALSE(binary.isEmpty()) << "no kavrel binary under KAVREL_BINARY_DIR";
+    const QString key = SingleInstance::KeyFor(binary);
+
+    QProcess first;
+    StartViewer(first);
+    ASSERT_TRUE(first.waitForStarted(kDeadlineMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ServerAnswers(key) || first.state() != QProcess::Running; }, kDeadlineMs));
+    ASSERT_EQ(first.state(), QProcess::Running) << first.readAll().toStdString();
+
+    QProcess second;
+    StartViewer(second);
+    ASSERT_TRUE(second.waitForStarted(kDeadlineMs));
+    ASSERT_TRUE(second.waitForFinished(kDeadlineMs));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    const QByteArray secondOutput = second.readAll();
+    EXPECT_FALSE(secondOutput.contains("Raise")) << secondOutput.toStdString();
+
+    QByteArray firstOutput;
+    EXPECT_TRUE(WaitForOutput(first, firstOutput, "Raise")) << firstOutput.toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill();
+    first.waitForFinished(kDeadlineMs);
+}
+
+TEST(SingleInstanceTest, KeyDependsOnTheExecutablesPathOnly) {
+    const QString a = SingleInstance::KeyFor("/opt/kavrel/kavrel");
+    EXPECT_EQ(a, SingleInstance::KeyFor("/opt/kavrel/kavrel"));
+    EXPECT_EQ(a, SingleInstance::KeyFor("/opt/kavrel/../kavrel/kavrel"));
+    EXPECT_NE(a, SingleInstance::KeyFor("/opt/other/kavrel"));
+    EXPECT_TRUE(a.startsWith("kavrel-"));
+    EXPECT_EQ(a.size(), 7 + 16);
+}
+
+TEST(SingleInstanceTest, LeftoversOfACrashedCopyDoNotStopANewStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("kavrel");  // a path no other test uses
+    const QString key = SingleInstance::KeyFor(path);
+
+    // A lock held by a process that has ended, and its socket file.
+    QProcess ended;
+    ended.start("true", {});
+    ASSERT_TRUE(ended.waitForStarted(kDeadlineMs));
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished(kDeadlineMs));
+    const QString lockPath = QDir(QDir::tempPath()).filePath(key + ".lock");
+    {
+        QFile lock(lockPath);
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        lock.write(QByteArray::number(endedPid) + "\nkavrel\n" +
+                   QSysInfo::machineHostName().toUtf8() + "\n");
+        QFile socketFile(QDir(QDir::tempPath()).filePath(key));
+        ASSERT_TRUE(socketFile.open(QIODevice::WriteOnly));
+    }
+
+    SingleInstance instance(path);
+    EXPECT_EQ(instance.Claim(), SingleInstance::Outcome::First);
+    EXPECT_TRUE(ServerAnswers(key));
+}
+
+}  // namespace
+}  // namespace kavrel
