@@ -4,6 +4,7 @@
 
 #include "app/NetworkBringUp.h"
 #include "config/ConfigStore.h"
+#include "tests/support/TestPaths.h"
 
 namespace kavrel::test {
 
@@ -28,8 +29,8 @@ void MainWindowFixture::TearDown() {
 }
 
 void MainWindowFixture::WriteConfig(const QByteArray& extra) {
-    QFile delivered(qEnvironmentVariable("KAVREL_SOURCE_DIR") + "/res/config.txt");
-    ASSERT_TRUE(delivered.open(QIODevice::ReadOnly)) << "KAVREL_SOURCE_DIR must name the sources";
+    QFile delivered(QString::fromStdString(SourceDir()) + "/res/config.txt");
+    ASSERT_TRUE(delivered.open(QIODevice::ReadOnly)) << "no res/config.txt in the source tree";
     QFile file(m_configPath);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(delivered.readAll());

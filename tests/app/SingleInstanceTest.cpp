@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "app/SingleInstance.h"
+#include "tests/support/TestPaths.h"
 
 namespace kavrel {
 namespace {
@@ -58,7 +59,7 @@ void StartViewer(QProcess& process) {
 
 TEST(SingleInstanceTest, SecondStartRaisesTheFirstAndEnds) {
     const QString binary = QFileInfo(KavrelBinary()).canonicalFilePath();
-    ASSERT_FALSE(binary.isEmpty()) << "no kavrel binary under KAVREL_BINARY_DIR";
+    ASSERT_FALSE(binary.isEmpty()) << "no kavrel binary in the build tree";
     const QString key = SingleInstance::KeyFor(binary);
 
     QProcess first;
