@@ -92,8 +92,9 @@ class CProtocolEngine final : public ReceiveSink {
     bool HandleRecord(uint16_t type, const uint8_t* payload, size_t length);
     bool Raise(int code);
     bool DeliverVideo(const uint8_t* payload, size_t length, int keyFrame);
-    // True when the engine survived the callback just made.
-    bool Survived(const bool* destroyed) const { return !*destroyed; }
+    // True when the engine survived the callback just made. Static: it must
+    // not touch `this`, which may be gone.
+    static bool Survived(const bool* destroyed) { return !*destroyed; }
     void SendPacket(size_t size);
     void ReleaseClients();
 

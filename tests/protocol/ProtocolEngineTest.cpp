@@ -340,6 +340,41 @@ TEST_F(EngineTest, PacketOfExactlyTheBufferSizeIsAwaitedNotRejected) {
     EXPECT_EQ(listener.Count(), 0u);
 }
 
+TEST_F(EngineTest, GarbageNeverReadsPastTheBytesItWasGiven) {
+    // Random headers and records, many of them inconsistent, cut at random.
+    // The listener hashes every video payload, so under AddressSanitizer an
+    // out-of-range pointer or length fails here; once refused, always refused.
+    std::mt19937 random(777);
+    for (int round = 0; round < 300; ++round) {
+        Bytes stream;
+        while (stream.size() < 20000) {
+            const size_t packetSize = 8 + random() % 400;
+            Bytes packet = Pattern(packetSize, uint32_t(random()));
+            const uint32_t length =
+                random() % 8 == 0 ? uint32_t(random() % 8) : uint32_t(packetSize - 4);
+            wire::WriteU32BE(packet.data(), length);
+            for (size_t at = 8; at + 4 <= packetSize; at += 4 + packet[at + 2]) {
+                const uint16_t types[] = {39, 40, 42, 70, 71, 100, 101, 102, 104, 112, 199, 203};
+                wire::WriteU16(packet.data() + at, types[random() % 12]);
+                packet[at + 3] = 0;
+            }
+            stream = Concat({stream, packet});
+        }
+        test::RecordingListener own;
+        auto engine = std::make_unique<CProtocolEngine>(&own);
+        engine->SendLogin(u"u", u"", 0,
+                          round % 2 ? ProtocolVariant::Legacy : ProtocolVariant::Current);
+        bool refused = false;
+        for (size_t at = 0; at < stream.size();) {
+            const size_t n = std::min(stream.size() - at, 1 + random() % 10240);
+            const bool accepted = engine->Append(stream.data() + at, int(n));
+            ASSERT_FALSE(refused && accepted);
+            refused = !accepted;
+            at += n;
+        }
+    }
+}
+
 TEST_F(EngineTest, NoCallbackAfterDisconnect) {
     auto engine = MakeEngine(ProtocolVariant::Current);
     const Bytes first = Packet({{100, kFrame}});
