@@ -1,0 +1,247 @@
+// The video window offscreen: pictures reach the user-interface thread as
+// "latest wins", paint stretched, black before and after, turned in full
+// screen; taps and snapshot outcomes arrive as signals.
+
+#include "video/CVideoAtom.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+
+#include "tests/support/H264TestEncoder.h"
+#include "tests/video/RecordingSink.h"
+#include "video/PictureTransform.h"
+
+namespace kavrel {
+namespace {
+
+using test::EncodedFrame;
+using test::YuvPicture;
+
+constexpr int kWidth = 176;
+constexpr int kHeight = 144;
+
+struct Stream {
+    std::vector<YuvPicture> pictures;
+    std::vector<EncodedFrame> frames;
+};
+
+Stream MakeStream(int count) {
+    Stream stream;
+    for (int i = 0; i < count; ++i) {
+        stream.pictures.push_back(test::MakeNoisePicture(kWidth, kHeight, 100 + uint32_t(i)));
+    }
+    test::EncoderOptions options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.gopSize = 1;
+    stream.frames = test::EncodeSequence(options, stream.pictures);
+    return stream;
+}
+
+QImage ExpectedImage(const YuvPicture& picture) {
+    ColourTables tables;
+    tables.Build();
+    std::vector<uint8_t> rgb(3 * size_t(picture.width) * picture.height);
+    QImage image(picture.width, picture.height, QImage::Format_RGB16);
+    std::vector<uint16_t> screen(size_t(picture.width) * picture.height);
+    ConvertToRgb(tables, picture.bytes.data(), rgb.data(), picture.width, picture.height);
+    ConvertToRgb565(rgb.data(), screen.data(), picture.width, picture.height);
+    FlipRows(screen.data(), picture.width, picture.height);
+    for (int y = 0; y < picture.height; ++y) {
+        std::memcpy(image.scanLine(y), screen.data() + size_t(y) * picture.width,
+                    size_t(picture.width) * 2);
+    }
+    return image;
+}
+
+void Feed(CVideoAtom& atom, const EncodedFrame& frame) {
+    atom.AddFrame(frame.bytes.data(), int(frame.bytes.size()), frame.keyFrame ? 1 : 0);
+}
+
+bool AllBlack(const QImage& image, const QRect& area) {
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if ((image.pixel(x, y) & 0xFFFFFF) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The grabbed window area must show `picture` pixel for pixel (a 1:1 stretch).
+void ExpectShows(const QImage& grabbed, const QPoint& origin, const QImage& picture) {
+    const QImage expected = picture.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            ASSERT_EQ(grabbed.pixel(origin.x() + x, origin.y() + y) & 0xFFFFFF,
+                      expected.pixel(x, y) & 0xFFFFFF)
+                << x << "," << y;
+        }
+    }
+}
+
+class CVideoAtomTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        m_owner.resize(400, 400);
+        m_atom = new CVideoAtom(&m_owner);
+        // The 1-pixel border on each side leaves a client area of the picture's size.
+        m_atom->setGeometry(10, 10, kWidth + 2, kHeight + 2);
+        m_owner.show();
+    }
+
+    QImage Grab() { return m_atom->grab().toImage(); }
+
+    QWidget m_owner;
+    CVideoAtom* m_atom = nullptr;  // owned by m_owner
+};
+
+TEST_F(CVideoAtomTest, IdentityOfTheWindow) {
+    EXPECT_EQ(m_atom->objectName(), "236");
+    EXPECT_EQ(m_atom->windowTitle(), "Video");
+    EXPECT_TRUE(m_atom->isVisible());
+    EXPECT_EQ(m_atom->contentsRect(), QRect(1, 1, kWidth, kHeight));
+    EXPECT_FALSE(m_atom->IsFullScreen());
+}
+
+TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureThenBlackAfterStop) {
+    EXPECT_TRUE(AllBlack(Grab(), m_atom->rect()));
+    EXPECT_TRUE(m_atom->LatestPicture().isNull());
+
+    const Stream stream = MakeStream(1);
+    QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
+    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    Feed(*m_atom, stream.frames[0]);
+    ASSERT_TRUE(shown.wait(30000));
+
+    const QImage latest = m_atom->LatestPicture();
+    EXPECT_EQ(latest.format(), QImage::Format_RGB16);
+    EXPECT_EQ(latest, ExpectedImage(stream.pictures[0]));
+    ExpectShows(Grab(), QPoint(1, 1), latest);
+    // A repaint shows the same picture again.
+    m_atom->repaint();
+    ExpectShows(Grab(), QPoint(1, 1), latest);
+
+    m_atom->StopDecoding();
+    EXPECT_TRUE(m_atom->LatestPicture().isNull());
+    EXPECT_TRUE(AllBlack(Grab(), m_atom->rect()));
+}
+
+TEST_F(CVideoAtomTest, PictureIsStretchedOverTheClientArea) {
+    const Stream stream = MakeStream(1);
+    QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
+    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    Feed(*m_atom, stream.frames[0]);
+    ASSERT_TRUE(shown.wait(30000));
+
+    // Twice the size: every picture pixel becomes a 2 x 2 block (no smoothing).
+    m_atom->resize(2 * kWidth + 2, 2 * kHeight + 2);
+    const QImage grabbed = Grab();
+    const QImage picture = m_atom->LatestPicture().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < kHeight; y += 7) {
+        for (int x = 0; x < kWidth; x += 5) {
+            const QRgb expected = picture.pixel(x, y) & 0xFFFFFF;
+            for (int dy = 0; dy < 2; ++dy) {
+                for (int dx = 0; dx < 2; ++dx) {
+                    ASSERT_EQ(grabbed.pixel(1 + 2 * x + dx, 1 + 2 * y + dy) & 0xFFFFFF, expected);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
+    const Stream stream = MakeStream(1);
+    QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
+    m_atom->SetFullScreen(true);
+    EXPECT_TRUE(m_atom->IsFullScreen());
+    EXPECT_TRUE(m_atom->Pipeline().IsFullScreen());
+    m_atom->setGeometry(0, 0, kHeight, kWidth);  // the turned picture's size, no border
+    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    Feed(*m_atom, stream.frames[0]);
+    ASSERT_TRUE(shown.wait(30000));
+
+    const QImage latest = m_atom->LatestPicture();
+    ASSERT_EQ(latest.size(), QSize(kHeight, kWidth));
+    const QImage upright = ExpectedImage(stream.pictures[0]);
+    // Top-left of the picture at the top-right corner; bottom-left at the top-left.
+    EXPECT_EQ(latest.pixel(kHeight - 1, 0), upright.pixel(0, 0));
+    EXPECT_EQ(latest.pixel(0, 0), upright.pixel(0, kHeight - 1));
+    ExpectShows(Grab(), QPoint(0, 0), latest);
+
+    m_atom->SetFullScreen(false);
+    EXPECT_FALSE(m_atom->Pipeline().IsFullScreen());
+}
+
+TEST_F(CVideoAtomTest, LatestPictureWinsWithoutAQueueOfPictures) {
+    const Stream stream = MakeStream(5);
+    QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
+    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    for (const EncodedFrame& frame : stream.frames)
+        Feed(*m_atom, frame);
+    // All five are delivered while the user-interface thread is not looking.
+    ASSERT_TRUE(test::WaitUntil([&] { return m_atom->Pipeline().Counters().picturesDrawn == 5; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_EQ(m_atom->LatestPicture(), ExpectedImage(stream.pictures[4]));
+}
+
+TEST_F(CVideoAtomTest, TapIsReportedAndConsumed) {
+    QSignalSpy tapped(m_atom, &CVideoAtom::tapped);
+    int ownerPresses = 0;
+    struct PressCounter : QObject {
+        int* count;
+        explicit PressCounter(int* c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::MouseButtonPress)
+                ++*count;
+            return false;
+        }
+    } counter(&ownerPresses);
+    m_owner.installEventFilter(&counter);
+    QTest::mouseClick(m_atom, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(tapped.count(), 1);
+    EXPECT_EQ(ownerPresses, 0);  // not passed on to the owner
+}
+
+TEST_F(CVideoAtomTest, SnapshotOutcomeArrivesOnTheUserInterfaceThread) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    m_atom->Pipeline().Snapshots().SetFolder(folder.path().toStdString());
+    const Stream stream = MakeStream(1);
+    QSignalSpy written(m_atom, &CVideoAtom::snapshotWritten);
+    m_atom->RequestSnapshot();
+    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    Feed(*m_atom, stream.frames[0]);
+    ASSERT_TRUE(written.wait(30000));
+    EXPECT_TRUE(written[0][0].toBool());
+    const QString path = written[0][1].toString();
+    EXPECT_TRUE(path.startsWith(folder.path()));
+    QImage file(path);
+    ASSERT_FALSE(file.isNull());
+    EXPECT_EQ(file.size(), QSize(kWidth, kHeight));
+}
+
+TEST(CVideoAtomLifetimeTest, DestroyingWhileDecodingStopsFirst) {
+    const Stream stream = MakeStream(3);
+    for (int round = 0; round < 3; ++round) {
+        auto atom = std::make_unique<CVideoAtom>(nullptr);
+        atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+        for (const EncodedFrame& frame : stream.frames)
+            Feed(*atom, frame);
+        if (round > 0) {
+            ASSERT_TRUE(
+                test::WaitUntil([&] { return atom->Pipeline().Counters().picturesDrawn >= 1; }));
+        }
+        atom.reset();  // posted pictures for the destroyed window are dropped
+        QCoreApplication::processEvents();
+    }
+}
+
+}  // namespace
+}  // namespace kavrel

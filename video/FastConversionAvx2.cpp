@@ -1,0 +1,143 @@
+// The AVX2 path of ConvertToScreen. Built with a function-level target
+// attribute, so this file needs no special compiler flags and the program
+// still starts on processors without AVX2 (the caller checks first).
+//
+// Exactness: the tables hold exact products (luma 76309 * (y - 16), chroma
+// 104597, 132201, 25675 and 53279 times (c - 128)), so forming the same sums
+// in 32-bit lanes and shifting them arithmetically gives the same integers
+// as the table look-ups. The clamp and the 5-6-5 truncation are folded into
+// one saturating pack: with s = sum >> 8 (arithmetic), the 8-bit channel value
+// is s >> 8, and packing s with unsigned saturation to 16 bits clamps it to
+// 0 (sum < 0) or 0xFFFF (channel above 255). From the packed s:
+//   red bits 15-11   = s & 0xF800
+//   green bits 10-5  = (s >> 5) & 0x07E0
+//   blue bits 4-0    = s >> 11
+// which are exactly the top 5, 6 and 5 bits of the clamped channel values.
+
+#include <immintrin.h>
+
+#include <cstddef>
+
+#include "video/FastConversion.h"
+#include "video/H264Decoder.h"
+
+namespace kavrel {
+namespace {
+
+constexpr int32_t kLuma = 76309;
+constexpr int32_t kLumaBias = -16 * kLuma;  // folded into the chroma terms
+constexpr int32_t kVRed = 104597;
+constexpr int32_t kUBlue = 132201;
+constexpr int32_t kUGreen = 25675;
+constexpr int32_t kVGreen = 53279;
+constexpr int32_t kRedBias = kLumaBias - 128 * kVRed;
+constexpr int32_t kBlueBias = kLumaBias - 128 * kUBlue;
+constexpr int32_t kGreenBias = kLumaBias + 128 * (kUGreen + kVGreen);
+
+// One pixel by plain arithmetic, identical to the tables (for the last
+// columns of a row that do not fill a whole vector).
+inline uint16_t ScalarPixel(int y, int u, int v) {
+    auto clamp = [](int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); };
+    const int32_t l = kLuma * y + kLumaBias;
+    const int32_t red = clamp((l + kVRed * (v - 128)) >> 16);
+    const int32_t green = clamp((l - kVGreen * (v - 128) - kUGreen * (u - 128)) >> 16);
+    const int32_t blue = clamp((l + kUBlue * (u - 128)) >> 16);
+    return uint16_t(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
+}
+
+struct ChromaTerms {
+    __m256i redLow, redHigh, greenLow, greenHigh, blueLow, blueHigh;
+};
+
+__attribute__((target("avx2"))) inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) {
+    const __m256i u32 = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)));
+    const __m256i v32 = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
+    const __m256i red = _mm256_add_epi32(_mm256_mullo_epi32(v32, _mm256_set1_epi32(kVRed)),
+                                         _mm256_set1_epi32(kRedBias));
+    const __m256i blue = _mm256_add_epi32(_mm256_mullo_epi32(u32, _mm256_set1_epi32(kUBlue)),
+                                          _mm256_set1_epi32(kBlueBias));
+    const __m256i green =
+        _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(kGreenBias),
+                                          _mm256_mullo_epi32(v32, _mm256_set1_epi32(kVGreen))),
+                         _mm256_mullo_epi32(u32, _mm256_set1_epi32(kUGreen)));
+    // Each chroma sample serves two neighbouring pixels.
+    const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const __m256i high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+    return ChromaTerms{
+        _mm256_permutevar8x32_epi32(red, low),   _mm256_permutevar8x32_epi32(red, high),
+        _mm256_permutevar8x32_epi32(green, low), _mm256_permutevar8x32_epi32(green, high),
+        _mm256_permutevar8x32_epi32(blue, low),  _mm256_permutevar8x32_epi32(blue, high)};
+}
+
+// One channel of sixteen pixels: the sums shifted by 8 and packed with
+// unsigned saturation (see the top of the file).
+__attribute__((target("avx2"))) inline __m256i Channel(__m256i lumaLow, __m256i lumaHigh,
+                                                       __m256i termLow, __m256i termHigh) {
+    return _mm256_packus_epi32(_mm256_srai_epi32(_mm256_add_epi32(lumaLow, termLow), 8),
+                               _mm256_srai_epi32(_mm256_add_epi32(lumaHigh, termHigh), 8));
+}
+
+// Sixteen pixels of one row.
+__attribute__((target("avx2"))) inline void ConvertSixteen(const uint8_t* luma,
+                                                           const ChromaTerms& c, uint16_t* out) {
+    const __m256i factor = _mm256_set1_epi32(kLuma);
+    const __m256i lumaLow = _mm256_mullo_epi32(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma))), factor);
+    const __m256i lumaHigh = _mm256_mullo_epi32(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + 8))), factor);
+    const __m256i red = Channel(lumaLow, lumaHigh, c.redLow, c.redHigh);
+    const __m256i green = Channel(lumaLow, lumaHigh, c.greenLow, c.greenHigh);
+    const __m256i blue = Channel(lumaLow, lumaHigh, c.blueLow, c.blueHigh);
+    const __m256i packed = _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(red, _mm256_set1_epi16(int16_t(0xF800))),
+                        _mm256_and_si256(_mm256_srli_epi16(green, 5), _mm256_set1_epi16(0x07E0))),
+        _mm256_srli_epi16(blue, 11));
+    // The packs work within 128-bit halves; put the four 64-bit quarters back in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(packed, 0xD8));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void ConvertToScreenAvx2(const uint8_t* planar, uint16_t* out,
+                                                         int width, int height) {
+    if (width <= 0 || height <= 0)
+        return;
+    const PlanarLayout layout = PlanarLayoutFor(width, height);
+    const ChromaSampling chroma(width, height);
+    const uint8_t* planeU = planar + layout.uOffset;
+    const uint8_t* planeV = planar + layout.vOffset;
+    const int vectorEnd = chroma.HasChroma() ? width - width % 16 : 0;
+
+    for (int top = 0; top < height; top += 2) {
+        const int rows = top + 1 < height ? 2 : 1;
+        const uint8_t* chromaU = planeU;
+        const uint8_t* chromaV = planeV;
+        if (chroma.HasChroma()) {
+            const size_t chromaRow = size_t(chroma.Row(top)) * size_t(chroma.chromaWidth);
+            chromaU += chromaRow;
+            chromaV += chromaRow;
+        }
+        for (int left = 0; left < vectorEnd; left += 16) {
+            const ChromaTerms terms = LoadChroma(chromaU + left / 2, chromaV + left / 2);
+            for (int dy = 0; dy < rows; ++dy) {
+                const size_t rowStart = size_t(top + dy) * size_t(width);
+                ConvertSixteen(planar + rowStart + size_t(left), terms,
+                               out + rowStart + size_t(left));
+            }
+        }
+        for (int dy = 0; dy < rows; ++dy) {
+            const size_t rowStart = size_t(top + dy) * size_t(width);
+            for (int x = vectorEnd; x < width; ++x) {
+                int u = 128;
+                int v = 128;
+                if (chroma.HasChroma()) {
+                    u = chromaU[chroma.Column(x)];
+                    v = chromaV[chroma.Column(x)];
+                }
+                out[rowStart + size_t(x)] = ScalarPixel(planar[rowStart + size_t(x)], u, v);
+            }
+        }
+    }
+}
+
+}  // namespace kavrel

@@ -1,0 +1,85 @@
+#pragma once
+// The H.264 decoder wrapper: the only code in the program that calls
+// libavcodec for decoding. One encoded frame in, at most one picture out.
+//
+// Threads: no lock inside. One handle is used by one thread at a time; the
+// caller makes sure that opening, closing and decoding never overlap.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace kavrel {
+
+// One decoder instance: the library's decoder description, the decoding
+// context, the picture object it decodes into, and the packet used to hand it
+// input; all released with the handle. Every OpenDecoder makes a new one (so that tests and
+// tools may run several side by side); the owner closes it before opening the
+// next one.
+struct DecoderHandle {
+    struct ContextDeleter {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct FrameDeleter {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketDeleter {
+        void operator()(AVPacket* packet) const;
+    };
+
+    const void* decoder = nullptr;  // the library's H.264 decoder description (AVCodec)
+    std::unique_ptr<AVCodecContext, ContextDeleter> context;
+    std::unique_ptr<AVFrame, FrameDeleter> picture;  // holds the last decoded picture
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+};
+
+using DecoderPtr = std::unique_ptr<DecoderHandle>;
+
+// Packed planar YUV 4:2:0 layout written by DecodeFrame: the Y plane (height
+// rows of width bytes), then U and V (height/2 rows of width/2 bytes each;
+// halves drop the remainder), with no gaps.
+struct PlanarLayout {
+    size_t lumaBytes = 0;
+    size_t chromaBytes = 0;  // of one chroma plane
+    size_t uOffset = 0;
+    size_t vOffset = 0;
+    size_t totalBytes = 0;
+    int chromaWidth = 0;
+    int chromaHeight = 0;
+};
+PlanarLayout PlanarLayoutFor(int width, int height);
+
+// Finds the H.264 decoder, allocates and opens a context with the library's
+// defaults (no size, no extradata, no flags, one thread), and allocates the
+// picture object. Returns null on any failure; nothing is left allocated then.
+DecoderPtr OpenDecoder();
+
+enum class DecodeStatus {
+    kPicture,         // a picture was copied into the output
+    kFailed,          // no picture: empty input, no input consumed, a decoding error,
+                      // no picture ready yet, or a picture in a layout other than 8-bit 4:2:0
+    kOutputTooSmall,  // a picture came out but needs more than `capacity` bytes; width and
+                      // height are set and the picture is held for CopyHeldPicture
+};
+
+// Decodes one encoded frame (an H.264 byte stream with start codes) of
+// `inputLength` bytes. Exactly inputLength bytes are read: the library copies
+// the input into its own padded buffer, so no padding is needed behind it.
+// On kPicture the PlanarPicture of the decoded size is written to `output`,
+// which has room for `capacity` bytes and is never written past it; width and
+// height are the decoded picture's. On kFailed the output is left untouched.
+DecodeStatus DecodeFrame(DecoderHandle& handle, const uint8_t* input, int inputLength,
+                         uint8_t* output, size_t capacity, int* width, int* height);
+
+// After kOutputTooSmall: copies the held picture into a larger output.
+// Returns false when the output is still too small or no picture is held.
+bool CopyHeldPicture(DecoderHandle& handle, uint8_t* output, size_t capacity);
+
+// Releases the decoder and leaves `handle` empty. Safe on an empty handle.
+void CloseDecoder(DecoderPtr& handle);
+
+}  // namespace kavrel

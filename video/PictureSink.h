@@ -1,0 +1,31 @@
+#pragma once
+// Where the decode thread delivers its results: the owner of a VideoPipeline
+// (the video window, a tool or a test) implements this.
+//
+// Both operations are called on the decode thread, one at a time, with no
+// pipeline lock held. They must return promptly and must not call
+// StartDecoding, StopDecoding or destroy the pipeline (those wait for the
+// decode thread to finish).
+
+#include <cstdint>
+#include <string>
+
+namespace kavrel {
+
+class PictureSink {
+  public:
+    virtual ~PictureSink() = default;
+
+    // A finished picture: width * height RGB565 values (red in bits 15-11),
+    // rows top-down with no gap. In full screen this is the picture turned a
+    // quarter turn clockwise, so `width` is the decoded height. The pixels are
+    // valid only during the call; copy what you keep.
+    virtual void OnPicture(const uint16_t* pixels, int width, int height) = 0;
+
+    // The outcome of a requested snapshot: ok only when the whole file was
+    // written. `path` is the file written or attempted (empty when the
+    // picture could not even be prepared).
+    virtual void OnSnapshotWritten(bool ok, const std::string& path) = 0;
+};
+
+}  // namespace kavrel

@@ -1,0 +1,169 @@
+#pragma once
+// The video engine behind the video window: the queue of encoded frames, one
+// decoder, one decode thread, the picture buffers, conversion and snapshots.
+// It needs no widget; finished pictures go to a PictureSink.
+//
+// Threads:
+//  - AddFrame: the receive thread (any thread).
+//  - StartDecoding: the receive thread or the user-interface thread;
+//    StopDecoding and the destructor: the user-interface thread. The two are
+//    serialised by m_controlMutex and each ends the decode thread before it
+//    touches the decoder or the buffers.
+//  - RequestSnapshot, SetFullScreen, SetPauseAfterPicture: any thread (atomics).
+//  - The decode thread takes frames, decodes, converts, writes snapshots and
+//    calls the sink.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "protocol/WireFormat.h"
+#include "video/ColourTables.h"
+#include "video/FastConversion.h"
+#include "video/FrameQueue.h"
+#include "video/H264Decoder.h"
+#include "video/PictureSink.h"
+#include "video/SnapshotWriter.h"
+
+namespace kavrel {
+
+// Limits that keep a misbehaving server from exhausting memory.
+struct PipelineLimits {
+    // What an announced picture size alone may reserve (a server may announce
+    // 65535 x 65535); larger pictures get their buffers when they are decoded.
+    size_t maxReservedPixels = 1920 * 1088;
+    // Largest decoded picture accepted: H.264's largest level (8192 x 4352).
+    // A larger one counts as a failed decode.
+    size_t maxPicturePixels = 139264 * 256;
+    // Frames refused by AddFrame once the queue holds this many or this many
+    // payload bytes (it only grows that long when decoding cannot keep up and
+    // no key frame arrives, or when no decode thread runs).
+    size_t maxQueuedFrames = 2000;
+    size_t maxQueuedBytes = size_t(64) << 20;
+};
+
+// Running totals for tools and tests; each is updated on its own.
+struct PipelineCounters {
+    uint64_t framesAdded = 0;       // queued by AddFrame
+    uint64_t framesRefused = 0;     // not queued: over the limits, or no memory for the record
+    uint64_t framesDecoded = 0;     // "Decode succeed"
+    uint64_t decodeFailures = 0;    // "Decode failed"
+    uint64_t framesDropped = 0;     // removed by the drop policy
+    uint64_t framesDiscarded = 0;   // released unplayed by StopDecoding
+    uint64_t picturesDrawn = 0;     // handed to the sink
+    uint64_t snapshotsWritten = 0;  // whole files written
+    uint64_t snapshotsFailed = 0;
+    uint64_t bufferBytes = 0;  // held now by the picture buffers
+};
+
+class VideoPipeline {
+  public:
+    // `sink` may be null (nothing is delivered); otherwise it must outlive the pipeline.
+    explicit VideoPipeline(PictureSink* sink, PipelineLimits limits = {});
+    ~VideoPipeline();  // stops decoding first
+    VideoPipeline(const VideoPipeline&) = delete;
+    VideoPipeline& operator=(const VideoPipeline&) = delete;
+
+    // Restarts decoding for the announced size: ends a running decode thread,
+    // replaces the decoder and the buffers, starts a new thread. Queued frames
+    // stay queued for the new decoder.
+    void StartDecoding(const StreamFormatInfo& format);
+    // Ends the thread, closes the decoder, frees the buffers and releases every
+    // queued frame. The snapshot request is left as it is.
+    void StopDecoding();
+    // Queues a copy of exactly `length` bytes (see MakeFrame).
+    void AddFrame(const uint8_t* bytes, int length, int keyFrame);
+    // The next picture decoded is also written as a snapshot; the outcome goes
+    // to the sink's OnSnapshotWritten.
+    void RequestSnapshot();
+    bool SnapshotPending() const;
+
+    // Read once per picture by the decode thread.
+    void SetFullScreen(bool on);
+    bool IsFullScreen() const;
+
+    // Pause of the decode thread after each delivered picture (0 by default;
+    // the original design paused 10 ms). A stop cuts the pause short.
+    void SetPauseAfterPicture(std::chrono::milliseconds pause);
+    // Which conversion path the decode thread uses (the best one by default).
+    void SetConversionPath(ConversionPath path);
+    ConversionPath CurrentConversionPath() const;
+
+    SnapshotWriter& Snapshots() { return m_snapshots; }
+    PipelineCounters Counters() const;
+    size_t QueuedFrames() const;
+    bool IsDecoding() const;  // a decode thread runs
+
+    // Failures that cannot be provoked from outside, for tests.
+    struct FaultInjection {
+        bool failOpenDecoder = false;
+        bool failCreateThread = false;
+    };
+    void SetFaultInjection(FaultInjection faults);
+
+  private:
+    template <typename T>
+    struct Buffer {
+        std::unique_ptr<T[]> data;
+        size_t capacity = 0;  // elements
+
+        // Makes room for `count` elements; contents are not kept. False (and
+        // no buffer) when the allocation fails. `held` tracks the bytes of all buffers.
+        bool Reserve(size_t count, std::atomic<uint64_t>& held);
+        void Free(std::atomic<uint64_t>& held) {
+            held -= capacity * sizeof(T);
+            data.reset();
+            capacity = 0;
+        }
+    };
+
+    void EndThread();                     // m_controlMutex held
+    void FreeDecoding();                  // m_controlMutex held, no thread
+    void DecodeLoop();                    // the decode thread
+    std::unique_ptr<CFrame> TakeFrame();  // null once stopped
+    bool Decode(const CFrame& frame, int* width, int* height);
+    void Present(int width, int height);
+    void WriteRequestedSnapshot(int width, int height);
+    void PauseAfterPicture();
+
+    PictureSink* const m_sink;
+    const PipelineLimits m_limits;
+    SnapshotWriter m_snapshots;  // thread-safe on its own
+
+    mutable std::mutex m_controlMutex;  // serialises StartDecoding and StopDecoding
+    std::thread m_thread;               // guarded by m_controlMutex
+    FaultInjection m_faults;            // guarded by m_controlMutex
+    // Owned by the decode thread while it runs; otherwise guarded by m_controlMutex.
+    DecoderPtr m_decoder;
+    ColourTables m_tables;
+    Buffer<uint8_t> m_planar;     // the decoded PlanarPicture
+    Buffer<uint16_t> m_screen;    // the top-down 16-bit picture
+    Buffer<uint8_t> m_rgb;        // the 24-bit picture, made only for a snapshot
+    Buffer<uint16_t> m_rotation;  // the turned 16-bit picture, full screen only
+
+    mutable std::mutex m_queueMutex;
+    std::condition_variable m_queueCv;  // a frame arrived or a stop was asked
+    FrameQueue m_queue;                 // guarded by m_queueMutex
+    size_t m_queuedBytes = 0;           // guarded by m_queueMutex
+    bool m_stop = false;                // guarded by m_queueMutex
+
+    std::atomic<bool> m_snapshotRequest{false};
+    std::atomic<bool> m_fullScreen{false};
+    std::atomic<int> m_pauseMs{0};
+    std::atomic<ConversionPath> m_path{BestConversionPath()};
+
+    struct AtomicCounters {
+        std::atomic<uint64_t> framesAdded{0}, framesRefused{0}, framesDecoded{0}, decodeFailures{0},
+            framesDropped{0}, framesDiscarded{0}, picturesDrawn{0}, snapshotsWritten{0},
+            snapshotsFailed{0}, bufferBytes{0};
+    };
+    AtomicCounters m_counters;
+};
+
+}  // namespace kavrel
