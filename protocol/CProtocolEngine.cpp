@@ -26,6 +26,11 @@ CProtocolEngine::~CProtocolEngine() {
         *m_destroyedFlag = true;
 }
 
+bool CProtocolEngine::OnReceiveThread() const {
+    return (m_client && m_client->OnReceiveThread()) ||
+           (m_retiredClient && m_retiredClient->OnReceiveThread());
+}
+
 void CProtocolEngine::ReleaseClients() {
     if (m_client)
         m_client->Close();
@@ -35,6 +40,10 @@ void CProtocolEngine::ReleaseClients() {
 
 bool CProtocolEngine::Connect(std::u16string_view address, int port) {
     if (address.empty())
+        return false;
+    // From inside a callback the buffer being dispatched would be reset under
+    // the dispatcher's feet: refused.
+    if (OnReceiveThread())
         return false;
     ReleaseClients();
     // No receive thread runs now: start the new connection with an empty buffer.

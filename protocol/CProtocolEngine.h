@@ -47,7 +47,7 @@ class CProtocolEngine final : public ReceiveSink {
     // False at once for an empty address. Otherwise replaces any client with a
     // new one, opens it with this engine as its sink and connects (blocking,
     // bounded). False when opening or connecting fails; the failed client stays
-    // until Disconnect.
+    // until Disconnect. Owner's thread only (refused inside a callback).
     bool Connect(std::u16string_view address, int port);
 
     // The three requests. Each takes the next sequence number even when there
@@ -97,6 +97,8 @@ class CProtocolEngine final : public ReceiveSink {
     static bool Survived(const bool* destroyed) { return !*destroyed; }
     void SendPacket(size_t size);
     void ReleaseClients();
+    // True on the receive thread of the current or the retired client.
+    bool OnReceiveThread() const;
 
     // Owner's thread only.
     uint32_t m_sequence = 0;

@@ -113,6 +113,16 @@ TEST_F(EngineSocketTest, MalformedPacketsEndTheConnection) {
     }
 }
 
+TEST_F(EngineSocketTest, ConnectFromInsideACallbackIsRefused) {
+    std::atomic<int> result{-1};
+    listener.onEvent = [&](int) { result.store(engine->Connect(u"127.0.0.1", server.Port())); };
+    ConnectEngine();
+    ASSERT_TRUE(server.Send(Packet({{42, test::U16Payload(1)}, {100, Bytes(5, 1)}})));
+    ASSERT_TRUE(listener.WaitForCount(2));
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(listener.Lines()[0], "event 4");
+}
+
 TEST_F(EngineSocketTest, NoCallbackAfterDisconnectWhileStreaming) {
     ConnectEngine();
     std::atomic<bool> stop{false};

@@ -156,16 +156,5 @@ TEST(Headers, LengthIsBigEndianEverythingElseLittleEndian) {
     EXPECT_EQ(packet[8], 0x34);
 }
 
-TEST(Payloads, StreamFormatAndDvsInfoFieldOffsets) {
-    const StreamFormatInfo format = StreamFormatInfo::Make(1280, 720, 25, 2048000);
-    EXPECT_EQ(wire::ReadU32(format.bytes.data() + 8), 2048000u);
-    EXPECT_EQ(format.bytes[12] | (format.bytes[13] << 8), 1280);
-    EXPECT_EQ(format.bytes[14] | (format.bytes[15] << 8), 720);
-    EXPECT_EQ(format.bytes[16], 25);
-    EXPECT_EQ(DvsInfo::Make(16).bytes[68], 16);
-    EXPECT_TRUE(wire::IsStreamFormatType(203));
-    EXPECT_FALSE(wire::IsStreamFormatType(202));
-}
-
 }  // namespace
 }  // namespace kavrel
