@@ -12,6 +12,7 @@
 #include "skin/MainLayout.h"
 #include "skin/MessageBox.h"
 #include "skin/SkinBitmap.h"
+#include "video/CVideoAtom.h"
 
 namespace kavrel {
 namespace {
@@ -159,7 +160,9 @@ void COrvaneDlg::CreateControls() {
     m_statusLine->setObjectName(QString::number(control::kStatusLine));
     m_statusLine->setGeometry(layout.statusLine.ToQRect());
 
-    m_videoWindowRect = layout.video.ToQRect();
+    m_videoWindow = new CVideoAtom(this);
+    m_videoWindow->setGeometry(layout.video.ToQRect());
+    m_videoWindowRect = m_videoWindow->geometry();
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {

@@ -9,6 +9,7 @@
 #include "skin/CSkinStatic.h"
 #include "skin/MainLayout.h"
 #include "tests/app/MainWindowFixture.h"
+#include "video/CVideoAtom.h"
 
 namespace kavrel {
 namespace {
@@ -36,6 +37,7 @@ std::vector<int> ExpectedCreationOrder() {
             ids.push_back(1218 + first + offset);
     }
     ids.push_back(235);
+    ids.push_back(236);
     return ids;
 }
 
@@ -76,6 +78,7 @@ TEST_F(MainWindowTest, ControlsLieWhereTheLayoutPutsThem) {
     EXPECT_EQ(window.Button(216)->geometry(), QRect(276, 494, 60, 60));
     EXPECT_EQ(window.StatusLine()->geometry(), QRect(0, 382, 480, 40));
     EXPECT_EQ(window.VideoWindowRect(), QRect(0, 40, 480, 342));
+    EXPECT_EQ(window.VideoWindow()->geometry(), QRect(0, 40, 480, 342));
     for (int id = 203; id <= 218; ++id) {
         EXPECT_EQ(window.Button(id)->geometry(), layout.ButtonById(id).ToQRect()) << id;
     }
@@ -106,6 +109,8 @@ TEST_F(MainWindowTest, ControlsShowTheirBitmapsAndTexts) {
     EXPECT_EQ(window.TitleLabel()->bitmapId(), 129);
     EXPECT_TRUE(window.StatusLine()->text().isEmpty());
     EXPECT_EQ(window.StatusLine()->bitmapId(), 129);
+    EXPECT_EQ(window.VideoWindow()->windowTitle(), "Video");
+    EXPECT_EQ(window.VideoWindow()->objectName(), "236");
     EXPECT_EQ(window.Button(202), nullptr);
     EXPECT_EQ(window.Button(1251), nullptr);
 }
