@@ -37,8 +37,8 @@ for t in $targets; do
         "$bin" "$regress"/* >/dev/null 2>&1 || { echo "fuzz: $t: a regression input fails"; "$bin" "$regress"/*; exit 1; }
     fi
     if [ "$mode" = "--short" ]; then
-        echo "fuzz: $t: 20000 runs"
-        if ! "$bin" -runs=20000 -seed=1 -max_len=65536 -rss_limit_mb=2048 \
+        echo "fuzz: $t: up to 20000 runs or 30 s"
+        if ! "$bin" -runs=20000 -max_total_time=30 -seed=1 -max_len=65536 -rss_limit_mb=2048 \
             -artifact_prefix=build-fuzz/findings/ "$seeds" >build-fuzz/last-$t.log 2>&1; then
             cat build-fuzz/last-$t.log; echo "fuzz: $t: FAILED"; exit 1
         fi
