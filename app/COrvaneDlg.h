@@ -70,6 +70,8 @@ class COrvaneDlg : public CSkinDialog {
     bool videoReceived() const { return m_videoReceived; }
     ProtocolVariant variant() const { return m_variant; }
     ServerSettings CurrentServer() const;  // the four texts and the current channel
+    // The settings dialog's caption and labels (the application's, loaded at start).
+    const SettingsLabels& settingsLabels() const { return m_settingsLabels; }
     void SetChannelCount(int count) { m_channelCount = count; }
 
     // The window's caption and the title label's text.
