@@ -164,12 +164,5 @@ TEST_F(MainWindowTest, MissingConfigFileGivesEmptyTextsAndServer) {
     EXPECT_EQ(window.TitleLabel()->text(), " Kavrel 1.0.1");
 }
 
-TEST_F(MainWindowTest, InitialiseRunsOnce) {
-    WriteConfig();
-    COrvaneDlg& window = MakeWindow();
-    window.Initialise();
-    EXPECT_EQ(ControlIdsInCreationOrder(window), ExpectedCreationOrder());
-}
-
 }  // namespace
 }  // namespace kavrel

@@ -51,13 +51,5 @@ TEST_F(ShutdownTest, DestroyingTheWindowWhileVideoDecodesEndsTheDecodeThread) {
     EXPECT_EQ(m_window, nullptr);
 }
 
-TEST_F(ShutdownTest, DestroyingAnIdleWindowIsQuiet) {
-    WriteConfig();
-    MakeWindow();
-    ASSERT_NE(m_window->VideoWindow(), nullptr);
-    m_window.reset();
-    EXPECT_EQ(m_window, nullptr);
-}
-
 }  // namespace
 }  // namespace kavrel

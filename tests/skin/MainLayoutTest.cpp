@@ -194,10 +194,6 @@ TEST(MainLayoutTest, MatchesEveryWorkedResult) {
     }
 }
 
-TEST(MainLayoutTest, LandscapeVideoIsSixtyFourPixelsHigh) {
-    EXPECT_EQ(ComputeMainLayout(320, 240).video.Height(), 64);
-}
-
 TEST(MainLayoutTest, TallClientKeepsTheVideoSquareWithAFreeBandAboveTheStatusLine) {
     const MainLayout layout = ComputeMainLayout(1000, 3000);
     EXPECT_EQ(Show(layout.video), Show(R{0, 187, 1000, 1187}));

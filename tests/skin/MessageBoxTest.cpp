@@ -32,24 +32,6 @@ TEST(MessageBoxTest, InstalledHandlerAnswersWithTheCallersArguments) {
     EXPECT_EQ(icon, QMessageBox::Information);
 }
 
-TEST(MessageBoxTest, SetReturnsThePreviousHandlerAndScopesNest) {
-    ScopedMessageBoxHandler outer([](QWidget*, const QString&, const QString&,
-                                     QMessageBox::StandardButtons,
-                                     QMessageBox::Icon) { return QMessageBox::Ok; });
-    {
-        ScopedMessageBoxHandler inner([](QWidget*, const QString&, const QString&,
-                                         QMessageBox::StandardButtons,
-                                         QMessageBox::Icon) { return QMessageBox::Cancel; });
-        EXPECT_EQ(ShowMessageBox(nullptr, "", "", QMessageBox::Ok, QMessageBox::NoIcon),
-                  QMessageBox::Cancel);
-    }
-    EXPECT_EQ(ShowMessageBox(nullptr, "", "", QMessageBox::Ok, QMessageBox::NoIcon),
-              QMessageBox::Ok);
-    const MessageBoxHandler previous = SetMessageBoxHandler({});
-    EXPECT_TRUE(bool(previous));
-    SetMessageBoxHandler(previous);
-}
-
 TEST(MessageBoxTest, HandlerMayReplaceItselfWhileItRuns) {
     int calls = 0;
     ScopedMessageBoxHandler scoped([&](QWidget*, const QString&, const QString&,

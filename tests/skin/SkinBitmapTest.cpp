@@ -22,8 +22,9 @@ struct Expected {
 };
 
 std::vector<Expected> AllBitmaps() {
-    std::vector<Expected> all = {
-        {129, {33, 20}}, {131, {23, 22}}, {170, {152, 99}}, {167, {128, 128}}, {169, {80, 80}}};
+    std::vector<Expected> all = {{129, {33, 20}},  {131, {23, 22}},
+                                 {170, {152, 99}}, {167, {128, 128}},
+                                 {169, {80, 80}},  {128, {64, 64}}};  // the application icon
     for (int id = 134; id <= 139; ++id)
         all.push_back({id, {80, 80}});
     for (int id = 140; id <= 157; ++id)
@@ -64,21 +65,15 @@ void ExpectUncompressed24Bit(int id, QSize size) {
     EXPECT_EQ(uint32_t(bytes.size()) - ReadU32(bytes, 10), stride * uint32_t(size.height())) << id;
 }
 
-TEST(SkinBitmapTest, EveryBitmapLoadsAtItsSizeAs24BitUncompressed) {
+TEST(SkinBitmapTest, EveryBitmapAndTheIconLoadAtTheirSizeAs24BitUncompressed) {
     const std::vector<Expected> all = AllBitmaps();
-    EXPECT_EQ(all.size(), 53u);
+    EXPECT_EQ(all.size(), 54u);
     for (const Expected& expected : all) {
         const QImage image = LoadSkinBitmap(expected.id);
         ASSERT_FALSE(image.isNull()) << expected.id;
         EXPECT_EQ(image.size(), expected.size) << expected.id;
         ExpectUncompressed24Bit(expected.id, expected.size);
     }
-}
-
-TEST(SkinBitmapTest, ApplicationIconLoads) {
-    const QImage icon = LoadSkinBitmap(bitmap::kAppIcon);
-    ASSERT_FALSE(icon.isNull());
-    ExpectUncompressed24Bit(bitmap::kAppIcon, icon.size());
 }
 
 TEST(SkinBitmapTest, EveryChannelHasItsOwnBitmap) {

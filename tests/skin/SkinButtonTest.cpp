@@ -172,11 +172,5 @@ TEST(SkinButtonTest, SetBitmapRepaintsAVisibleButtonWithTheNewPicture) {
     EXPECT_EQ(pressed, shown);
 }
 
-TEST(SkinButtonTest, EnterDoesNotPressASkinButtonInADialog) {
-    CSkinButton button(kLightBitmap, 2);
-    EXPECT_FALSE(button.autoDefault());
-    EXPECT_FALSE(button.isDefault());
-}
-
 }  // namespace
 }  // namespace kavrel
