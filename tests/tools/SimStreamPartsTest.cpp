@@ -13,7 +13,7 @@
 #include "tools/sim/H264Encoder.h"
 #include "tools/sim/SimFaults.h"
 #include "tools/sim/TestPattern.h"
-#include "tools/sim/ViewerPacketReader.h"
+#include "tools/sim/ViewerConnection.h"
 
 namespace kavrel::sim {
 namespace {

@@ -4,17 +4,24 @@
 // on request, and a VBV limit that keeps every frame well inside one record
 // (a record's length is 16 bits). Single-threaded; one per session.
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/sim/TestPattern.h"
-#include "tools/sim/VideoSource.h"
 
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
 namespace kavrel::sim {
+
+// One encoded picture: an H.264 access unit in Annex B form (start codes kept).
+struct EncodedFrame {
+    std::vector<uint8_t> bytes;
+    bool key = false;  // an IDR picture the decoder can start from
+};
 
 class H264Encoder {
   public:

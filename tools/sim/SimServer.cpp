@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/sim/SimLog.h"
+#include "tools/sim/SimReport.h"
 #include "tools/sim/SimSession.h"
 
 namespace kavrel::sim {

@@ -13,7 +13,7 @@
 
 #include "tools/sim/AnnexBClip.h"
 #include "tools/sim/SimOptions.h"
-#include "tools/sim/SimStats.h"
+#include "tools/sim/SimReport.h"
 
 namespace kavrel::sim {
 

@@ -4,11 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "tools/sim/ClipSource.h"
-#include "tools/sim/PatternSource.h"
 #include "tools/sim/PtzState.h"
 #include "tools/sim/SimFaults.h"
-#include "tools/sim/SimLog.h"
+#include "tools/sim/SimReport.h"
+#include "tools/sim/VideoSource.h"
 
 namespace kavrel::sim {
 namespace {

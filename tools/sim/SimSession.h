@@ -15,11 +15,10 @@
 
 #include "protocol/WireFormat.h"
 #include "tools/sim/AnnexBClip.h"
-#include "tools/sim/SessionSocket.h"
 #include "tools/sim/SimOptions.h"
-#include "tools/sim/SimStats.h"
+#include "tools/sim/SimReport.h"
 #include "tools/sim/VideoSource.h"
-#include "tools/sim/ViewerPacketReader.h"
+#include "tools/sim/ViewerConnection.h"
 
 namespace kavrel::sim {
 

@@ -73,20 +73,43 @@ uint8_t Clamp255(int v) {
     return uint8_t(std::clamp(v, 0, 255));
 }
 
+// std::floor is a library call without SSE4.1; this is the per-pixel hot path.
+long FloorToLong(double v) {
+    const long i = long(v);
+    return i - long(v < double(i));
+}
+
+// The luma part of RgbToYuv alone.
+uint8_t Luma(const uint8_t* rgb) {
+    return uint8_t(((66 * rgb[0] + 129 * rgb[1] + 25 * rgb[2] + 128) >> 8) + 16);
+}
+
 Rgb Muted(Rgb c, int lift) {
     return {uint8_t(c.r * 35 / 100 + lift), uint8_t(c.g * 35 / 100 + lift),
             uint8_t(c.b * 35 / 100 + lift)};
 }
 
+// Division of a window's sum by its size, as a multiplication (the blur's
+// inner loops run it once per byte). With the factor rounded up the result is
+// the exact floor of the mean while 255 * window^2 < 2^24 (windows up to 256).
+struct WindowMean {
+    explicit WindowMean(int window)
+        : factor(((uint64_t(1) << 24) + uint64_t(window) - 1) / uint64_t(window)) {}
+    uint8_t operator()(uint32_t sum) const { return uint8_t((sum * factor) >> 24); }
+    uint64_t factor;
+};
+
 // Box blur of `count` samples `stride` bytes apart, edges repeated.
 void BlurLine(const uint8_t* src, uint8_t* dst, int count, size_t stride, int radius) {
-    const auto at = [&](int i) { return int(src[size_t(std::clamp(i, 0, count - 1)) * stride]); };
-    const int window = 2 * radius + 1;
-    int sum = 0;
+    const auto at = [&](int i) {
+        return uint32_t(src[size_t(std::clamp(i, 0, count - 1)) * stride]);
+    };
+    const WindowMean mean(2 * radius + 1);
+    uint32_t sum = 0;
     for (int i = -radius; i <= radius; ++i)
         sum += at(i);
     for (int i = 0; i < count; ++i) {
-        dst[size_t(i) * stride] = uint8_t(sum / window);
+        dst[size_t(i) * stride] = mean(sum);
         sum += at(i + radius + 1) - at(i - radius);
     }
 }
@@ -182,7 +205,9 @@ void TestPattern::DrawScene(int channel, uint64_t frameNumber, const ViewState& 
     // The scene's origin is the picture's centre at the home position.
     const std::string text = "CH" + std::to_string(channel + 1);
     const double scale = std::min(m_height * 0.3 / kGlyphRows, m_width * 0.8 / TextColumns(text));
-    const double textLeft = -TextColumns(text) * scale / 2;
+    const int textColumns = TextColumns(text);
+    const double textLeft = -textColumns * scale / 2;
+    std::vector<uint8_t> textBits(size_t(textColumns), 0);  // the current row of the text
     const double textTop = -kGlyphRows * scale / 2;
     const double textRight = -textLeft;
     const double textBottom = -textTop;
@@ -195,25 +220,36 @@ void TestPattern::DrawScene(int channel, uint64_t frameNumber, const ViewState& 
     const double ballY = m_height * 0.32;
     const double radius = std::max(3.0, m_height / 14.0);
 
+    const double invTile = 1.0 / tile;
+    const double firstX = (0.5 - m_width / 2.0) * inverseZoom + view.pan;
     for (int y = 0; y < m_height; ++y) {
         const double wy = (y + 0.5 - m_height / 2.0) * inverseZoom + view.tilt;
+        const long tileY = FloorToLong(wy * invTile);
         const bool textRow = wy >= textTop && wy < textBottom;
+        if (textRow) {
+            const int row = int((wy - textTop) / scale);
+            for (int column = 0; column < textColumns; ++column) {
+                textBits[size_t(column)] = TextPixel(text, column, row);
+            }
+        }
         const double dy = wy - ballY;
-        uint8_t* row = m_rgb.data() + size_t(y) * size_t(m_width) * 3;
-        for (int x = 0; x < m_width; ++x) {
-            const double wx = (x + 0.5 - m_width / 2.0) * inverseZoom + view.pan;
-            const long tileIndex = long(std::floor(wx / tile)) + long(std::floor(wy / tile));
-            Rgb c = (tileIndex & 1) ? light : dark;
+        const bool ballRow = dy * dy <= radius * radius;
+        uint8_t* p = m_rgb.data() + size_t(y) * size_t(m_width) * 3;
+        double wx = firstX;
+        for (int x = 0; x < m_width; ++x, wx += inverseZoom, p += 3) {
+            Rgb c = ((FloorToLong(wx * invTile) + tileY) & 1) ? light : dark;
             if (textRow && wx >= textLeft && wx < textRight &&
-                TextPixel(text, int((wx - textLeft) / scale), int((wy - textTop) / scale))) {
+                textBits[std::min(size_t((wx - textLeft) / scale), textBits.size() - 1)]) {
                 c = kWhite;
             }
-            const double dx = wx - ballX;
-            if (dx * dx + dy * dy <= radius * radius)
-                c = kBall;
-            row[3 * x] = c.r;
-            row[3 * x + 1] = c.g;
-            row[3 * x + 2] = c.b;
+            if (ballRow) {
+                const double dx = wx - ballX;
+                if (dx * dx + dy * dy <= radius * radius)
+                    c = kBall;
+            }
+            p[0] = c.r;
+            p[1] = c.g;
+            p[2] = c.b;
         }
     }
 }
@@ -231,10 +267,25 @@ void TestPattern::Blur(int radius) {
             BlurLine(m_rgb.data() + start, scratch + start, m_width, 3, radius);
         }
     }
-    for (int x = 0; x < m_width; ++x) {
-        for (int c = 0; c < 3; ++c) {
-            const size_t start = size_t(x) * 3 + size_t(c);
-            BlurLine(scratch + start, m_rgb.data() + start, m_height, rowBytes, radius);
+    // Vertical pass row by row, with one running sum per byte of a row, so
+    // memory is walked in order.
+    m_columnSums.assign(rowBytes, 0);
+    const auto row = [&](int y) {
+        return scratch + size_t(std::clamp(y, 0, m_height - 1)) * rowBytes;
+    };
+    for (int y = -radius; y <= radius; ++y) {
+        const uint8_t* r = row(y);
+        for (size_t i = 0; i < rowBytes; ++i)
+            m_columnSums[i] += r[i];
+    }
+    const WindowMean mean(2 * radius + 1);
+    for (int y = 0; y < m_height; ++y) {
+        uint8_t* out = m_rgb.data() + size_t(y) * rowBytes;
+        const uint8_t* entering = row(y + radius + 1);
+        const uint8_t* leaving = row(y - radius);
+        for (size_t i = 0; i < rowBytes; ++i) {
+            out[i] = mean(m_columnSums[i]);
+            m_columnSums[i] += uint32_t(entering[i]) - uint32_t(leaving[i]);
         }
     }
 }
@@ -290,29 +341,25 @@ void TestPattern::DrawCorners(int channel) {
 void TestPattern::ToYuv(YuvPicture& out) const {
     if (out.width != m_width || out.height != m_height)
         out.Resize(m_width, m_height);
-    uint8_t* yPlane = out.Y();
-    uint8_t* uPlane = out.U();
-    uint8_t* vPlane = out.V();
-    const int chromaWidth = m_width / 2;
+    const size_t width = size_t(m_width);
     for (int y = 0; y < m_height; y += 2) {
-        for (int x = 0; x < m_width; x += 2) {
-            int r = 0, g = 0, b = 0;
-            for (int dy = 0; dy < 2; ++dy) {
-                for (int dx = 0; dx < 2; ++dx) {
-                    const uint8_t* p =
-                        m_rgb.data() + (size_t(y + dy) * size_t(m_width) + size_t(x + dx)) * 3;
-                    yPlane[size_t(y + dy) * size_t(m_width) + size_t(x + dx)] =
-                        RgbToYuv({p[0], p[1], p[2]}).y;
-                    r += p[0];
-                    g += p[1];
-                    b += p[2];
-                }
-            }
-            const Yuv chroma =
-                RgbToYuv({uint8_t((r + 2) / 4), uint8_t((g + 2) / 4), uint8_t((b + 2) / 4)});
-            const size_t at = size_t(y / 2) * size_t(chromaWidth) + size_t(x / 2);
-            uPlane[at] = chroma.u;
-            vPlane[at] = chroma.v;
+        const uint8_t* top = m_rgb.data() + size_t(y) * width * 3;
+        const uint8_t* bottom = top + width * 3;
+        uint8_t* lumaTop = out.Y() + size_t(y) * width;
+        uint8_t* lumaBottom = lumaTop + width;
+        uint8_t* u = out.U() + size_t(y / 2) * (width / 2);
+        uint8_t* v = out.V() + size_t(y / 2) * (width / 2);
+        for (size_t x = 0; x < width; x += 2, top += 6, bottom += 6) {
+            lumaTop[x] = Luma(top);
+            lumaTop[x + 1] = Luma(top + 3);
+            lumaBottom[x] = Luma(bottom);
+            lumaBottom[x + 1] = Luma(bottom + 3);
+            // Chroma of the block's mean colour.
+            const int r = (top[0] + top[3] + bottom[0] + bottom[3] + 2) >> 2;
+            const int g = (top[1] + top[4] + bottom[1] + bottom[4] + 2) >> 2;
+            const int b = (top[2] + top[5] + bottom[2] + bottom[5] + 2) >> 2;
+            u[x / 2] = uint8_t(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+            v[x / 2] = uint8_t(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
         }
     }
 }

@@ -118,8 +118,9 @@ class TestPattern {
 
     int m_width;
     int m_height;
-    std::vector<uint8_t> m_rgb;      // width * height * 3, top row first
-    std::vector<uint8_t> m_scratch;  // the blur's intermediate picture
+    std::vector<uint8_t> m_rgb;          // width * height * 3, top row first
+    std::vector<uint8_t> m_scratch;      // the blur's intermediate picture
+    std::vector<uint32_t> m_columnSums;  // the blur's running sums, one per byte of a row
 };
 
 }  // namespace kavrel::sim

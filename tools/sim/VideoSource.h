@@ -1,23 +1,19 @@
 #pragma once
 // Where a session's video frames come from: the generated picture encoded live
-// (PatternSource) or an H.264 file (ClipSource). One source per session, used
-// only by that session's thread.
+// (PatternSource) or a recorded H.264 file (ClipSource). One source per
+// session, used only by that session's thread.
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "tools/sim/AnnexBClip.h"
+#include "tools/sim/H264Encoder.h"
+#include "tools/sim/PtzState.h"
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/TestPattern.h"
 
 namespace kavrel::sim {
-
-class PtzState;
-
-// One encoded picture: an H.264 access unit in Annex B form (start codes kept).
-struct EncodedFrame {
-    std::vector<uint8_t> bytes;
-    bool key = false;  // an IDR picture the decoder can start from
-};
 
 class VideoSource {
   public:
@@ -36,6 +32,54 @@ class VideoSource {
     virtual bool Resize(PictureSize size, std::string& error) = 0;
     // The camera head PTZ commands steer; null where the picture cannot react.
     virtual PtzState* Ptz() = 0;
+};
+
+// Video of the generated picture (TestPattern), steered by the session's PTZ
+// head and encoded live with libx264.
+class PatternSource : public VideoSource {
+  public:
+    PatternSource(const SimOptions& options, int channel);
+
+    // Opens the encoder at `size`. False with a reason when libx264 refuses.
+    bool Open(PictureSize size, std::string& error);
+
+    PictureSize Size() const override { return m_size; }
+    bool NextFrame(EncodedFrame& out, std::string& error) override;
+    void SetChannel(int channel) override;
+    void RequestKeyFrame() override { m_forceKey = true; }
+    bool Resize(PictureSize size, std::string& error) override { return Open(size, error); }
+    PtzState* Ptz() override { return &m_ptz; }
+
+  private:
+    const SimOptions& m_options;
+    int m_channel;
+    PictureSize m_size;
+    std::unique_ptr<TestPattern> m_pattern;
+    PtzState m_ptz;
+    H264Encoder m_encoder;
+    YuvPicture m_picture;
+    uint64_t m_frameNumber = 0;  // frames made on this session, shown in the picture
+    bool m_forceKey = false;
+};
+
+// Video of a recorded H.264 clip (--file), sent access unit by access unit and
+// looping from its first key frame. The picture cannot react to PTZ; a channel
+// switch only restarts the stream at the next key frame.
+class ClipSource : public VideoSource {
+  public:
+    explicit ClipSource(std::shared_ptr<const AnnexBClip> clip);
+
+    PictureSize Size() const override { return m_clip->Size(); }
+    bool NextFrame(EncodedFrame& out, std::string& error) override;
+    void SetChannel(int) override { m_skipToKey = true; }
+    void RequestKeyFrame() override { m_skipToKey = true; }
+    bool Resize(PictureSize, std::string& error) override;
+    PtzState* Ptz() override { return nullptr; }
+
+  private:
+    std::shared_ptr<const AnnexBClip> m_clip;
+    size_t m_next;  // index of the unit sent next
+    bool m_skipToKey = false;
 };
 
 }  // namespace kavrel::sim

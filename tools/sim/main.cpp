@@ -16,10 +16,9 @@ extern "C" {
 
 #include "tools/sim/AnnexBClip.h"
 #include "tools/sim/H264Encoder.h"
-#include "tools/sim/SimLog.h"
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/SimReport.h"
 #include "tools/sim/SimServer.h"
-#include "tools/sim/SimStats.h"
 
 namespace {
 

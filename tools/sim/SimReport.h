@@ -1,6 +1,6 @@
 #pragma once
-// Counters of one simulator run, updated by every session thread (atomics, no
-// lock) and printed as the summary at exit.
+// What the simulator reports: the event log on stderr, one line per event, and
+// the counters of the run, printed as the summary at exit.
 
 #include <atomic>
 #include <cstdint>
@@ -8,6 +8,12 @@
 
 namespace kavrel::sim {
 
+// Writes one event line on stderr, prefixed with the seconds since start, so a
+// person can follow a session and a test can wait for a line. printf-style;
+// the line end is added. Callable from any thread; each line is written whole.
+void LogEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Counters of one run, updated by every session thread (atomics, no lock).
 class SimStats {
   public:
     std::atomic<uint64_t> connections{0};
