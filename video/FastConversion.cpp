@@ -40,6 +40,18 @@ void ConvertToScreen(ConversionPath path, const ColourTables& tables, const uint
     }
 }
 
+namespace {
+
+// One pixel from its luma and the chroma terms of its 2 x 2 block.
+inline uint16_t ScreenPixel(const ColourTables& t, uint8_t y, int32_t red, int32_t green,
+                            int32_t blue) {
+    const int32_t l = t.luma[y];
+    return PackRgb565(t.Clamp((l + red) >> 16), t.Clamp((l - green) >> 16),
+                      t.Clamp((l + blue) >> 16));
+}
+
+}  // namespace
+
 void ConvertToScreenScalar(const ColourTables& tables, const uint8_t* planar, uint16_t* out,
                            int width, int height) {
     if (width <= 0 || height <= 0)
@@ -49,11 +61,15 @@ void ConvertToScreenScalar(const ColourTables& tables, const uint8_t* planar, ui
     const uint8_t* planeU = planar + layout.uOffset;
     const uint8_t* planeV = planar + layout.vOffset;
 
-    for (int row = 0; row < height; ++row) {
-        const uint8_t* lumaRow = planar + size_t(row) * size_t(width);
-        uint16_t* outRow = out + size_t(row) * size_t(width);
+    // Two rows at a time, so each chroma pair is looked up once per 2 x 2 block.
+    for (int top = 0; top < height; top += 2) {
+        const int rows = top + 1 < height ? 2 : 1;
+        const uint8_t* luma0 = planar + size_t(top) * size_t(width);
+        const uint8_t* luma1 = rows == 2 ? luma0 + width : luma0;
+        uint16_t* out0 = out + size_t(top) * size_t(width);
+        uint16_t* out1 = rows == 2 ? out0 + width : out0;
         const size_t chromaRow =
-            chroma.HasChroma() ? size_t(chroma.Row(row)) * size_t(chroma.chromaWidth) : 0;
+            chroma.HasChroma() ? size_t(chroma.Row(top)) * size_t(chroma.chromaWidth) : 0;
         for (int left = 0; left < width; left += 2) {
             int32_t red = 0;
             int32_t green = 0;
@@ -64,12 +80,12 @@ void ConvertToScreenScalar(const ColourTables& tables, const uint8_t* planar, ui
                 green = tables.vGreen[planeV[at]] + tables.uGreen[planeU[at]];
                 blue = tables.uBlue[planeU[at]];
             }
-            const int end = left + 2 < width ? left + 2 : width;
-            for (int x = left; x < end; ++x) {
-                const int32_t l = tables.luma[lumaRow[x]];
-                outRow[x] =
-                    PackRgb565(tables.Clamp((l + red) >> 16), tables.Clamp((l - green) >> 16),
-                               tables.Clamp((l + blue) >> 16));
+            // With one row, out1 is out0 and luma1 is luma0: the same value twice.
+            out0[left] = ScreenPixel(tables, luma0[left], red, green, blue);
+            out1[left] = ScreenPixel(tables, luma1[left], red, green, blue);
+            if (left + 1 < width) {
+                out0[left + 1] = ScreenPixel(tables, luma0[left + 1], red, green, blue);
+                out1[left + 1] = ScreenPixel(tables, luma1[left + 1], red, green, blue);
             }
         }
     }

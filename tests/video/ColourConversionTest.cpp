@@ -235,17 +235,17 @@ TEST_P(FastConversionSizeTest, RandomPicturesMatchTheTables) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, FastConversionSizeTest,
-                         testing::Values(std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1},
-                                         std::pair{2, 2}, std::pair{3, 3}, std::pair{15, 3},
-                                         std::pair{16, 2}, std::pair{17, 5}, std::pair{31, 9},
-                                         std::pair{33, 33}, std::pair{48, 1}, std::pair{174, 98},
-                                         std::pair{175, 143}, std::pair{176, 144},
-                                         std::pair{352, 288}, std::pair{1282, 722}),
-                         [](const testing::TestParamInfo<std::pair<int, int>>& info) {
-                             return std::to_string(info.param.first) + "x" +
-                                    std::to_string(info.param.second);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, FastConversionSizeTest,
+    testing::Values(std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1}, std::pair{2, 2},
+                    std::pair{3, 3}, std::pair{15, 3}, std::pair{16, 2}, std::pair{17, 5},
+                    std::pair{31, 9}, std::pair{33, 33}, std::pair{48, 1}, std::pair{174, 98},
+                    std::pair{175, 143}, std::pair{176, 144}, std::pair{352, 288},
+                    std::pair{1282, 722},
+                    std::pair{4100, 3}),  // more than one stretch of the AVX2 path
+    [](const testing::TestParamInfo<std::pair<int, int>>& info) {
+        return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
+    });
 
 TEST(FastConversionTest, ExtremeValuesMatchTheTables) {
     const uint8_t extremes[] = {0,   1,   15,  16,  17,  127, 128, 129,
