@@ -239,15 +239,20 @@ TEST(H264EncoderTest, EvenNoiseStaysWithinOneRecord) {
         EXPECT_LT(frame.bytes.size(), 65536u);
 }
 
-TEST(H264EncoderTest, SettingsLibx264RefusesAreReported) {
+TEST(H264EncoderTest, PicturesOfAnotherSizeAreRefused) {
     H264Encoder encoder;
     std::string error;
-    EXPECT_FALSE(encoder.Open({351, 288, 25, 512000, 50}, error));
-    EXPECT_FALSE(error.empty());
     EncodedFrame frame;
     YuvPicture picture;
     picture.Resize(352, 288);
+    EXPECT_FALSE(encoder.Encode(picture, false, frame, error)) << "not opened yet";
+    ASSERT_TRUE(encoder.Open({176, 144, 25, 256000, 50}, error)) << error;
+    error.clear();
     EXPECT_FALSE(encoder.Encode(picture, false, frame, error));
+    EXPECT_FALSE(error.empty());
+    picture.Resize(176, 144);
+    EXPECT_TRUE(encoder.Encode(picture, false, frame, error)) << error;
+    EXPECT_TRUE(frame.key);
 }
 
 }  // namespace

@@ -16,6 +16,13 @@
 namespace kavrel::test {
 namespace {
 
+// A simulator that must end cleanly: its exit status after SIGTERM is 0 unless
+// it crashed or a sanitizer found something in it.
+class Simulator : public SimulatorProcess {
+  public:
+    ~Simulator() { EXPECT_EQ(Stop(), 0) << Log(); }
+};
+
 using Kind = Callback::Kind;
 
 // One viewer connection: an engine and the listener that records its calls.
@@ -62,7 +69,7 @@ struct DialectCase {
 class SimulatorDialectTest : public ::testing::TestWithParam<DialectCase> {};
 
 TEST_P(SimulatorDialectTest, LoginAcceptedStreamsTheAskedChannel) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--version", GetParam().version, "--channels", "6", "--fps", "50"}))
         << sim.Log();
     Viewer viewer;
@@ -124,7 +131,7 @@ TEST(SimulatorSessionTest, RefusedLoginsGetOnlyTheRefusal) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
-        SimulatorProcess sim;
+        Simulator sim;
         ASSERT_TRUE(sim.Start(c.args)) << sim.Log();
         Viewer viewer;
         ASSERT_TRUE(viewer.Login(sim.Port(), c.channel, c.variant, c.password));
@@ -148,7 +155,7 @@ TEST(SimulatorSessionTest, ViewerInTheOtherDialectIsToldToSwitch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
-        SimulatorProcess sim;
+        Simulator sim;
         ASSERT_TRUE(sim.Start({"--version", c.version})) << sim.Log();
         {
             Viewer wrong;
@@ -171,7 +178,7 @@ TEST(SimulatorSessionTest, ViewerInTheOtherDialectIsToldToSwitch) {
 }
 
 TEST(SimulatorSessionTest, PtzIsLoggedAndIrisDarkensTheSceneButNotTheCorners) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fps", "50"})) << sim.Log();
     Viewer viewer;
     ASSERT_TRUE(viewer.Login(sim.Port(), 1, ProtocolVariant::Current));
@@ -199,7 +206,7 @@ TEST(SimulatorSessionTest, PtzIsLoggedAndIrisDarkensTheSceneButNotTheCorners) {
 }
 
 TEST(SimulatorSessionTest, LegacyChannelSwitchSendsNewFormatThenKeyFrameOfTheNewChannel) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--version", "3", "--fps", "50", "--gop", "200"})) << sim.Log();
     Viewer viewer;
     ASSERT_TRUE(viewer.Login(sim.Port(), 0, ProtocolVariant::Legacy));
@@ -231,7 +238,7 @@ TEST(SimulatorSessionTest, LegacyChannelSwitchSendsNewFormatThenKeyFrameOfTheNew
 }
 
 TEST(SimulatorSessionTest, SeveralViewersAreServedIndependently) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fps", "50"})) << sim.Log();
     Viewer first, second;
     ASSERT_TRUE(first.Login(sim.Port(), 0, ProtocolVariant::Current));
@@ -251,7 +258,7 @@ TEST(SimulatorSessionTest, SeveralViewersAreServedIndependently) {
 }
 
 TEST(SimulatorSessionTest, SignalEndsTheRunWithASummary) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fps", "50"})) << sim.Log();
     {
         Viewer viewer;

@@ -20,6 +20,13 @@
 namespace kavrel::test {
 namespace {
 
+// A simulator that must end cleanly: its exit status after SIGTERM is 0 unless
+// it crashed or a sanitizer found something in it.
+class Simulator : public SimulatorProcess {
+  public:
+    ~Simulator() { EXPECT_EQ(Stop(), 0) << Log(); }
+};
+
 using Args = std::vector<std::string>;
 
 StreamFormatInfo FormatOf(const WireRecord& record) {
@@ -63,7 +70,7 @@ TEST(SimulatorWireTest, AnswerCarriesVersionResultAndServerInformationInEachDial
     } cases[] = {{"5", ProtocolVariant::Current, 0, 101}, {"3", ProtocolVariant::Legacy, 7, 102}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
-        SimulatorProcess sim;
+        Simulator sim;
         ASSERT_TRUE(sim.Start({"--version", c.version, "--channels", "9"})) << sim.Log();
         SimTestClient client;
         WirePacket answer;
@@ -91,7 +98,7 @@ TEST(SimulatorWireTest, AnswerCarriesVersionResultAndServerInformationInEachDial
 }
 
 TEST(SimulatorWireTest, RecordTypesFollowTheOptions) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--key-type", "104", "--frame-type", "112", "--format-type", "203",
                            "--gop", "2", "--fps", "50"}))
         << sim.Log();
@@ -111,7 +118,7 @@ TEST(SimulatorWireTest, RecordTypesFollowTheOptions) {
 }
 
 TEST(SimulatorWireTest, CloseFaultEndsTheConnectionAfterTheFrames) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fault", "close", "--fault-frames", "3", "--fps", "50"})) << sim.Log();
     SimTestClient client;
     WirePacket answer;
@@ -124,7 +131,7 @@ TEST(SimulatorWireTest, CloseFaultEndsTheConnectionAfterTheFrames) {
 }
 
 TEST(SimulatorWireTest, StallFaultStopsSendingButKeepsTheConnection) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fault", "stall", "--fault-frames", "2", "--fps", "50"})) << sim.Log();
     SimTestClient client;
     WirePacket answer;
@@ -142,7 +149,7 @@ TEST(SimulatorWireTest, StallFaultStopsSendingButKeepsTheConnection) {
 TEST(SimulatorWireTest, OneShotFaultsStrikeAfterTheFramesThenStreamingGoesOn) {
     for (const char* fault : {"garbage", "short-header", "long-packet"}) {
         SCOPED_TRACE(fault);
-        SimulatorProcess sim;
+        Simulator sim;
         ASSERT_TRUE(sim.Start(
             {"--fault", fault, "--fault-frames", "2", "--garbage-bytes", "100", "--fps", "50"}))
             << sim.Log();
@@ -176,7 +183,7 @@ TEST(SimulatorWireTest, OneShotFaultsStrikeAfterTheFramesThenStreamingGoesOn) {
 }
 
 TEST(SimulatorWireTest, NoLoginAnswerFaultReadsTheLoginAndSendsNothing) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fault", "no-login-answer"})) << sim.Log();
     SimTestClient client;
     ASSERT_TRUE(client.Connect(sim.Port()));
@@ -189,7 +196,7 @@ TEST(SimulatorWireTest, NoLoginAnswerFaultReadsTheLoginAndSendsNothing) {
 }
 
 TEST(SimulatorWireTest, FlipVersionAlternatesTheAnnouncedDialect) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fault", "flip-version"})) << sim.Log();
     const struct {
         uint16_t version;
@@ -217,7 +224,7 @@ TEST(SimulatorWireTest, SizeFaultsShapeTheAnnouncementAndThePictures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1]);
-        SimulatorProcess sim;
+        Simulator sim;
         ASSERT_TRUE(sim.Start(c.args)) << sim.Log();
         SimTestClient client;
         WirePacket answer;
@@ -237,7 +244,7 @@ TEST(SimulatorWireTest, SizeFaultsShapeTheAnnouncementAndThePictures) {
 }
 
 TEST(SimulatorWireTest, ResizeFaultAnnouncesEachNewSizeBeforeItsKeyFrame) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start(
         {"--fault", "resize", "--fault-frames", "3", "--fault-size", "176x144", "--fps", "50"}))
         << sim.Log();
@@ -267,7 +274,7 @@ TEST(SimulatorWireTest, ResizeFaultAnnouncesEachNewSizeBeforeItsKeyFrame) {
 }
 
 TEST(SimulatorWireTest, OneByteWritesStillMakeAValidStream) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--fault", "one-byte-writes", "--size", "176x144", "--fps", "50"}))
         << sim.Log();
     SimTestClient client;
@@ -305,7 +312,7 @@ TEST(SimulatorWireTest, FileIsStreamedAccessUnitByAccessUnitAndLoops) {
                        long(units[i].bytes.size()));
         }
     }
-    SimulatorProcess sim;
+    Simulator sim;
     const bool started = sim.Start({"--file", path, "--fps", "100"});
     std::remove(path.c_str());  // read whole at start
     ASSERT_TRUE(started) << sim.Log();
@@ -339,14 +346,14 @@ TEST(SimulatorWireTest, BadOptionsEndTheProgramWithStatus2) {
     };
     for (const Args& args : cases) {
         SCOPED_TRACE(args[0]);
-        SimulatorProcess sim;
+        SimulatorProcess sim;  // exits with status 2, checked below
         EXPECT_FALSE(sim.Start(args));
         EXPECT_EQ(sim.Stop(), 2) << sim.Log();
     }
 }
 
 TEST(SimulatorWireTest, MalformedViewerPacketsEndTheirConnectionOnly) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start()) << sim.Log();
     for (uint32_t length : {2u, 100000u}) {
         SimTestClient client;
@@ -364,7 +371,7 @@ TEST(SimulatorWireTest, MalformedViewerPacketsEndTheirConnectionOnly) {
 }
 
 TEST(SimulatorWireTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    SimulatorProcess sim;
+    Simulator sim;
     ASSERT_TRUE(sim.Start({"--max-connections", "1"})) << sim.Log();
     SimTestClient first;
     WirePacket answer;
