@@ -214,6 +214,10 @@ TEST(SimulatorSessionTest, LegacyChannelSwitchSendsNewFormatThenKeyFrameOfTheNew
     viewer.engine->SendChannel(0, 3);
     ASSERT_TRUE(viewer.listener.WaitForVideo(3, 2)) << sim.Log();
     EXPECT_TRUE(sim.WaitForLog("channel switch 0 -> 3"));
+    // The legacy PTZ record names the channel counted from 0.
+    viewer.engine->SendPtz(3, wire::kPtzLeft);
+    EXPECT_TRUE(sim.WaitForLog("ptz: channel 3, command left (11)")) << sim.Log();
+    EXPECT_EQ(sim.CountLog("not the channel streamed"), 0) << sim.Log();
 
     TestH264Decoder decoder;
     sim::YuvPicture picture;
