@@ -65,15 +65,12 @@ bool SimSession::End(std::string reason) {
 
 void SimSession::Run() {
     Log("connected from %s", m_peer.c_str());
-    uint8_t buffer[4096];
-    std::vector<ViewerRecord> records;
     while (true) {
-        const bool sending = m_streaming && !m_stalled;
-        auto timeout = std::chrono::milliseconds(-1);
-        if (sending) {
-            const auto left = m_nextFrame - Clock::now();
-            timeout = std::max(std::chrono::milliseconds(0),
-                               std::chrono::ceil<std::chrono::milliseconds>(left));
+        auto timeout = std::chrono::milliseconds(-1);  // nothing to send: wait for the viewer
+        if (m_streaming && !m_stalled) {
+            timeout =
+                std::max(std::chrono::milliseconds(0),
+                         std::chrono::ceil<std::chrono::milliseconds>(m_nextFrame - Clock::now()));
         }
         const SessionSocket::Wait wait = m_socket.WaitReadable(timeout);
         if (wait == SessionSocket::Wait::Stop) {
@@ -84,33 +81,8 @@ void SimSession::Run() {
             m_endReason = "wait failed";
             break;
         }
-        if (wait == SessionSocket::Wait::Readable) {
-            const ssize_t n = m_socket.Read(buffer, sizeof buffer);
-            if (n == 0) {
-                m_endReason = "viewer closed the connection";
-                break;
-            }
-            if (n == -1) {
-                m_endReason = "read failed";
-                break;
-            }
-            if (n > 0) {
-                m_reader.Append(buffer, size_t(n));
-                std::string why;
-                bool keepGoing = true;
-                ViewerPacketReader::Result result;
-                while (keepGoing && (result = m_reader.Next(records, why)) ==
-                                        ViewerPacketReader::Result::Packet) {
-                    keepGoing = HandlePacket(records);
-                }
-                if (!keepGoing)
-                    break;
-                if (result == ViewerPacketReader::Result::Malformed) {
-                    m_endReason = "malformed packet from the viewer: " + why;
-                    break;
-                }
-            }
-        }
+        if (wait == SessionSocket::Wait::Readable && !ReadFromViewer())
+            break;
         if (m_streaming && !m_stalled && Clock::now() >= m_nextFrame) {
             if (!SendNextFrame())
                 break;
@@ -122,6 +94,32 @@ void SimSession::Run() {
         }
     }
     Log("closed: %s (%llu frames sent)", m_endReason.c_str(), (unsigned long long)m_framesSent);
+}
+
+bool SimSession::ReadFromViewer() {
+    uint8_t buffer[4096];
+    const ssize_t n = m_socket.Read(buffer, sizeof buffer);
+    if (n == 0)
+        return End("viewer closed the connection");
+    if (n == -1)
+        return End("read failed");
+    if (n < 0)
+        return true;  // woken without data
+    m_reader.Append(buffer, size_t(n));
+    std::vector<ViewerRecord> records;
+    std::string why;
+    while (true) {
+        switch (m_reader.Next(records, why)) {
+            case ViewerPacketReader::Result::Packet:
+                if (!HandlePacket(records))
+                    return false;
+                break;
+            case ViewerPacketReader::Result::NeedMore:
+                return true;
+            case ViewerPacketReader::Result::Malformed:
+                return End("malformed packet from the viewer: " + why);
+        }
+    }
 }
 
 bool SimSession::HandlePacket(const std::vector<ViewerRecord>& records) {

@@ -43,6 +43,9 @@ class SimSession {
   private:
     using Clock = std::chrono::steady_clock;
 
+    // Reads what the viewer sent and handles every complete packet; false
+    // when the connection is to end (m_endReason says why).
+    bool ReadFromViewer();
     bool HandlePacket(const std::vector<ViewerRecord>& records);
     bool HandleLogin(const std::vector<ViewerRecord>& records, const ViewerRecord& login);
     bool HandlePtz(const ViewerRecord& record);
