@@ -1,5 +1,5 @@
 #pragma once
-// The picture conversion as designed: table look-ups in 16.16 fixed point
+// The reference picture conversion: table look-ups in 16.16 fixed point
 // (ITU-R BT.601 studio range), YUV 4:2:0 to a 24-bit bottom-up picture, then
 // to 16 bits. This is the reference every faster path must match byte for
 // byte (see FastConversion.h).

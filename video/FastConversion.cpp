@@ -6,23 +6,55 @@
 
 namespace kavrel {
 
+// The compiler's run-time check also confirms that the operating system
+// saves the wider registers. Asked once; the answers never change.
 bool CpuSupportsAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
 #else
     return false;
 #endif
 }
 
+bool CpuSupportsAvx512() {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+    }();
+    return supported;
+#else
+    return false;
+#endif
+}
+
+bool CpuSupports(ConversionPath path) {
+    switch (path) {
+        case ConversionPath::kAvx512:
+            return CpuSupportsAvx512();
+        case ConversionPath::kAvx2:
+            return CpuSupportsAvx2();
+        case ConversionPath::kScalar:
+            break;
+    }
+    return true;
+}
+
 ConversionPath BestConversionPath() {
-    static const ConversionPath path =
-        CpuSupportsAvx2() ? ConversionPath::kAvx2 : ConversionPath::kScalar;
+    static const ConversionPath path = CpuSupportsAvx512() ? ConversionPath::kAvx512
+                                       : CpuSupportsAvx2() ? ConversionPath::kAvx2
+                                                           : ConversionPath::kScalar;
     return path;
 }
 
 const char* ConversionPathName(ConversionPath path) {
     switch (path) {
+        case ConversionPath::kAvx512:
+            return "avx512";
         case ConversionPath::kAvx2:
             return "avx2";
         case ConversionPath::kScalar:
@@ -33,7 +65,9 @@ const char* ConversionPathName(ConversionPath path) {
 
 void ConvertToScreen(ConversionPath path, const ColourTables& tables, const uint8_t* planar,
                      uint16_t* out, int width, int height) {
-    if (path == ConversionPath::kAvx2 && CpuSupportsAvx2()) {
+    if (path == ConversionPath::kAvx512 && CpuSupportsAvx512()) {
+        ConvertToScreenAvx512(planar, out, width, height);
+    } else if (path == ConversionPath::kAvx2 && CpuSupportsAvx2()) {
         ConvertToScreenAvx2(planar, out, width, height);
     } else {
         ConvertToScreenScalar(tables, planar, out, width, height);

@@ -17,22 +17,27 @@ namespace kavrel {
 enum class ConversionPath {
     kScalar,  // table look-ups, one pixel at a time
     kAvx2,    // eight 32-bit lanes, exact integer arithmetic
+    kAvx512,  // the same on sixteen lanes (AVX-512 F and BW)
 };
 
 bool CpuSupportsAvx2();
-// kAvx2 when the processor has it, else kScalar. Decided once per process.
+bool CpuSupportsAvx512();
+bool CpuSupports(ConversionPath path);
+// The widest path the processor has. Decided once per process.
 ConversionPath BestConversionPath();
 const char* ConversionPathName(ConversionPath path);
 
 // Planar picture (PlanarLayoutFor(width, height)) to width * height top-down
-// RGB565 values. `tables` must be built; kAvx2 must only be asked for when
-// CpuSupportsAvx2() (it falls back to kScalar otherwise).
+// RGB565 values. `tables` must be built. A SIMD path that the processor
+// lacks falls back to kScalar.
 void ConvertToScreen(ConversionPath path, const ColourTables& tables, const uint8_t* planar,
                      uint16_t* out, int width, int height);
 
-// The two paths, for tests and benchmarks.
+// The paths one by one, for tests and benchmarks (the SIMD ones only where
+// CpuSupports says so).
 void ConvertToScreenScalar(const ColourTables& tables, const uint8_t* planar, uint16_t* out,
                            int width, int height);
 void ConvertToScreenAvx2(const uint8_t* planar, uint16_t* out, int width, int height);
+void ConvertToScreenAvx512(const uint8_t* planar, uint16_t* out, int width, int height);
 
 }  // namespace kavrel

@@ -20,30 +20,12 @@
 
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
+#include "video/ScreenArithmetic.h"
 
 namespace kavrel {
 namespace {
 
-constexpr int32_t kLuma = 76309;
-constexpr int32_t kLumaBias = -16 * kLuma;  // folded into the chroma terms
-constexpr int32_t kVRed = 104597;
-constexpr int32_t kUBlue = 132201;
-constexpr int32_t kUGreen = 25675;
-constexpr int32_t kVGreen = 53279;
-constexpr int32_t kRedBias = kLumaBias - 128 * kVRed;
-constexpr int32_t kBlueBias = kLumaBias - 128 * kUBlue;
-constexpr int32_t kGreenBias = kLumaBias + 128 * (kUGreen + kVGreen);
-
-// One pixel by plain arithmetic, identical to the tables (for the last
-// columns of a row that do not fill a whole vector).
-inline uint16_t ScalarPixel(int y, int u, int v) {
-    auto clamp = [](int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); };
-    const int32_t l = kLuma * y + kLumaBias;
-    const int32_t red = clamp((l + kVRed * (v - 128)) >> 16);
-    const int32_t green = clamp((l - kVGreen * (v - 128) - kUGreen * (u - 128)) >> 16);
-    const int32_t blue = clamp((l + kUBlue * (u - 128)) >> 16);
-    return uint16_t(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
-}
+using namespace screen;
 
 struct ChromaTerms {
     __m256i redLow, redHigh, greenLow, greenHigh, blueLow, blueHigh;
@@ -107,8 +89,7 @@ __attribute__((target("avx2"))) void ConvertToScreenAvx2(const uint8_t* planar, 
     const uint8_t* planeU = planar + layout.uOffset;
     const uint8_t* planeV = planar + layout.vOffset;
     const int vectorEnd = chroma.HasChroma() ? width - width % 16 : 0;
-    constexpr int kBlock = 2048;     // pixels per stretch
-    ChromaTerms terms[kBlock / 16];  // 24 KB: stays in the first-level cache
+    ChromaTerms terms[kStretch / 16];  // 24 KB: stays in the first-level cache
 
     for (int top = 0; top < height; top += 2) {
         const int rows = top + 1 < height ? 2 : 1;
@@ -124,8 +105,8 @@ __attribute__((target("avx2"))) void ConvertToScreenAvx2(const uint8_t* planar, 
         // the next keeps the output to one sequential stream, which measured
         // faster than alternating between the two rows (about 0.4 against
         // 0.7 ms at 1920 x 1080).
-        for (int block = 0; block < vectorEnd; block += kBlock) {
-            const int end = block + kBlock < vectorEnd ? block + kBlock : vectorEnd;
+        for (int block = 0; block < vectorEnd; block += kStretch) {
+            const int end = block + kStretch < vectorEnd ? block + kStretch : vectorEnd;
             for (int left = block; left < end; left += 16) {
                 terms[(left - block) / 16] = LoadChroma(chromaU + left / 2, chromaV + left / 2);
             }
@@ -139,15 +120,8 @@ __attribute__((target("avx2"))) void ConvertToScreenAvx2(const uint8_t* planar, 
         }
         for (int dy = 0; dy < rows; ++dy) {
             const size_t rowStart = size_t(top + dy) * size_t(width);
-            for (int x = vectorEnd; x < width; ++x) {
-                int u = 128;
-                int v = 128;
-                if (chroma.HasChroma()) {
-                    u = chromaU[chroma.Column(x)];
-                    v = chromaV[chroma.Column(x)];
-                }
-                out[rowStart + size_t(x)] = ScalarPixel(planar[rowStart + size_t(x)], u, v);
-            }
+            ConvertTail(planar + rowStart, chromaU, chromaV, chroma, vectorEnd, width,
+                        out + rowStart);
         }
     }
 }

@@ -14,53 +14,29 @@
 
 #include "tests/support/H264TestEncoder.h"
 #include "tests/video/RecordingSink.h"
-#include "video/PictureTransform.h"
+#include "tests/video/VideoTestSupport.h"
 
 namespace kavrel {
 namespace {
 
-using test::EncodedFrame;
+using test::Feed;
 using test::YuvPicture;
 
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
 
-struct Stream {
-    std::vector<YuvPicture> pictures;
-    std::vector<EncodedFrame> frames;
-};
-
-Stream MakeStream(int count) {
-    Stream stream;
-    for (int i = 0; i < count; ++i) {
-        stream.pictures.push_back(test::MakeNoisePicture(kWidth, kHeight, 100 + uint32_t(i)));
-    }
-    test::EncoderOptions options;
-    options.width = kWidth;
-    options.height = kHeight;
-    options.gopSize = 1;
-    stream.frames = test::EncodeSequence(options, stream.pictures);
-    return stream;
+test::TestStream MakeStream(int count) {
+    return test::MakeLosslessStream(kWidth, kHeight, count, 1, 100);
 }
 
 QImage ExpectedImage(const YuvPicture& picture) {
-    ColourTables tables;
-    tables.Build();
-    std::vector<uint8_t> rgb(3 * size_t(picture.width) * picture.height);
+    const std::vector<uint16_t> screen = test::ReferenceScreen(picture);
     QImage image(picture.width, picture.height, QImage::Format_RGB16);
-    std::vector<uint16_t> screen(size_t(picture.width) * picture.height);
-    ConvertToRgb(tables, picture.bytes.data(), rgb.data(), picture.width, picture.height);
-    ConvertToRgb565(rgb.data(), screen.data(), picture.width, picture.height);
-    FlipRows(screen.data(), picture.width, picture.height);
     for (int y = 0; y < picture.height; ++y) {
         std::memcpy(image.scanLine(y), screen.data() + size_t(y) * picture.width,
                     size_t(picture.width) * 2);
     }
     return image;
-}
-
-void Feed(CVideoAtom& atom, const EncodedFrame& frame) {
-    atom.AddFrame(frame.bytes.data(), int(frame.bytes.size()), frame.keyFrame ? 1 : 0);
 }
 
 bool AllBlack(const QImage& image, const QRect& area) {
@@ -113,10 +89,10 @@ TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureThenBlackAfterSto
     EXPECT_TRUE(AllBlack(Grab(), m_atom->rect()));
     EXPECT_TRUE(m_atom->LatestPicture().isNull());
 
-    const Stream stream = MakeStream(1);
+    const auto stream = MakeStream(1);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
     m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-    Feed(*m_atom, stream.frames[0]);
+    Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
 
     const QImage latest = m_atom->LatestPicture();
@@ -133,10 +109,10 @@ TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureThenBlackAfterSto
 }
 
 TEST_F(CVideoAtomTest, PictureIsStretchedOverTheClientArea) {
-    const Stream stream = MakeStream(1);
+    const auto stream = MakeStream(1);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
     m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-    Feed(*m_atom, stream.frames[0]);
+    Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
 
     // Twice the size: every picture pixel becomes a 2 x 2 block (no smoothing).
@@ -156,14 +132,14 @@ TEST_F(CVideoAtomTest, PictureIsStretchedOverTheClientArea) {
 }
 
 TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
-    const Stream stream = MakeStream(1);
+    const auto stream = MakeStream(1);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
     m_atom->SetFullScreen(true);
     EXPECT_TRUE(m_atom->IsFullScreen());
     EXPECT_TRUE(m_atom->Pipeline().IsFullScreen());
     m_atom->setGeometry(0, 0, kHeight, kWidth);  // the turned picture's size, no border
     m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-    Feed(*m_atom, stream.frames[0]);
+    Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
 
     const QImage latest = m_atom->LatestPicture();
@@ -179,11 +155,10 @@ TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
 }
 
 TEST_F(CVideoAtomTest, LatestPictureWinsWithoutAQueueOfPictures) {
-    const Stream stream = MakeStream(5);
+    const auto stream = MakeStream(5);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
     m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-    for (const EncodedFrame& frame : stream.frames)
-        Feed(*m_atom, frame);
+    Feed(*m_atom, stream.frames);
     // All five are delivered while the user-interface thread is not looking.
     ASSERT_TRUE(test::WaitUntil([&] { return m_atom->Pipeline().Counters().picturesDrawn == 5; }));
     QCoreApplication::processEvents();
@@ -213,11 +188,11 @@ TEST_F(CVideoAtomTest, SnapshotOutcomeArrivesOnTheUserInterfaceThread) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     m_atom->Pipeline().Snapshots().SetFolder(folder.path().toStdString());
-    const Stream stream = MakeStream(1);
+    const auto stream = MakeStream(1);
     QSignalSpy written(m_atom, &CVideoAtom::snapshotWritten);
     m_atom->RequestSnapshot();
     m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-    Feed(*m_atom, stream.frames[0]);
+    Feed(*m_atom, stream.frames);
     ASSERT_TRUE(written.wait(30000));
     EXPECT_TRUE(written[0][0].toBool());
     const QString path = written[0][1].toString();
@@ -228,12 +203,11 @@ TEST_F(CVideoAtomTest, SnapshotOutcomeArrivesOnTheUserInterfaceThread) {
 }
 
 TEST(CVideoAtomLifetimeTest, DestroyingWhileDecodingStopsFirst) {
-    const Stream stream = MakeStream(3);
+    const auto stream = MakeStream(3);
     for (int round = 0; round < 3; ++round) {
         auto atom = std::make_unique<CVideoAtom>(nullptr);
         atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
-        for (const EncodedFrame& frame : stream.frames)
-            Feed(*atom, frame);
+        Feed(*atom, stream.frames);
         if (round > 0) {
             ASSERT_TRUE(
                 test::WaitUntil([&] { return atom->Pipeline().Counters().picturesDrawn >= 1; }));

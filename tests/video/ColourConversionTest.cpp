@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/H264TestEncoder.h"
+#include "tests/video/VideoTestSupport.h"
 #include "video/ColourTables.h"
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
@@ -24,16 +26,7 @@ ColourTables BuiltTables() {
     return tables;
 }
 
-// The reference, through the 24-bit picture.
-std::vector<uint16_t> ReferenceScreen(const YuvPicture& picture) {
-    const ColourTables tables = BuiltTables();
-    std::vector<uint8_t> rgb(3 * size_t(picture.width) * picture.height);
-    std::vector<uint16_t> screen(size_t(picture.width) * picture.height);
-    ConvertToRgb(tables, picture.bytes.data(), rgb.data(), picture.width, picture.height);
-    ConvertToRgb565(rgb.data(), screen.data(), picture.width, picture.height);
-    FlipRows(screen.data(), picture.width, picture.height);
-    return screen;
-}
+using test::ReferenceScreen;
 
 // Output of a fast path, in a buffer with guard values behind it.
 std::vector<uint16_t> FastScreen(ConversionPath path, const YuvPicture& picture) {
@@ -49,9 +42,12 @@ std::vector<uint16_t> FastScreen(ConversionPath path, const YuvPicture& picture)
 }
 
 std::vector<ConversionPath> FastPaths() {
-    std::vector<ConversionPath> paths{ConversionPath::kScalar};
-    if (CpuSupportsAvx2())
-        paths.push_back(ConversionPath::kAvx2);
+    std::vector<ConversionPath> paths;
+    for (ConversionPath path :
+         {ConversionPath::kScalar, ConversionPath::kAvx2, ConversionPath::kAvx512}) {
+        if (CpuSupports(path))
+            paths.push_back(path);
+    }
     return paths;
 }
 
@@ -148,7 +144,7 @@ TEST(ColourTablesTest, KnownColoursThroughEveryPath) {
     }
 }
 
-TEST(ColourTablesTest, RgbPictureIsBottomUpAndSizedAsDesigned) {
+TEST(ColourTablesTest, RgbPictureIsBottomUpWithExpectedSizes) {
     const int width = 352;
     const int height = 288;
     YuvPicture picture = Uniform(width, height, 16, 128, 128);  // black
@@ -242,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{31, 9}, std::pair{33, 33}, std::pair{48, 1}, std::pair{174, 98},
                     std::pair{175, 143}, std::pair{176, 144}, std::pair{352, 288},
                     std::pair{1282, 722},
-                    std::pair{4100, 3}),  // more than one stretch of the AVX2 path
+                    std::pair{4100, 3}),  // more than one stretch of the SIMD paths
     [](const testing::TestParamInfo<std::pair<int, int>>& info) {
         return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
     });
@@ -303,9 +299,17 @@ TEST(FastConversionTest, EveryYuvTripleMatchesTheTables) {
 }
 
 TEST(FastConversionTest, PathSelection) {
-    EXPECT_EQ(BestConversionPath() == ConversionPath::kAvx2, CpuSupportsAvx2());
+    const ConversionPath best = BestConversionPath();
+    EXPECT_TRUE(CpuSupports(best));
+    EXPECT_EQ(best == ConversionPath::kScalar, !CpuSupportsAvx2() && !CpuSupportsAvx512());
+    EXPECT_TRUE(CpuSupports(ConversionPath::kScalar));
     EXPECT_STREQ(ConversionPathName(ConversionPath::kScalar), "scalar");
     EXPECT_STREQ(ConversionPathName(ConversionPath::kAvx2), "avx2");
+    EXPECT_STREQ(ConversionPathName(ConversionPath::kAvx512), "avx512");
+    std::printf("conversion paths here:");
+    for (ConversionPath path : FastPaths())
+        std::printf(" %s", ConversionPathName(path));
+    std::printf("\n");
 }
 
 }  // namespace

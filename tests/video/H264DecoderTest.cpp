@@ -224,23 +224,5 @@ TEST(H264DecoderTest, TooSmallOutputIsNeverOverrunAndTheHeldPictureCanBeFetched)
     EXPECT_FALSE(CopyHeldPicture(*decoder, large.data(), large.size()));  // taken once only
 }
 
-TEST(H264DecoderTest, DecodersAreIndependent) {
-    const auto pictures = NoisePictures(176, 144, 2, 21);
-    const auto frames = test::EncodeSequence(EncoderOptions{}, pictures);
-    ASSERT_EQ(frames.size(), 2u);
-    DecoderPtr first = OpenDecoder();
-    DecoderPtr second = OpenDecoder();
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    std::vector<uint8_t> output(PlanarLayoutFor(176, 144).totalBytes);
-    // Interleaved use: each keeps its own reference pictures.
-    EXPECT_EQ(Decode(*first, frames[0].bytes, output).status, DecodeStatus::kPicture);
-    EXPECT_EQ(Decode(*second, frames[0].bytes, output).status, DecodeStatus::kPicture);
-    EXPECT_EQ(Decode(*first, frames[1].bytes, output).status, DecodeStatus::kPicture);
-    EXPECT_EQ(output, pictures[1].bytes);
-    EXPECT_EQ(Decode(*second, frames[1].bytes, output).status, DecodeStatus::kPicture);
-    EXPECT_EQ(output, pictures[1].bytes);
-}
-
 }  // namespace
 }  // namespace kavrel

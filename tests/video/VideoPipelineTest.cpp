@@ -7,59 +7,21 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
 
 #include "tests/support/DebugCapture.h"
 #include "tests/support/H264TestEncoder.h"
 #include "tests/video/RecordingSink.h"
+#include "tests/video/VideoTestSupport.h"
 #include "video/PictureTransform.h"
 
 namespace kavrel {
 namespace {
 
-using test::EncodedFrame;
-using test::EncoderOptions;
+using test::Feed;
 using test::RecordingSink;
-using test::YuvPicture;
 
-// The reference: table conversion to 24 bits, then 16 bits, then the row flip.
-std::vector<uint16_t> ExpectedScreen(const YuvPicture& picture) {
-    ColourTables tables;
-    tables.Build();
-    std::vector<uint8_t> rgb(3 * size_t(picture.width) * picture.height);
-    std::vector<uint16_t> screen(size_t(picture.width) * picture.height);
-    ConvertToRgb(tables, picture.bytes.data(), rgb.data(), picture.width, picture.height);
-    ConvertToRgb565(rgb.data(), screen.data(), picture.width, picture.height);
-    FlipRows(screen.data(), picture.width, picture.height);
-    return screen;
-}
-
-struct Stream {
-    std::vector<YuvPicture> pictures;
-    std::vector<EncodedFrame> frames;
-};
-
-// A lossless stream of noise pictures; a key frame every `gop` frames.
-Stream MakeStream(int width, int height, int count, int gop, uint32_t seed = 1) {
-    Stream stream;
-    for (int i = 0; i < count; ++i) {
-        stream.pictures.push_back(test::MakeNoisePicture(width, height, seed + uint32_t(i)));
-    }
-    EncoderOptions options;
-    options.width = width;
-    options.height = height;
-    options.gopSize = gop;
-    stream.frames = test::EncodeSequence(options, stream.pictures);
-    return stream;
-}
-
-void Feed(VideoPipeline& pipeline, const std::vector<EncodedFrame>& frames, size_t from = 0,
-          size_t to = SIZE_MAX) {
-    for (size_t i = from; i < frames.size() && i < to; ++i) {
-        pipeline.AddFrame(frames[i].bytes.data(), int(frames[i].bytes.size()),
-                          frames[i].keyFrame ? 1 : 0);
-    }
-}
+using test::MakeLosslessStream;
+using test::ReferenceScreen;
 
 class VideoPipelineTest : public testing::Test {
   protected:
@@ -72,7 +34,7 @@ class VideoPipelineTest : public testing::Test {
 };
 
 TEST_F(VideoPipelineTest, DecodesAndDeliversExactTopDownPictures) {
-    const Stream stream = MakeStream(176, 144, 4, 2);
+    const auto stream = MakeLosslessStream(176, 144, 4, 2);
     ASSERT_EQ(stream.frames.size(), 4u);
     VideoPipeline pipeline(&m_sink);
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 512000));
@@ -84,7 +46,7 @@ TEST_F(VideoPipelineTest, DecodesAndDeliversExactTopDownPictures) {
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(pictures[i].width, 176);
         EXPECT_EQ(pictures[i].height, 144);
-        EXPECT_EQ(pictures[i].pixels, ExpectedScreen(stream.pictures[i])) << "picture " << i;
+        EXPECT_EQ(pictures[i].pixels, ReferenceScreen(stream.pictures[i])) << "picture " << i;
     }
     EXPECT_EQ(m_debug.Count("Decode succeed\n"), 4);
     EXPECT_EQ(m_debug.Count("Decode failed\n"), 0);
@@ -95,23 +57,8 @@ TEST_F(VideoPipelineTest, DecodesAndDeliversExactTopDownPictures) {
     EXPECT_EQ(counters.bufferBytes, 0u);  // freed by StopDecoding
 }
 
-TEST_F(VideoPipelineTest, BothConversionPathsDeliverTheSamePictures) {
-    const Stream stream = MakeStream(174, 98, 2, 1);
-    for (ConversionPath path : {ConversionPath::kScalar, BestConversionPath()}) {
-        RecordingSink sink;
-        VideoPipeline pipeline(&sink);
-        pipeline.SetConversionPath(path);
-        pipeline.StartDecoding(StreamFormatInfo::Make(174, 98, 25, 0));
-        Feed(pipeline, stream.frames);
-        ASSERT_TRUE(sink.WaitForPictures(2));
-        pipeline.StopDecoding();
-        EXPECT_EQ(sink.Pictures()[1].pixels, ExpectedScreen(stream.pictures[1]))
-            << ConversionPathName(path);
-    }
-}
-
 TEST_F(VideoPipelineTest, FullScreenDeliversThePictureTurnedClockwise) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFullScreen(true);
     EXPECT_TRUE(pipeline.IsFullScreen());
@@ -123,7 +70,7 @@ TEST_F(VideoPipelineTest, FullScreenDeliversThePictureTurnedClockwise) {
     const auto picture = m_sink.Pictures()[0];
     ASSERT_EQ(picture.width, 144);
     ASSERT_EQ(picture.height, 176);
-    const std::vector<uint16_t> upright = ExpectedScreen(stream.pictures[0]);
+    const std::vector<uint16_t> upright = ReferenceScreen(stream.pictures[0]);
     // The top-left pixel lands at the top-right corner, the bottom-left at the top-left.
     EXPECT_EQ(picture.pixels[143], upright[0]);
     EXPECT_EQ(picture.pixels[0], upright[143 * 176]);
@@ -133,7 +80,7 @@ TEST_F(VideoPipelineTest, FullScreenDeliversThePictureTurnedClockwise) {
 }
 
 TEST_F(VideoPipelineTest, PictureLargerThanAnnouncedGrowsTheBuffersAndIsShown) {
-    const Stream stream = MakeStream(352, 288, 2, 1);
+    const auto stream = MakeLosslessStream(352, 288, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.RequestSnapshot();
     pipeline.Snapshots().SetFolder(Folder());
@@ -146,13 +93,13 @@ TEST_F(VideoPipelineTest, PictureLargerThanAnnouncedGrowsTheBuffersAndIsShown) {
     const auto pictures = m_sink.Pictures();
     EXPECT_EQ(pictures[0].width, 352);
     EXPECT_EQ(pictures[0].height, 288);
-    EXPECT_EQ(pictures[1].pixels, ExpectedScreen(stream.pictures[1]));
+    EXPECT_EQ(pictures[1].pixels, ReferenceScreen(stream.pictures[1]));
     EXPECT_TRUE(m_sink.Snapshots()[0].ok);
     EXPECT_EQ(std::filesystem::file_size(m_sink.Snapshots()[0].path), 54u + 3u * 352u * 288u);
 }
 
 TEST_F(VideoPipelineTest, AnHugeAnnouncementReservesOnlyTheCap) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.StartDecoding(StreamFormatInfo::Make(65535, 65535, 25, 0));
     const uint64_t reserved = pipeline.Counters().bufferBytes;
@@ -161,12 +108,12 @@ TEST_F(VideoPipelineTest, AnHugeAnnouncementReservesOnlyTheCap) {
     EXPECT_LE(reserved, limits.maxReservedPixels * 7 / 2);  // 1.5 planar + 2 screen
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(1));
-    EXPECT_EQ(m_sink.Pictures()[0].pixels, ExpectedScreen(stream.pictures[0]));
+    EXPECT_EQ(m_sink.Pictures()[0].pixels, ReferenceScreen(stream.pictures[0]));
     EXPECT_EQ(pipeline.Counters().bufferBytes, reserved);  // a smaller picture needs no more
 }
 
 TEST_F(VideoPipelineTest, PictureAboveThePixelLimitCountsAsFailed) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     PipelineLimits limits;
     limits.maxPicturePixels = 100 * 100;
     VideoPipeline pipeline(&m_sink, limits);
@@ -178,7 +125,7 @@ TEST_F(VideoPipelineTest, PictureAboveThePixelLimitCountsAsFailed) {
 }
 
 TEST_F(VideoPipelineTest, GarbageFailsToDecodeAndTheNextKeyFrameIsShown) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
     const std::vector<uint8_t> garbage(500, 0xA7);
@@ -189,11 +136,11 @@ TEST_F(VideoPipelineTest, GarbageFailsToDecodeAndTheNextKeyFrameIsShown) {
     pipeline.StopDecoding();
     EXPECT_EQ(m_debug.Lines(),
               (std::vector<std::string>{"Decode failed\n", "Decode failed\n", "Decode succeed\n"}));
-    EXPECT_EQ(m_sink.Pictures()[0].pixels, ExpectedScreen(stream.pictures[0]));
+    EXPECT_EQ(m_sink.Pictures()[0].pixels, ReferenceScreen(stream.pictures[0]));
 }
 
 TEST_F(VideoPipelineTest, DecoderThatCannotOpenFailsEveryFrameButKeepsTheThread) {
-    const Stream stream = MakeStream(176, 144, 2, 1);
+    const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFaultInjection({.failOpenDecoder = true});
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
@@ -212,7 +159,7 @@ TEST_F(VideoPipelineTest, DecoderThatCannotOpenFailsEveryFrameButKeepsTheThread)
 }
 
 TEST_F(VideoPipelineTest, ThreadThatCannotStartLeavesFramesQueuedUntilTheNextStart) {
-    const Stream stream = MakeStream(176, 144, 3, 1);
+    const auto stream = MakeLosslessStream(176, 144, 3, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFaultInjection({.failCreateThread = true});
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
@@ -226,12 +173,12 @@ TEST_F(VideoPipelineTest, ThreadThatCannotStartLeavesFramesQueuedUntilTheNextSta
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
     ASSERT_TRUE(m_sink.WaitForPictures(3));
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(m_sink.Pictures()[i].pixels, ExpectedScreen(stream.pictures[i]));
+        EXPECT_EQ(m_sink.Pictures()[i].pixels, ReferenceScreen(stream.pictures[i]));
     }
 }
 
 TEST_F(VideoPipelineTest, StopDecodingReleasesEveryQueuedFrame) {
-    const Stream stream = MakeStream(176, 144, 15, 1);
+    const auto stream = MakeLosslessStream(176, 144, 15, 1);
     VideoPipeline pipeline(&m_sink);
     Feed(pipeline, stream.frames);  // idle: nobody takes them
     EXPECT_EQ(pipeline.QueuedFrames(), 15u);
@@ -247,7 +194,7 @@ TEST_F(VideoPipelineTest, StopDecodingReleasesEveryQueuedFrame) {
 }
 
 TEST_F(VideoPipelineTest, RestartWhileDecodingAccountsForEveryFrame) {
-    const Stream stream = MakeStream(176, 144, 12, 1);
+    const auto stream = MakeLosslessStream(176, 144, 12, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
     Feed(pipeline, stream.frames, 0, 6);
@@ -260,7 +207,7 @@ TEST_F(VideoPipelineTest, RestartWhileDecodingAccountsForEveryFrame) {
 
 TEST_F(VideoPipelineTest, DropPolicySkipsToTheNewestRunOfFramesBeforeDecoding) {
     // Key frames in the stream at 0 and 15; the server marks 3 and 15.
-    const Stream stream = MakeStream(176, 144, 25, 15);
+    const auto stream = MakeLosslessStream(176, 144, 25, 15);
     ASSERT_EQ(stream.frames.size(), 25u);
     ASSERT_TRUE(stream.frames[15].keyFrame);
     VideoPipeline pipeline(&m_sink);
@@ -277,7 +224,7 @@ TEST_F(VideoPipelineTest, DropPolicySkipsToTheNewestRunOfFramesBeforeDecoding) {
     const auto pictures = m_sink.Pictures();
     ASSERT_EQ(pictures.size(), 10u);
     for (size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(pictures[i].pixels, ExpectedScreen(stream.pictures[15 + i])) << "picture " << i;
+        EXPECT_EQ(pictures[i].pixels, ReferenceScreen(stream.pictures[15 + i])) << "picture " << i;
     }
 }
 
@@ -299,7 +246,7 @@ TEST_F(VideoPipelineTest, QueueLimitsRefuseFramesInsteadOfGrowingWithoutBound) {
 }
 
 TEST_F(VideoPipelineTest, SnapshotIsWrittenFromTheNextDecodedPictureAndReported) {
-    const Stream stream = MakeStream(176, 144, 2, 1);
+    const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder());
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
@@ -328,7 +275,7 @@ TEST_F(VideoPipelineTest, SnapshotIsWrittenFromTheNextDecodedPictureAndReported)
 }
 
 TEST_F(VideoPipelineTest, SnapshotThatCannotBeWrittenIsReportedAsFailure) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder() / "missing");
     pipeline.RequestSnapshot();
@@ -342,7 +289,7 @@ TEST_F(VideoPipelineTest, SnapshotThatCannotBeWrittenIsReportedAsFailure) {
 }
 
 TEST_F(VideoPipelineTest, PendingSnapshotSurvivesStopAndStart) {
-    const Stream stream = MakeStream(176, 144, 1, 1);
+    const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder());
     pipeline.RequestSnapshot();
@@ -356,7 +303,7 @@ TEST_F(VideoPipelineTest, PendingSnapshotSurvivesStopAndStart) {
 }
 
 TEST_F(VideoPipelineTest, PauseAfterPictureIsCutShortByAStop) {
-    const Stream stream = MakeStream(176, 144, 2, 1);
+    const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetPauseAfterPicture(std::chrono::hours(1));
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
@@ -366,14 +313,6 @@ TEST_F(VideoPipelineTest, PauseAfterPictureIsCutShortByAStop) {
     pipeline.StopDecoding();
     EXPECT_EQ(m_sink.Pictures().size(), 1u);
     EXPECT_EQ(pipeline.Counters().framesDiscarded, 1u);
-}
-
-TEST_F(VideoPipelineTest, WorksWithoutASink) {
-    const Stream stream = MakeStream(176, 144, 2, 1);
-    VideoPipeline pipeline(nullptr);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
-    Feed(pipeline, stream.frames);
-    ASSERT_TRUE(test::WaitUntil([&] { return pipeline.Counters().picturesDrawn == 2; }));
 }
 
 }  // namespace

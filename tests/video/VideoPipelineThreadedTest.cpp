@@ -1,4 +1,4 @@
-// The pipeline under concurrent use from the three threads of the design: a
+// The pipeline under concurrent use from its three threads: a
 // receive thread adding frames (and announcing stream formats), a
 // user-interface thread stopping, toggling full screen and asking for
 // snapshots, and the decode thread. Run under ThreadSanitizer.
