@@ -6,6 +6,7 @@
 
 #include "app/NetworkBringUp.h"
 #include "platform/DebugSink.h"
+#include "protocol/CProtocolEngine.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -23,7 +24,9 @@ constexpr const char* kNetworkFailedText = "Create network connect failed";
 }  // namespace
 
 COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
-    : CSkinDialog(parent), m_settingsLabels(settingsLabels) {
+    : CSkinDialog(parent),
+      m_settingsLabels(settingsLabels),
+      m_connectTimeout(CTCPClient_CE::kDefaultConnectTimeout) {
     setWindowTitle(QString::fromLatin1(kCaption));
     m_icon = QIcon(QPixmap::fromImage(LoadSkinBitmap(bitmap::kAppIcon)));
     // The skin paints every control; black shows wherever none lies.
@@ -34,7 +37,11 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
 }
 
 COrvaneDlg::~COrvaneDlg() {
+    // The connection first (its receive thread feeds the video window), then
+    // the decode thread, before any control goes.
     ShutdownSession();
+    if (m_videoWindow)
+        m_videoWindow->StopDecoding();
 }
 
 void COrvaneDlg::Initialise() {
@@ -163,6 +170,7 @@ void COrvaneDlg::CreateControls() {
     m_videoWindow = new CVideoAtom(this);
     m_videoWindow->setGeometry(layout.video.ToQRect());
     m_videoWindowRect = m_videoWindow->geometry();
+    ConnectSessionSignals();
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {

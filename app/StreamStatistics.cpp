@@ -1,0 +1,19 @@
+#include "app/StreamStatistics.h"
+
+#include <cstdio>
+
+namespace kavrel {
+
+std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
+                                 StatisticsSeparator separator) {
+    const char* pattern = separator == StatisticsSeparator::AfterStreamFormat
+                              ? "CH=%lld,FPS=%d,Size=%dx%d,Rate=%ukb"
+                              : "CH=%lld,FPS=%d,Size=%d*%d,Rate=%ukb";
+    // A channel read from config.txt may be any int: widen before adding one.
+    char line[96];
+    std::snprintf(line, sizeof line, pattern, (long long)channel + 1, int(format.FramesPerSecond()),
+                  int(format.Width()), int(format.Height()), unsigned(format.BitRate() / 1000u));
+    return line;
+}
+
+}  // namespace kavrel

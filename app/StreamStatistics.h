@@ -1,0 +1,23 @@
+#pragma once
+// The statistics line of the status line: what the server announced for the
+// stream (the viewer measures nothing itself).
+//
+//   when a stream format arrives:   "CH=%d,FPS=%d,Size=%dx%d,Rate=%dkb"
+//   when timer 1000 restores it:    "CH=%d,FPS=%d,Size=%d*%d,Rate=%dkb"
+//
+// with the 1-based channel, the frame rate, width, height and the bit rate
+// divided by 1000 in unsigned arithmetic (remainder dropped). Pure; any thread.
+
+#include <string>
+
+#include "protocol/WireFormat.h"
+
+namespace kavrel {
+
+enum class StatisticsSeparator { AfterStreamFormat, AfterTimer };
+
+// `channel` is 0-based.
+std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
+                                 StatisticsSeparator separator);
+
+}  // namespace kavrel
