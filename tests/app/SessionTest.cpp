@@ -1,0 +1,417 @@
+// The session controller against a scripted loopback server: the exact bytes
+// the viewer sends, what each answer shows, the timers, and that nothing from
+// a closed connection lands.
+
+#include <QMouseEvent>
+#include <QTest>
+#include <thread>
+
+#include "app/StreamStatistics.h"
+#include "skin/BitmapIds.h"
+#include "skin/CSkinButton.h"
+#include "skin/CSkinStatic.h"
+#include "tests/app/LoopbackServer.h"
+#include "tests/app/SessionFixture.h"
+#include "tests/support/DebugCapture.h"
+
+namespace kavrel {
+namespace {
+
+using test::LoopbackServer;
+using Bytes = std::vector<uint8_t>;
+
+const StreamFormatInfo kFormat = StreamFormatInfo::Make(352, 288, 25, 512000);
+
+// One packet of the server's records, sequence 0 (the viewer ignores it).
+Bytes ServerPacket(std::initializer_list<std::pair<uint16_t, Bytes>> records) {
+    wire::PacketBuilder packet(0);
+    for (const auto& [type, payload] : records)
+        packet.Add(type, payload);
+    return packet.Bytes();
+}
+
+Bytes Version(uint16_t version) {
+    return {uint8_t(version), uint8_t(version >> 8), 0, 0};
+}
+
+Bytes LoginAnswer(uint16_t version, uint16_t result) {
+    return ServerPacket({{wire::kVersionInfo, Version(version)},
+                         {wire::kLoginAnswer, {uint8_t(result), uint8_t(result >> 8), 0, 0}}});
+}
+
+Bytes FormatPacket(const StreamFormatInfo& format) {
+    return ServerPacket(
+        {{wire::kStreamFormatInfo, Bytes(format.bytes.begin(), format.bytes.end())}});
+}
+
+// The 20-byte PTZ packet of Part "wire format": sequence, channel byte, code.
+Bytes PtzPacket(uint8_t sequence, uint8_t channelByte, uint8_t code) {
+    return {0, 0, 0, 16, sequence, 0, 0, 0, 51, 0, 8, 0, 1, 0, 0, 0, channelByte, code, 0, 0};
+}
+
+Bytes ChannelPacket(uint8_t sequence, uint8_t left, uint8_t wanted) {
+    return {0, 0, 0, 16, sequence, 0, 0, 0, 64, 0, 8, 0, 0, 0, 0, 0, left, wanted, 0, 0};
+}
+
+class SessionTest : public test::SessionFixture {
+  protected:
+    // Play against `server` and let it accept the login in `variant` on channel 0.
+    void PlayAndLogIn(LoopbackServer& server, ProtocolVariant variant) {
+        MakeSessionWindow(server.Port());
+        m_window->SetVariant(variant);
+        m_window->OnCommand(control::kPlay);
+        ASSERT_TRUE(server.WaitForPackets(0, 1));
+        const uint16_t version = variant == ProtocolVariant::Current ? 5 : 3;
+        ASSERT_TRUE(server.Send(0, LoginAnswer(version, 1)));
+        ASSERT_TRUE(server.Send(0, FormatPacket(kFormat)));
+        ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352x288,Rate=512kb"));
+    }
+    void PlayAndLogIn(ProtocolVariant variant = ProtocolVariant::Current) {
+        PlayAndLogIn(m_server, variant);
+    }
+    // Simulates the receive thread delivering `call`.
+    static void OnReceiveThread(const std::function<void()>& call) { std::thread(call).join(); }
+
+    LoopbackServer m_server;
+};
+
+TEST(StreamStatisticsLine, FormatsWhatTheServerAnnounced) {
+    struct Case {
+        int channel;
+        StreamFormatInfo format;
+        StatisticsSeparator separator;
+        const char* line;
+    } cases[] = {
+        {0, kFormat, StatisticsSeparator::AfterStreamFormat, "CH=1,FPS=25,Size=352x288,Rate=512kb"},
+        {0, kFormat, StatisticsSeparator::AfterTimer, "CH=1,FPS=25,Size=352*288,Rate=512kb"},
+        {3, StreamFormatInfo::Make(2, 4, 1, 1999), StatisticsSeparator::AfterStreamFormat,
+         "CH=4,FPS=1,Size=2x4,Rate=1kb"},
+        {31, StreamFormatInfo::Make(65535, 65535, 255, 4294967295u),
+         StatisticsSeparator::AfterTimer, "CH=32,FPS=255,Size=65535*65535,Rate=4294967kb"},
+        {0, StreamFormatInfo{}, StatisticsSeparator::AfterTimer, "CH=1,FPS=0,Size=0*0,Rate=0kb"},
+        {2147483647, kFormat, StatisticsSeparator::AfterTimer,
+         "CH=2147483648,FPS=25,Size=352*288,Rate=512kb"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StreamStatisticsLine(c.channel, c.format, c.separator), c.line);
+}
+
+TEST_F(SessionTest, PlayShowsEachStepOfTheLoginAndTheStatisticsLine) {
+    MakeSessionWindow(m_server.Port());
+    m_window->OnCommand(control::kPlay);
+    EXPECT_EQ(m_statuses, (std::vector<QString>{Text(u"connect_begin"), Text(u"login_server")}));
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    EXPECT_EQ(m_window->Button(control::kPlay)->bitmapId(), bitmap::kPlayActive);
+    EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+
+    ASSERT_TRUE(m_server.WaitForPackets(0, 1));
+    const Bytes login = m_server.Packets(0)[0];
+    ASSERT_EQ(login.size(), 88u);  // the Current login, sequence 0
+    EXPECT_EQ(login[4], 0);
+
+    ASSERT_TRUE(m_server.Send(0, LoginAnswer(5, 1)));
+    ASSERT_TRUE(m_server.Send(0, FormatPacket(kFormat)));
+    ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352x288,Rate=512kb"));
+    // The stream format raises "login succeeded" once more just before it.
+    EXPECT_EQ(StatusesFrom(2), (std::vector<QString>{Text(u"login_succeed"), Text(u"login_succeed"),
+                                                     "CH=1,FPS=25,Size=352x288,Rate=512kb"}));
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    EXPECT_EQ(m_window->lastStreamFormat().bytes, kFormat.bytes);
+}
+
+TEST_F(SessionTest, RefusedLoginShowsLoginFailAndTheIdleFaceAndKeepsTheConnection) {
+    MakeSessionWindow(m_server.Port());
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(m_server.WaitForPackets(0, 1));
+    ASSERT_TRUE(m_server.Send(0, LoginAnswer(5, 2)));
+    ASSERT_TRUE(WaitForStatus(Text(u"login_fail")));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_EQ(m_window->Button(control::kPlay)->bitmapId(), bitmap::kPlay);
+    EXPECT_TRUE(m_window->HasEngine());
+    EXPECT_FALSE(m_server.IsClosed(0));
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+}
+
+TEST_F(SessionTest, UnreachablePortShowsConnectFailedAndStaysIdle) {
+    uint16_t closedPort = 0;
+    {
+        LoopbackServer gone;
+        closedPort = gone.Port();
+    }
+    MakeSessionWindow(closedPort);
+    m_window->OnCommand(control::kPlay);
+    EXPECT_EQ(m_statuses, (std::vector<QString>{Text(u"connect_begin"), Text(u"connect_failed")}));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+}
+
+TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {
+    WriteConfig();
+    MakeWindow();
+    m_window->OnCommand(control::kPlay);
+    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_FALSE(m_window->PlayFaceActive());
+}
+
+TEST_F(SessionTest, UnansweredLoginTimesOutAndTheSessionStaysStopped) {
+    MakeSessionWindow(m_server.Port());
+    m_window->Timers().SetInterval(SessionTimers::kLoginTimeout, std::chrono::milliseconds(100));
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForStatus(Text(u"connect_timeout")));
+    EXPECT_EQ(m_statuses.back(), Text(u"connect_timeout"));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_TRUE(m_server.WaitForClosed(0));
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    EXPECT_EQ(m_server.Connections(), 1);
+}
+
+TEST_F(SessionTest, StoppingWhileLoggingInCancelsTheLoginTimeout) {
+    MakeSessionWindow(m_server.Port());
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    m_window->OnCommand(control::kPlay);
+    EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    // The design left the time-out running, and ten seconds later it started
+    // the session again by itself.
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    EXPECT_TRUE(m_server.WaitForClosed(0));
+}
+
+TEST_F(SessionTest, PtzSendsStopCommandAndTheAutomaticStopInBothDialects) {
+    for (ProtocolVariant variant : {ProtocolVariant::Current, ProtocolVariant::Legacy}) {
+        SCOPED_TRACE(int(variant));
+        LoopbackServer server;
+        m_statuses.clear();
+        PlayAndLogIn(server, variant);
+        m_window->Timers().SetInterval(SessionTimers::kPtzStop, std::chrono::milliseconds(50));
+        const uint8_t channelByte = variant == ProtocolVariant::Current ? 1 : 0;
+
+        m_window->OnCommand(control::kPtzLeft);
+        EXPECT_EQ(m_statuses.back(), Text(u"ptz_left"));
+        ASSERT_TRUE(WaitFor([&] { return server.Packets(0).size() >= 4; }));
+        const std::vector<Bytes> packets = server.Packets(0);
+        EXPECT_EQ(packets[1], PtzPacket(1, channelByte, wire::kPtzStop));
+        EXPECT_EQ(packets[2], PtzPacket(2, channelByte, wire::kPtzLeft));
+        EXPECT_EQ(packets[3], PtzPacket(3, channelByte, wire::kPtzStop));
+        ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352*288,Rate=512kb"));
+        m_window.reset();
+    }
+}
+
+TEST_F(SessionTest, EachPtzPressSendsStopAndItsCommandAndRestartsTheAutoStop) {
+    PlayAndLogIn();
+    const std::pair<int, uint8_t> presses[] = {
+        {209, 11}, {210, 12}, {211, 9},  {212, 10}, {213, 6},
+        {214, 5},  {215, 13}, {216, 14}, {217, 7},  {218, 8},
+    };
+    uint8_t sequence = 1;
+    for (const auto& [id, code] : presses) {
+        m_window->OnCommand(id);
+        EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kPtzStop));
+        ASSERT_TRUE(m_server.WaitForPackets(0, sequence + 2u));
+        const std::vector<Bytes> packets = m_server.Packets(0);
+        EXPECT_EQ(packets[sequence], PtzPacket(sequence, 1, 0)) << id;
+        EXPECT_EQ(packets[sequence + 1u], PtzPacket(uint8_t(sequence + 1), 1, code)) << id;
+        sequence = uint8_t(sequence + 2);
+    }
+}
+
+TEST_F(SessionTest, PtzWithoutAConnectionOnlyShowsItsText) {
+    MakeSessionWindow(m_server.Port());
+    m_window->OnCommand(control::kPtzZoomIn);
+    EXPECT_EQ(m_statuses, std::vector<QString>{Text(u"ptz_zoom_in")});
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kPtzStop));
+}
+
+TEST_F(SessionTest, LegacyChannelChangeKeepsTheConnection) {
+    PlayAndLogIn(ProtocolVariant::Legacy);
+    m_window->OnCommand(control::kFirstChannel + 1);
+    EXPECT_EQ(m_statuses.back(), Text(u"change_channel") + " 2");
+    EXPECT_EQ(m_window->currentChannel(), 1);
+    ASSERT_TRUE(m_server.WaitForPackets(0, 2));
+    EXPECT_EQ(m_server.Packets(0)[1], ChannelPacket(1, 0, 1));
+    EXPECT_EQ(m_server.Connections(), 1);
+}
+
+TEST_F(SessionTest, CurrentChannelChangeReconnectsOnTheNewChannel) {
+    PlayAndLogIn(ProtocolVariant::Current);
+    m_window->OnCommand(control::kFirstChannel + 2);
+    EXPECT_EQ(m_window->currentChannel(), 2);
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    ASSERT_TRUE(m_server.WaitForPackets(1, 1));
+    const Bytes login = m_server.Packets(1)[0];
+    ASSERT_EQ(login.size(), 88u);
+    EXPECT_EQ(wire::ReadU32(login.data() + 20 + 60), 1u << 2);  // the channel mask
+    EXPECT_TRUE(m_server.WaitForClosed(0));
+}
+
+TEST_F(SessionTest, ChannelChangeIgnoresTheChannelViewedAndChannelsTheServerLacks) {
+    PlayAndLogIn(ProtocolVariant::Legacy);
+    OnReceiveThread([&] { m_window->OnDvsInfo(DvsInfo::Make(4)); });
+    ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 4; }));
+    m_window->OnCommand(control::kFirstChannel);      // channel 1: the one viewed
+    m_window->OnCommand(control::kFirstChannel + 4);  // channel 5 of 4
+    EXPECT_EQ(m_window->currentChannel(), 0);
+    m_window->OnCommand(control::kFirstChannel + 3);  // channel 4: sent
+    ASSERT_TRUE(m_server.WaitForPackets(0, 2));
+    EXPECT_EQ(m_server.Packets(0)[1], ChannelPacket(1, 0, 3));
+}
+
+TEST_F(SessionTest, AnnouncedVersionSwitchesTheDialectOnTheSameChannel) {
+    struct Case {
+        ProtocolVariant first;
+        uint16_t announced;
+        size_t secondLoginSize;
+    } cases[] = {{ProtocolVariant::Current, 3, 76}, {ProtocolVariant::Legacy, 5, 88}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.announced);
+        LoopbackServer server;
+        MakeSessionWindow(server.Port(), 2);
+        m_window->SetVariant(c.first);
+        m_window->OnCommand(control::kPlay);
+        ASSERT_TRUE(server.WaitForPackets(0, 1));
+        ASSERT_TRUE(server.Send(0, ServerPacket({{wire::kVersionInfo, Version(c.announced)}})));
+        ASSERT_TRUE(WaitFor([&] { return server.Connections() == 2; }));
+        ASSERT_TRUE(server.WaitForPackets(1, 1));
+        const Bytes login = server.Packets(1)[0];
+        ASSERT_EQ(login.size(), c.secondLoginSize);
+        if (c.announced < 5) {
+            EXPECT_EQ(login[20 + 53], 2);  // the Legacy channel byte
+            EXPECT_EQ(m_window->variant(), ProtocolVariant::Legacy);
+        } else {
+            EXPECT_EQ(wire::ReadU32(login.data() + 20 + 60), 1u << 2);
+            EXPECT_EQ(m_window->variant(), ProtocolVariant::Current);
+        }
+        EXPECT_TRUE(server.WaitForClosed(0));
+        EXPECT_TRUE(m_window->PlayFaceActive());
+        m_window.reset();
+    }
+}
+
+TEST_F(SessionTest, NothingPostedByAClosedConnectionLands) {
+    MakeSessionWindow(m_server.Port());
+    OnReceiveThread([&] {
+        m_window->OnServerEvent(CServerNotify::EVENT_LOGIN_SUCCEEDED);
+        m_window->OnStreamFormat(kFormat);
+        m_window->OnDvsInfo(DvsInfo::Make(0));
+        const uint8_t frame[4] = {0, 0, 0, 1};
+        m_window->OnVideoData(0, frame, 4, 0, 0, 1);
+    });
+    m_window->Disconnect();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(m_statuses.empty());
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->videoReceived());
+    EXPECT_EQ(m_window->channelCount(), 32);
+    EXPECT_EQ(m_window->lastStreamFormat().bytes, StreamFormatInfo{}.bytes);
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kVideoWatchdog));
+}
+
+TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
+    MakeSessionWindow(m_server.Port());
+    test::DebugCapture debug;
+    const Bytes frame(1000, 0);
+    OnReceiveThread([&] { m_window->OnVideoData(0, frame.data(), 1000, 0, 0, 1); });
+    EXPECT_TRUE(debug.Contains("CH=1,1--1000"));
+    EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 1u);
+    ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
+    EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kVideoWatchdog));
+}
+
+TEST_F(SessionTest, ServerInformationHidesOnlyTheChannelsItLacks) {
+    struct Case {
+        int count;
+        int visibleBelow;  // buttons below this index show (the first page at most)
+    } cases[] = {{0, 0}, {2, 2}, {4, 4}, {5, 4}, {32, 4}, {255, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        MakeSessionWindow(m_server.Port());
+        OnReceiveThread([&] { m_window->OnDvsInfo(DvsInfo::Make(uint8_t(c.count))); });
+        ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == c.count; }));
+        for (int index = 0; index < control::kChannelButtons; ++index)
+            EXPECT_EQ(!m_window->ChannelButton(index)->isHidden(), index < c.visibleBelow) << index;
+        m_window.reset();
+    }
+}
+
+// Every control's rectangle and visibility, to compare before and after.
+std::vector<std::pair<QRect, bool>> Snapshot(const COrvaneDlg& window) {
+    std::vector<std::pair<QRect, bool>> state;
+    for (const QObject* child : window.children()) {
+        if (const auto* widget = qobject_cast<const QWidget*>(child))
+            state.emplace_back(widget->geometry(), widget->isHidden());
+    }
+    return state;
+}
+
+TEST_F(SessionTest, FullScreenNeedsVideoToEnterButNeverToLeave) {
+    for (bool secondPage : {false, true}) {
+        SCOPED_TRACE(secondPage);
+        MakeSessionWindow(m_server.Port());
+        if (secondPage)
+            m_window->OnCommand(control::kSwitch);
+        const auto before = Snapshot(*m_window);
+
+        m_window->OnCommand(control::kFullScreen);  // no video yet
+        EXPECT_FALSE(m_window->IsFullScreen());
+
+        const uint8_t frame[4] = {0, 0, 0, 1};
+        OnReceiveThread([&] { m_window->OnVideoData(0, frame, 4, 0, 0, 1); });
+        ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
+        m_window->OnCommand(control::kFullScreen);
+        ASSERT_TRUE(m_window->IsFullScreen());
+        EXPECT_TRUE(m_window->VideoWindow()->IsFullScreen());
+        EXPECT_EQ(m_window->VideoWindow()->geometry(), m_window->rect());
+        for (int id = control::kTitleExit; id <= control::kLastPtz; ++id) {
+            if (id != control::kTitleLabel) {
+                EXPECT_TRUE(m_window->Button(id)->isHidden()) << id;
+            }
+        }
+        EXPECT_TRUE(m_window->TitleLabel()->isHidden());
+        EXPECT_TRUE(m_window->StatusLine()->isHidden());
+        for (int index = 0; index < control::kChannelButtons; ++index) {
+            EXPECT_EQ(m_window->ChannelButton(index)->geometry(), QRect(1000, 1000, 0, 0));
+            EXPECT_EQ(m_window->ChannelButton(index)->isHidden(),
+                      index / 4 != (secondPage ? 1 : 0));
+        }
+
+        // The connection drops in full screen: a tap still brings the buttons back.
+        m_window->Disconnect();
+        QTest::mouseClick(m_window->VideoWindow(), Qt::LeftButton);
+        EXPECT_FALSE(m_window->IsFullScreen());
+        EXPECT_FALSE(m_window->VideoWindow()->IsFullScreen());
+        EXPECT_EQ(Snapshot(*m_window), before);
+
+        // A tap on the video window in the normal view does nothing.
+        QTest::mouseClick(m_window->VideoWindow(), Qt::LeftButton);
+        EXPECT_FALSE(m_window->IsFullScreen());
+        m_window.reset();
+    }
+}
+
+TEST_F(SessionTest, TapOnTheWindowItselfLeavesFullScreen) {
+    MakeSessionWindow(m_server.Port());
+    const auto before = Snapshot(*m_window);
+    const uint8_t frame[4] = {0, 0, 0, 1};
+    OnReceiveThread([&] { m_window->OnVideoData(0, frame, 4, 0, 0, 1); });
+    ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
+    m_window->OnCommand(control::kFullScreen);
+    ASSERT_TRUE(m_window->IsFullScreen());
+    QTest::mouseClick(m_window.get(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(m_window->IsFullScreen());
+    EXPECT_EQ(Snapshot(*m_window), before);
+}
+
+TEST_F(SessionTest, CaptureBeforeAnyVideoIsIgnored) {
+    MakeSessionWindow(m_server.Port());
+    test::DebugCapture debug;
+    m_window->OnCommand(control::kCapture);
+    EXPECT_TRUE(debug.Contains("Capture\n"));
+    EXPECT_TRUE(m_statuses.empty());
+    EXPECT_FALSE(m_window->VideoWindow()->Pipeline().SnapshotPending());
+}
+
+}  // namespace
+}  // namespace kavrel
