@@ -66,11 +66,11 @@ void CVideoAtom::OnPicture(const uint16_t* pixels, int width, int height) {
         if (m_slot.width() != width || m_slot.height() != height) {
             m_slot = QImage(width, height, QImage::Format_RGB16);
         }
-        if (m_slot.isNull())
-            return;  // no memory for the copy: skip this picture
         // bits() detaches if the UI thread still shares this image, so the
         // picture on screen is never written while it may be painted.
-        uchar* target = m_slot.bits();
+        uchar* target = m_slot.isNull() ? nullptr : m_slot.bits();
+        if (target == nullptr)
+            return;  // no memory for the copy: skip this picture
         const size_t rowBytes = size_t(width) * sizeof(uint16_t);
         for (int row = 0; row < height; ++row) {
             std::memcpy(target + size_t(row) * size_t(m_slot.bytesPerLine()),
