@@ -6,7 +6,9 @@
 // GCC 12 warns inside its own avx512fintrin.h about the placeholder that
 // _mm512_undefined_epi32 and friends leave uninitialised on purpose (GCC bug
 // 105593); the warning is about the compiler's header, not this code.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <cstddef>
