@@ -1,0 +1,285 @@
+// The real main window, offscreen, against kavrel-sim on a free loopback
+// port: from Play to decoded pictures with the channel's corner colours, in
+// both dialects, and what the session does when the server misbehaves.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "skin/CSkinButton.h"
+#include "tests/app/SessionFixture.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tools/sim/TestPattern.h"
+
+namespace kavrel {
+namespace {
+
+using sim::Corner;
+using namespace std::chrono_literals;
+
+constexpr const char* kStatistics = "CH=1,FPS=25,Size=352x288,Rate=512kb";
+// The 16-bit picture loses up to 7 levels per component on top of the codec.
+constexpr int kPictureTolerance = sim::kCornerTolerance + 8;
+
+bool CornersOfChannel(const QImage& picture, int channel) {
+    if (picture.isNull())
+        return false;
+    for (Corner corner :
+         {Corner::TopLeft, Corner::TopRight, Corner::BottomLeft, Corner::BottomRight}) {
+        const sim::Point at = sim::CornerSampleAt(picture.width(), picture.height(), corner);
+        const QRgb pixel = picture.pixel(at.x, at.y);
+        const sim::Rgb seen{uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))};
+        if (!sim::ColourNear(seen, sim::CornerColour(channel, corner), kPictureTolerance))
+            return false;
+    }
+    return true;
+}
+
+class SessionSimulatorTest : public test::SessionFixture {
+  protected:
+    // Starts the simulator with `args` and builds the window pointed at it.
+    void Start(std::vector<std::string> args = {}, int channel = 0) {
+        ASSERT_TRUE(m_sim.Start(args)) << m_sim.Log();
+        MakeSessionWindow(m_sim.Port(), channel);
+    }
+    bool WaitForPictureOf(int channel) {
+        return WaitFor(
+            [&] { return CornersOfChannel(m_window->VideoWindow()->LatestPicture(), channel); });
+    }
+
+    test::SimulatorProcess m_sim;
+};
+
+// Parameter: the version the simulator announces (5: Current, 3: Legacy).
+class SessionDialectTest : public SessionSimulatorTest, public testing::WithParamInterface<int> {
+  protected:
+    bool Legacy() const { return GetParam() < 5; }
+    void Start(std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"--version", std::to_string(GetParam())});
+        SessionSimulatorTest::Start(args);
+    }
+    // Play, then wait for the statistics line and the first picture.
+    void PlayUntilPicture() {
+        m_window->OnCommand(control::kPlay);
+        ASSERT_TRUE(WaitForStatus(kStatistics)) << m_sim.Log();
+        ASSERT_TRUE(WaitForPictureOf(0));
+    }
+};
+
+TEST_P(SessionDialectTest, PlayLogsInAndShowsTheChannelsPictures) {
+    Start();
+    PlayUntilPicture();
+    std::vector<QString> expected = {Text(u"connect_begin"), Text(u"login_server")};
+    if (Legacy()) {
+        // The server announced the other dialect: the viewer comes back in it.
+        expected.insert(expected.end(),
+                        {Text(u"connect_break"), Text(u"connect_begin"), Text(u"login_server")});
+    }
+    // The login answer, then the stream format (which raises it once more).
+    expected.insert(expected.end(), {Text(u"login_succeed"), Text(u"login_succeed"), kStatistics});
+    EXPECT_EQ(std::vector<QString>(
+                  m_statuses.begin(),
+                  m_statuses.begin() + ptrdiff_t(std::min(m_statuses.size(), expected.size()))),
+              expected);
+    EXPECT_EQ(m_window->variant(), Legacy() ? ProtocolVariant::Legacy : ProtocolVariant::Current);
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    EXPECT_TRUE(
+        m_sim.WaitForLog(Legacy() ? "channel 0, legacy layout" : "channel 0, current layout"));
+
+    m_window->OnCommand(control::kPlay);
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
+    EXPECT_TRUE(m_window->VideoWindow()->LatestPicture().isNull());
+    EXPECT_TRUE(m_sim.WaitForLog("closed:"));
+}
+
+TEST_P(SessionDialectTest, ChannelChangeShowsTheNewChannel) {
+    Start();
+    PlayUntilPicture();
+    const int loginsBefore = m_sim.CountLog("login accepted");
+    m_window->OnCommand(control::kFirstChannel + 1);
+    ASSERT_TRUE(WaitForPictureOf(1)) << m_sim.Log();
+    EXPECT_TRUE(WaitForStatus("CH=2,FPS=25,Size=352x288,Rate=512kb"));
+    if (Legacy()) {
+        // Same connection: a channel switch request, no new login.
+        EXPECT_EQ(StatusCount(Text(u"change_channel") + " 2"), 1);
+        EXPECT_TRUE(m_sim.WaitForLog("channel switch 0 -> 1"));
+        EXPECT_EQ(m_sim.CountLog("login accepted"), loginsBefore);
+    } else {
+        EXPECT_TRUE(m_sim.WaitForLog("channel 1 of 4"));
+        EXPECT_EQ(m_sim.CountLog("login accepted"), loginsBefore + 1);
+    }
+    EXPECT_EQ(m_window->currentChannel(), 1);
+}
+
+TEST_P(SessionDialectTest, PtzSendsStopCommandAndStopAgain) {
+    Start();
+    PlayUntilPicture();
+    m_window->Timers().SetInterval(SessionTimers::kPtzStop, 100ms);
+    m_window->OnCommand(control::kPtzZoomIn);
+    ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352*288,Rate=512kb"));
+    ASSERT_TRUE(m_sim.WaitForLog("ptz: channel 0, command stop (0)", 2)) << m_sim.Log();
+    // In order: stop, zoom in, stop.
+    std::vector<std::string> ptz;
+    for (const std::string& line : m_sim.LogLines()) {
+        if (line.find("ptz: ") != std::string::npos)
+            ptz.push_back(line.substr(line.find("ptz: ")));
+    }
+    EXPECT_EQ(ptz, (std::vector<std::string>{"ptz: channel 0, command stop (0)",
+                                             "ptz: channel 0, command zoom in (6)",
+                                             "ptz: channel 0, command stop (0)"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDialects, SessionDialectTest, testing::Values(5, 3),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param < 5 ? std::string("Legacy") : std::string("Current");
+                         });
+
+TEST_F(SessionSimulatorTest, RefusedLoginShowsLoginFailAndTheIdleFace) {
+    Start({"--password", "other"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForStatus(Text(u"login_fail")));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+}
+
+TEST_F(SessionSimulatorTest, ServerThatNeverAnswersTimesOut) {
+    Start({"--fault", "no-login-answer"});
+    m_window->Timers().SetInterval(SessionTimers::kLoginTimeout, 300ms);
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForStatus(Text(u"connect_timeout")));
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+}
+
+TEST_F(SessionSimulatorTest, WatchdogRestartsAStalledSession) {
+    Start({"--fault", "stall", "--fault-frames", "10"});
+    m_window->Timers().SetInterval(SessionTimers::kVideoWatchdog, 500ms);
+    m_window->OnCommand(control::kPlay);
+    // The watchdog runs on this thread: wait with the event loop running.
+    ASSERT_TRUE(WaitFor([&] { return m_sim.CountLog("login accepted") >= 2; })) << m_sim.Log();
+    ASSERT_TRUE(WaitForStatus(kStatistics, 2));
+    EXPECT_GE(StatusCount(Text(u"connect_break")), 1);
+    EXPECT_TRUE(m_window->PlayFaceActive());
+}
+
+TEST_F(SessionSimulatorTest, ServersChannelCountHidesTheButtonsItLacks) {
+    Start({"--channels", "2"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 2; }));
+    for (int index = 0; index < control::kChannelButtons; ++index)
+        EXPECT_EQ(m_window->ChannelButton(index)->isHidden(), index >= 2) << index;
+}
+
+TEST_F(SessionSimulatorTest, CaptureWritesTheDecodedPictureAsBmpInTheDocumentsFolder) {
+    Start();
+    m_window->Timers().SetInterval(SessionTimers::kPtzStop, 100ms);
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0));
+    m_window->OnCommand(control::kCapture);
+    ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
+    ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352*288,Rate=512kb"));
+
+    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile file(m_documents.filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    ASSERT_EQ(bmp.size(), 54 + 3 * 352 * 288);
+    EXPECT_TRUE(bmp.startsWith("BM"));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(bmp.constData());
+    EXPECT_EQ(wire::ReadU32(bytes + 18), 352u);
+    EXPECT_EQ(wire::ReadU32(bytes + 22), 288u);
+    for (Corner corner : {Corner::TopLeft, Corner::BottomRight}) {
+        const sim::Point at = sim::CornerSampleAt(352, 288, corner);
+        const uint8_t* pixel = bytes + 54 + size_t(287 - at.y) * 352 * 3 + size_t(at.x) * 3;
+        EXPECT_TRUE(sim::ColourNear({pixel[2], pixel[1], pixel[0]}, sim::CornerColour(0, corner)))
+            << int(corner);
+    }
+}
+
+TEST_F(SessionSimulatorTest, CaptureThatCannotBeWrittenSaysSo) {
+    Start();
+    m_window->VideoWindow()->Pipeline().Snapshots().SetFolder(
+        m_documents.filePath("missing").toStdString());
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0));
+    m_window->OnCommand(control::kCapture);
+    ASSERT_TRUE(WaitForStatus(Text(u"capture_failed")));
+    EXPECT_EQ(StatusCount(Text(u"capture_succeed")), 0);
+}
+
+// Every control's rectangle and visibility, to compare before and after.
+std::vector<std::pair<QRect, bool>> Layout(const COrvaneDlg& window) {
+    std::vector<std::pair<QRect, bool>> state;
+    for (const QObject* child : window.children()) {
+        if (const auto* widget = qobject_cast<const QWidget*>(child))
+            state.emplace_back(widget->geometry(), widget->isHidden());
+    }
+    return state;
+}
+
+TEST_F(SessionSimulatorTest, FullScreenShowsTheTurnedPictureAndGivesBackEveryRectangle) {
+    Start({"--channels", "8"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0));
+    m_window->OnCommand(control::kSwitch);  // the second channel page
+    const auto before = Layout(*m_window);
+
+    m_window->OnCommand(control::kFullScreen);
+    ASSERT_TRUE(m_window->IsFullScreen());
+    // The decode thread now draws the picture a quarter turn round.
+    ASSERT_TRUE(WaitFor(
+        [&] { return m_window->VideoWindow()->LatestPicture().size() == QSize(288, 352); }));
+
+    m_window->OnCommand(control::kFullScreen);
+    EXPECT_FALSE(m_window->IsFullScreen());
+    EXPECT_EQ(Layout(*m_window), before);
+    EXPECT_FALSE(m_window->ChannelButton(4)->isHidden());
+    EXPECT_TRUE(m_window->ChannelButton(0)->isHidden());
+    EXPECT_TRUE(WaitForPictureOf(0));
+}
+
+// Not a check: prints the time from a channel button press to the first
+// picture of the new channel (current dialect, which reconnects).
+TEST_F(SessionSimulatorTest, MeasureChannelSwitchToFirstPicture) {
+    Start({"--channels", "2"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0));
+    CVideoAtom* video = m_window->VideoWindow();
+    std::vector<double> milliseconds;
+    for (int run = 0; run < 9; ++run) {
+        const int channel = (run + 1) % 2;
+        QEventLoop loop;
+        QElapsedTimer clock;
+        qint64 elapsed = -1;
+        const QMetaObject::Connection shown =
+            QObject::connect(video, &CVideoAtom::pictureShown, &loop, [&] {
+                if (elapsed < 0 && CornersOfChannel(video->LatestPicture(), channel)) {
+                    elapsed = clock.nsecsElapsed();
+                    loop.quit();
+                }
+            });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        clock.start();
+        m_window->OnCommand(control::kFirstChannel + channel);
+        if (elapsed < 0)
+            loop.exec();
+        QObject::disconnect(shown);
+        ASSERT_GE(elapsed, 0) << "no picture of channel " << channel + 1;
+        milliseconds.push_back(double(elapsed) / 1e6);
+    }
+    std::vector<double> sorted = milliseconds;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf(
+        "channel button to first picture of the new channel (current dialect, %zu runs): "
+        "median %.1f ms, min %.1f ms, max %.1f ms\n",
+        sorted.size(), sorted[sorted.size() / 2], sorted.front(), sorted.back());
+    RecordProperty("median_ms", std::to_string(sorted[sorted.size() / 2]));
+}
+
+}  // namespace
+}  // namespace kavrel
