@@ -82,9 +82,9 @@ void COrvaneDlg::SetFullScreenView(bool on) {
             if (button)
                 button->setGeometry(QRect(kParkedPosition, QSize(0, 0)));
         }
-        // The window is the program's screen: the video window covers it.
+        // The window is the program's screen: the video window (created last,
+        // so on top) covers it.
         m_videoWindow->setGeometry(rect());
-        m_videoWindow->raise();
     } else {
         for (size_t index = 0; index < m_channelButtons.size(); ++index) {
             if (CSkinButton* button = m_channelButtons[index])

@@ -200,7 +200,7 @@ TEST_F(SessionTest, PtzSendsStopCommandAndTheAutomaticStopInBothDialects) {
     }
 }
 
-TEST_F(SessionTest, EachPtzPressSendsStopAndItsCommandAndRestartsTheAutoStop) {
+TEST_F(SessionTest, EachPtzPressSendsStopAndItsCommandAndArmsTheAutoStop) {
     PlayAndLogIn();
     const std::pair<int, uint8_t> presses[] = {
         {209, 11}, {210, 12}, {211, 9},  {212, 10}, {213, 6},
