@@ -116,24 +116,6 @@ TEST_P(SessionDialectTest, ChannelChangeShowsTheNewChannel) {
     EXPECT_EQ(m_window->currentChannel(), 1);
 }
 
-TEST_P(SessionDialectTest, PtzSendsStopCommandAndStopAgain) {
-    Start();
-    PlayUntilPicture();
-    m_window->Timers().SetInterval(SessionTimers::kPtzStop, 100ms);
-    m_window->OnCommand(control::kPtzZoomIn);
-    ASSERT_TRUE(WaitForStatus("CH=1,FPS=25,Size=352*288,Rate=512kb"));
-    ASSERT_TRUE(m_sim.WaitForLog("ptz: channel 0, command stop (0)", 2)) << m_sim.Log();
-    // In order: stop, zoom in, stop.
-    std::vector<std::string> ptz;
-    for (const std::string& line : m_sim.LogLines()) {
-        if (line.find("ptz: ") != std::string::npos)
-            ptz.push_back(line.substr(line.find("ptz: ")));
-    }
-    EXPECT_EQ(ptz, (std::vector<std::string>{"ptz: channel 0, command stop (0)",
-                                             "ptz: channel 0, command zoom in (6)",
-                                             "ptz: channel 0, command stop (0)"}));
-}
-
 INSTANTIATE_TEST_SUITE_P(BothDialects, SessionDialectTest, testing::Values(5, 3),
                          [](const testing::TestParamInfo<int>& info) {
                              return info.param < 5 ? std::string("Legacy") : std::string("Current");
@@ -144,6 +126,9 @@ TEST_F(SessionSimulatorTest, RefusedLoginShowsLoginFailAndTheIdleFace) {
     m_window->OnCommand(control::kPlay);
     ASSERT_TRUE(WaitForStatus(Text(u"login_fail")));
     EXPECT_FALSE(m_window->PlayFaceActive());
+    // The connection stays open, as the server leaves it.
+    EXPECT_TRUE(m_window->HasEngine());
+    EXPECT_EQ(m_sim.CountLog("closed:"), 0);
 }
 
 TEST_F(SessionSimulatorTest, ServerThatNeverAnswersTimesOut) {
@@ -151,8 +136,13 @@ TEST_F(SessionSimulatorTest, ServerThatNeverAnswersTimesOut) {
     m_window->Timers().SetInterval(SessionTimers::kLoginTimeout, 300ms);
     m_window->OnCommand(control::kPlay);
     ASSERT_TRUE(WaitForStatus(Text(u"connect_timeout")));
+    EXPECT_EQ(m_statuses.back(), Text(u"connect_timeout"));
     EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->HasEngine());
+    // Stopped for good: no time-out left to start it again.
     EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    EXPECT_TRUE(m_sim.WaitForLog("closed:"));
+    EXPECT_EQ(m_sim.CountLog("connected from"), 1);
 }
 
 TEST_F(SessionSimulatorTest, WatchdogRestartsAStalledSession) {

@@ -119,19 +119,6 @@ TEST_F(SessionTest, PlayShowsEachStepOfTheLoginAndTheStatisticsLine) {
     EXPECT_EQ(m_window->lastStreamFormat().bytes, kFormat.bytes);
 }
 
-TEST_F(SessionTest, RefusedLoginShowsLoginFailAndTheIdleFaceAndKeepsTheConnection) {
-    MakeSessionWindow(m_server.Port());
-    m_window->OnCommand(control::kPlay);
-    ASSERT_TRUE(m_server.WaitForPackets(0, 1));
-    ASSERT_TRUE(m_server.Send(0, LoginAnswer(5, 2)));
-    ASSERT_TRUE(WaitForStatus(Text(u"login_fail")));
-    EXPECT_FALSE(m_window->PlayFaceActive());
-    EXPECT_EQ(m_window->Button(control::kPlay)->bitmapId(), bitmap::kPlay);
-    EXPECT_TRUE(m_window->HasEngine());
-    EXPECT_FALSE(m_server.IsClosed(0));
-    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
-}
-
 TEST_F(SessionTest, UnreachablePortShowsConnectFailedAndStaysIdle) {
     uint16_t closedPort = 0;
     {
@@ -151,19 +138,6 @@ TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->HasEngine());
     EXPECT_FALSE(m_window->PlayFaceActive());
-}
-
-TEST_F(SessionTest, UnansweredLoginTimesOutAndTheSessionStaysStopped) {
-    MakeSessionWindow(m_server.Port());
-    m_window->Timers().SetInterval(SessionTimers::kLoginTimeout, std::chrono::milliseconds(100));
-    m_window->OnCommand(control::kPlay);
-    ASSERT_TRUE(WaitForStatus(Text(u"connect_timeout")));
-    EXPECT_EQ(m_statuses.back(), Text(u"connect_timeout"));
-    EXPECT_FALSE(m_window->PlayFaceActive());
-    EXPECT_FALSE(m_window->HasEngine());
-    EXPECT_TRUE(m_server.WaitForClosed(0));
-    EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
-    EXPECT_EQ(m_server.Connections(), 1);
 }
 
 TEST_F(SessionTest, StoppingWhileLoggingInCancelsTheLoginTimeout) {
