@@ -143,19 +143,6 @@ TEST_F(SetDialogControlsTest, OpenListIsAboutFiveRowsWithItsField) {
     channel->hidePopup();
 }
 
-TEST_F(SetDialogControlsTest, OpenListRowsFillFourRowsBelowTheField) {
-    struct Case {
-        int rowHeight;
-        int itemHeight;
-        int rows;
-    };
-    for (const Case& c : {Case{40, 17, 9}, Case{20, 17, 4}, Case{40, 40, 4}, Case{10, 100, 1},
-                          Case{40, 0, 1}, Case{0, 17, 1}}) {
-        EXPECT_EQ(CSetDialog::OpenListRows(c.rowHeight, c.itemHeight), c.rows)
-            << c.rowHeight << " / " << c.itemHeight;
-    }
-}
-
 TEST_F(SetDialogControlsTest, ChannelListSelectsTheHandedInChannel) {
     QStringList numbers;
     for (int i = 1; i <= 32; ++i)
