@@ -9,11 +9,7 @@
 // handheld's separate single-precision products and sums.
 
 namespace kavrel {
-namespace {
-
-// int(x) of the layout: truncation toward zero. Values beyond the int range
-// (only from absurd client sizes) saturate instead of being undefined.
-int Trunc(float value) {
+int TruncateLayoutValue(float value) {
     constexpr float kLimit = 2147483520.0f;  // largest float below 2^31
     if (value >= kLimit)
         return std::numeric_limits<int>::max();
@@ -22,6 +18,10 @@ int Trunc(float value) {
     return static_cast<int>(value);
 }
 
+namespace {
+int Trunc(float value) {
+    return TruncateLayoutValue(value);
+}
 }  // namespace
 
 LayoutRect MainLayout::ButtonById(int id) const {

@@ -48,4 +48,9 @@ struct MainLayout {
 // empty rectangles); nothing is clamped.
 MainLayout ComputeMainLayout(int width, int height);
 
+// int(x) of the layout formulas: truncation toward zero. Values beyond the int
+// range (only from absurd client sizes) saturate instead of being undefined.
+// The settings dialog's layout uses it too.
+int TruncateLayoutValue(float value);
+
 }  // namespace kavrel

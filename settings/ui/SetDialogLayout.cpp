@@ -11,17 +11,10 @@ namespace kavrel {
 namespace {
 
 // (size x factor) x 0.01, both products in single precision, truncated
-// toward zero. Values beyond the int range (only from absurd client sizes)
-// saturate instead of being undefined.
+// toward zero like the main window's layout.
 int Percent(int size, float factor) {
     const float product = static_cast<float>(size) * factor;
-    const float value = product * 0.01f;
-    constexpr float kLimit = 2147483520.0f;  // largest float below 2^31
-    if (value >= kLimit)
-        return std::numeric_limits<int>::max();
-    if (value <= -kLimit)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
+    return TruncateLayoutValue(product * 0.01f);
 }
 
 }  // namespace
