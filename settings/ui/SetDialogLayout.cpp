@@ -1,6 +1,5 @@
 #include "settings/ui/SetDialogLayout.h"
 
-#include <limits>
 
 // This file is compiled with floating-point contraction off (see
 // settings/ui/CMakeLists.txt): each product must be rounded to single
