@@ -179,8 +179,13 @@ void COrvaneDlg::OnChannel(int id) {
     if (m_variant == ProtocolVariant::Legacy) {
         // The legacy dialect switches on the same connection.
         ShowText(LoadText(u"change_channel") + QStringLiteral(" %1").arg(channel + 1));
-        m_engine->SendChannel(m_currentChannel, channel);
+        // The new channel is current before the request leaves: the server's
+        // answer (a new stream format) is handled on the receive thread and
+        // may arrive before SendChannel returns, and its statistics line must
+        // already name the new channel.
+        const int left = m_currentChannel;
         m_currentChannel = channel;
+        m_engine->SendChannel(left, channel);
         return;
     }
     m_currentChannel = channel;
