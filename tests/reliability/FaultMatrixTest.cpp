@@ -249,7 +249,6 @@ TEST_P(FaultMatrixTest, EndsInItsStateWithBoundedMemory) {
                 return m_sim.CountLog("login accepted") >= 3 &&
                        StatusCount(fault.statistics.front()) >= 3;
             })) << m_sim.Log();
-            EXPECT_TRUE(WaitSampling([&] { return !m_sizesShown.empty(); }));
             EXPECT_TRUE(WaitSampling([&] {
                 return ShowsChannel(m_window->VideoWindow()->LatestPicture(), 0);
             })) << "no picture after the restarts";
@@ -285,7 +284,6 @@ TEST_P(FaultMatrixTest, EndsInItsStateWithBoundedMemory) {
                        m_sim.CountLog("the viewer should switch to the current dialect") >= 5;
             })) << m_sim.Log();
             EXPECT_EQ(m_window->currentChannel(), 1);
-            EXPECT_EQ(StatusCount(Text(u"connect_failed")), 0);
             StopAndExpectIdle();
             break;
     }
