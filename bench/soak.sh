@@ -119,13 +119,16 @@ start_sim
     >"$out/soak.log" 2>"$out/soak.stderr" &
 soak_pid=$!
 
-elapsed=0
+# Drops follow the wall clock from the viewer's start (counting loop turns
+# would drift by the time each restart takes, onto the channel changes).
+started=$(date +%s)
+next_drop=$((drop_offset + drop_every))
 drops=0
 while kill -0 "$soak_pid" 2>/dev/null; do
-    sleep 1
-    elapsed=$((elapsed + 1))
-    if [ "$drop_every" -gt 0 ] && [ "$elapsed" -gt "$drop_offset" ] &&
-        [ $(((elapsed - drop_offset) % drop_every)) -eq 0 ] && [ "$elapsed" -lt "$seconds" ]; then
+    sleep 0.2
+    elapsed=$(($(date +%s) - started))
+    if [ "$drop_every" -gt 0 ] && [ "$elapsed" -ge "$next_drop" ] && [ "$elapsed" -lt "$seconds" ]; then
+        next_drop=$((next_drop + drop_every))
         stop_sim
         start_sim
         drops=$((drops + 1))
