@@ -20,7 +20,8 @@ cmake --build build-fuzz
 
 targets="$*"
 if [ -z "$targets" ]; then
-    targets=$(cd build-fuzz/fuzz 2>/dev/null && ls fuzz_* 2>/dev/null | sed 's/^fuzz_//' || true)
+    targets=$(find build-fuzz/fuzz -maxdepth 1 -type f -perm -u+x -name 'fuzz_*' 2>/dev/null |
+        sed 's|.*/fuzz_||' | sort)
 fi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
