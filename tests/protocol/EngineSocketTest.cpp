@@ -15,6 +15,7 @@
 #include "tests/protocol/RecordingListener.h"
 #include "tests/protocol/TestPackets.h"
 #include "tests/support/DebugCapture.h"
+#include "tests/support/RefusingPort.h"
 
 namespace kavrel {
 namespace {
@@ -77,7 +78,8 @@ TEST_F(EngineSocketTest, EmptyAddressFailsWithoutAClient) {
     engine = std::make_unique<CProtocolEngine>(&listener);
     EXPECT_FALSE(engine->Connect(u"", server.Port()));
     EXPECT_EQ(CTCPClient_CE::ActiveReceiveThreads(), 0);
-    EXPECT_FALSE(engine->Connect(u"127.0.0.1", test::UnusedPort()));
+    const test::RefusingPort refusing;
+    EXPECT_FALSE(engine->Connect(u"127.0.0.1", refusing.Port()));
 }
 
 TEST_F(EngineSocketTest, ServerAnswersReachTheListenerInOrder) {

@@ -124,9 +124,4 @@ void LoopbackServer::StopListening() {
     m_listenFd = -1;
 }
 
-int UnusedPort() {
-    LoopbackServer probe;
-    return probe.Port();  // released when `probe` closes; nothing else binds it meanwhile
-}
-
 }  // namespace kavrel::test

@@ -48,9 +48,6 @@ class LoopbackServer {
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds wait = LoopbackServer::kDefaultWait);
 
-// A port on 127.0.0.1 on which nothing listens (bound, then released).
-int UnusedPort();
-
 }  // namespace kavrel::test
 
 #include <thread>

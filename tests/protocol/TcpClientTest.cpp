@@ -12,6 +12,7 @@
 #include "tests/protocol/LoopbackServer.h"
 #include "tests/protocol/TestPackets.h"
 #include "tests/support/DebugCapture.h"
+#include "tests/support/RefusingPort.h"
 
 namespace kavrel {
 namespace {
@@ -105,7 +106,8 @@ TEST_F(TcpClientTest, FailedConnectsReturnFalseWithoutDebugLines) {
     // 255.255.255.255 is looked up as a name (it yields the broadcast address,
     // which a TCP connect refuses); a zero byte makes the text name no host; a
     // port nobody listens on refuses.
-    const int unused = test::UnusedPort();
+    const test::RefusingPort refusing;
+    const int unused = refusing.Port();
     for (const std::u16string& address :
          {std::u16string(u"255.255.255.255"), std::u16string(u"127.0.0.1\0x", 11)}) {
         CTCPClient_CE other;

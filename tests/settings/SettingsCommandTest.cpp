@@ -1,10 +1,6 @@
 // The main window's settings command (207): the dialog over the window, the
 // record handed in and taken back, and the reconnect on OK only.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,27 +9,12 @@
 #include "settings/ui/SetDialogHook.h"
 #include "tests/settings/SettingsCommandFixture.h"
 #include "tests/support/DebugCapture.h"
+#include "tests/support/RefusingPort.h"
 
 namespace kavrel::test {
 namespace {
 
 using SettingsCommandTest = SettingsCommandFixture;
-
-// A loopback port with nobody listening: bound, read and released again.
-int UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
 
 TEST_F(SettingsCommandTest, CloseChangesNothingInTheWindow) {
     WriteConfig(ServerSection("10.1.1.1", 81, 2));
@@ -78,7 +59,8 @@ TEST_F(SettingsCommandTest, OkTakesTheServerBackAndReconnectsInTheCurrentDialect
     window.SetVariant(ProtocolVariant::Legacy);
     QSignalSpy shown(&window, &COrvaneDlg::statusShown);
 
-    const QString port = QString::number(UnusedPort());
+    const RefusingPort refusing;
+    const QString port = QString::number(refusing.Port());
     ScopedSetDialogHook hook([&](CSetDialog& dialog) {
         dialog.findChild<QComboBox*>("238")->setEditText("127.0.0.1");
         dialog.findChild<QComboBox*>("239")->setEditText(port + "x");  // kept as typed
@@ -103,7 +85,8 @@ TEST_F(SettingsCommandTest, OkTakesTheServerBackAndReconnectsInTheCurrentDialect
 TEST_F(SettingsCommandTest, OkWithoutAChannelHandsOnMinusOne) {
     WriteConfig(ServerSection("10.1.1.1", 81, 0));
     COrvaneDlg& window = MakeWindow();
-    const QString port = QString::number(UnusedPort());
+    const RefusingPort refusing;
+    const QString port = QString::number(refusing.Port());
     ScopedSetDialogHook hook([&](CSetDialog& dialog) {
         dialog.findChild<QComboBox*>("238")->setEditText("127.0.0.1");
         dialog.findChild<QComboBox*>("239")->setEditText(port);

@@ -64,7 +64,7 @@ TEST_F(SettingsReconnectTest, OkMovesTheSessionToTheNewServer) {
     EXPECT_TRUE(window.PlayFaceActive());
     EXPECT_EQ(window.CurrentServer().port, QString::number(second.Port()).toStdU16String());
     EXPECT_EQ(window.currentChannel(), 5);
-    EXPECT_EQ(first.CountLog("login accepted"), 1);
+    EXPECT_TRUE(first.WaitForLog("login accepted", 1, SimulatorProcess::Lines::Exactly));
 }
 
 }  // namespace

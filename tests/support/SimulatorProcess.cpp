@@ -150,11 +150,23 @@ int SimulatorProcess::CountLog(std::string_view fragment) const {
     return CountLocked(fragment);
 }
 
-bool SimulatorProcess::WaitForLog(std::string_view fragment, int count,
-                                  std::chrono::milliseconds deadline) {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait_for(lock, deadline, [&] { return CountLocked(fragment) >= count || m_errEof; });
-    return CountLocked(fragment) >= count;
+testing::AssertionResult SimulatorProcess::WaitForLog(std::string_view fragment, int count,
+                                                      Lines match,
+                                                      std::chrono::milliseconds deadline) {
+    int seen = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, deadline,
+                           [&] { return CountLocked(fragment) >= count || m_errEof; });
+        seen = CountLocked(fragment);
+    }
+    if (seen == count || (seen > count && match == Lines::AtLeast))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << seen << " log lines contain '" << fragment << "', "
+           << (match == Lines::Exactly ? "expected exactly " : "expected at least ") << count
+           << "\n"
+           << Log();
 }
 
 int SimulatorProcess::Stop(std::chrono::milliseconds deadline) {

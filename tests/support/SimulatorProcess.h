@@ -12,6 +12,7 @@
 // One object runs one process once. All members may be called from any thread;
 // the object must outlive every call.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,12 +46,19 @@ class SimulatorProcess {
     // Every stderr line so far (without the line end), and all stderr as one text.
     std::vector<std::string> LogLines() const;
     std::string Log() const;
-    // Number of stderr lines that contain `fragment`.
+    // Number of stderr lines that contain `fragment` at this moment. The
+    // reader thread may not have read what the process has already written:
+    // compare counts through WaitForLog, never through a single read.
     int CountLog(std::string_view fragment) const;
-    // Waits until at least `count` stderr lines contain `fragment`; false at the
-    // deadline or when the process has ended without writing them.
-    bool WaitForLog(std::string_view fragment, int count = 1,
-                    std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+    enum class Lines { AtLeast, Exactly };
+    // Waits until `count` stderr lines contain `fragment`: success once they
+    // do (with Lines::Exactly, only when no more than `count` do at that
+    // moment), failure at the deadline or when the process has ended without
+    // writing them. A failure names the count and carries the whole log.
+    testing::AssertionResult WaitForLog(
+        std::string_view fragment, int count = 1, Lines match = Lines::AtLeast,
+        std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
     // Asks the simulator to end (SIGTERM), waits up to `deadline` for it to exit
     // (it prints its summary first), then kills it. Returns its exit code, or
