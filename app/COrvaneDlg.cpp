@@ -6,7 +6,6 @@
 
 #include "app/NetworkBringUp.h"
 #include "platform/DebugSink.h"
-#include "protocol/CProtocolEngine.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -26,7 +25,7 @@ constexpr const char* kNetworkFailedText = "Create network connect failed";
 COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
     : CSkinDialog(parent),
       m_settingsLabels(settingsLabels),
-      m_connectTimeout(CTCPClient_CE::kDefaultConnectTimeout) {
+      m_session(std::make_unique<ViewingSession>()) {
     setWindowTitle(QString::fromLatin1(kCaption));
     m_icon = QIcon(QPixmap::fromImage(LoadSkinBitmap(bitmap::kAppIcon)));
     // The skin paints every control; black shows wherever none lies.
@@ -39,7 +38,7 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
 COrvaneDlg::~COrvaneDlg() {
     // The connection first (its receive thread feeds the video window), then
     // the decode thread, before any control goes.
-    ShutdownSession();
+    m_session.reset();
     if (m_videoWindow)
         m_videoWindow->StopDecoding();
 }
@@ -64,15 +63,12 @@ int COrvaneDlg::exec() {
 
 void COrvaneDlg::LoadCurrentServerFields() {
     const ServerSettings server = LoadCurrentServer();
-    m_address = server.address;
-    m_port = server.port;
-    m_userName = server.userName;
-    m_password = server.password;
-    m_currentChannel = server.channel;
+    m_session->SetServer(server);
+    m_session->SetCurrentChannel(server.channel);
 }
 
 ServerSettings COrvaneDlg::CurrentServer() const {
-    return ServerSettings{m_address, m_port, m_userName, m_password, m_currentChannel};
+    return m_session->Server();
 }
 
 void COrvaneDlg::RequestNetwork() {

@@ -9,17 +9,15 @@
 //
 // Commands: every button's click arrives at OnCommand(id), the one dispatch
 // by id. The main window itself handles exit (201, 208) and the channel pages
-// (206); the session commands (Play, Capture, Fullscreen, Set, PTZ, channels)
-// live in the session controller's own source files (COrvaneDlgSession.cpp:
-// connection, Play, PTZ, channels, timers; COrvaneDlgNotify.cpp: the
-// CServerNotify operations; COrvaneDlgView.cpp: Capture and full screen;
-// COrvaneDlgSet.cpp: the settings command).
+// (206); it maps the session commands (Play, Capture, PTZ, channels) to its
+// viewing session (app/ViewingSession.h), which owns the connection, its
+// timers and the reconnection (COrvaneDlgSession.cpp: the mapping;
+// COrvaneDlgView.cpp: Capture and full screen; COrvaneDlgSet.cpp: the
+// settings command).
 //
-// Threads: the user-interface thread owns this object and every field below
-// unless the field says otherwise. The CServerNotify operations run on the
-// connection's receive thread: they touch only what their comments allow and
-// post everything else to the user-interface thread, tagged with the
-// connection's generation so that nothing from a closed connection lands.
+// Threads: the user-interface thread owns this object and every field below.
+// Only the session's receive threads run elsewhere, and they reach this window
+// through the session's signals, on the user-interface thread.
 
 #include <QIcon>
 #include <QRect>
@@ -32,20 +30,19 @@
 #include <string_view>
 
 #include "app/SessionTimers.h"
+#include "app/ViewingSession.h"
 #include "config/Localisation.h"
-#include "protocol/CServerNotify.h"
 #include "protocol/WireFormat.h"
 #include "skin/CSkinDialog.h"
 #include "skin/ControlIds.h"
 
 namespace kavrel {
 
-class CProtocolEngine;
 class CSkinButton;
 class CSkinStatic;
 class CVideoAtom;
 
-class COrvaneDlg : public CSkinDialog, public CServerNotify {
+class COrvaneDlg : public CSkinDialog {
     Q_OBJECT
 
   public:
@@ -79,53 +76,35 @@ class COrvaneDlg : public CSkinDialog, public CServerNotify {
 
     // Session state (read access for tests and tools).
     int channelCount() const { return m_channelCount; }
-    int currentChannel() const { return m_currentChannel; }
+    int currentChannel() const { return m_session->CurrentChannel(); }
     int settingsChannel() const { return m_settingsChannel; }
-    bool videoReceived() const { return m_videoReceived; }
-    ProtocolVariant variant() const { return m_variant; }
+    bool videoReceived() const { return m_session->VideoReceived(); }
+    ProtocolVariant variant() const { return m_session->Variant(); }
     ServerSettings CurrentServer() const;  // the four texts and the current channel
     // The settings dialog's caption and labels (the application's, loaded at start).
     const SettingsLabels& settingsLabels() const { return m_settingsLabels; }
     void SetChannelCount(int count) { m_channelCount = count; }
 
     // --- The session (user-interface thread) ---
-
-    // Connect-and-login: replaces any engine by a new one, shows
-    // "connect_begin" (with the wait cursor) and connects, blocking until the
-    // connection is made, refused or timed out; on success arms the login
-    // time-out (timer 2000), shows "login_server" and sends the login in the
-    // current variant. False (and "connect_failed") when the connection
-    // failed; the unconnected engine stays until the next disconnect. The
-    // caller sets the Play face from the result.
-    bool ConnectAndLogin(std::u16string_view address, int port, int channel,
-                         std::u16string_view userName, std::u16string_view password);
-    // Closes and destroys the engine ("connect_break" when there was one),
-    // stops the video window's decoding, cancels the watchdog and the login
-    // time-out. Nothing the closed connection posted lands afterwards.
-    void Disconnect();
-    // The Play button's face: active (169, a session runs) or idle (134).
-    void SetPlayFace(bool active);
-    bool PlayFaceActive() const { return m_playActive; }
-    bool HasEngine() const { return m_engine != nullptr; }
+    ViewingSession& Session() { return *m_session; }
+    // The Play button's face: active (169: the user wants to watch; a session
+    // runs or is being retried) or idle (134).
+    bool PlayFaceActive() const { return m_session->Watching(); }
+    bool HasEngine() const { return m_session->HasEngine(); }
     // The dialect of the next login.
-    void SetVariant(ProtocolVariant variant) { m_variant = variant; }
+    void SetVariant(ProtocolVariant variant) { m_session->SetVariant(variant); }
     // The last stream format announced (all zero before the first).
-    const StreamFormatInfo& lastStreamFormat() const { return m_lastStreamFormat; }
+    const StreamFormatInfo& lastStreamFormat() const { return m_session->LastStreamFormat(); }
     bool IsFullScreen() const { return m_fullScreen; }
 
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
-    // their intervals and the connect bound of later engines.
-    SessionTimers& Timers() { return m_timers; }
-    void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+    // their intervals, the connect bound and the back-off.
+    SessionTimers& Timers() { return m_session->Timers(); }
+    void SetConnectTimeout(std::chrono::milliseconds timeout) {
+        m_session->SetConnectTimeout(timeout);
+    }
     // Runs the handler of timer `id` as if it had expired.
-    void OnTimer(int id);
-
-    // --- CServerNotify: receive thread of the current engine ---
-    void OnServerEvent(int code) override;
-    void OnDvsInfo(DvsInfo info) override;
-    void OnStreamFormat(StreamFormatInfo info) override;
-    void OnVideoData(int tag, const uint8_t* bytes, int length, int extra1, int extra2,
-                     int keyFrame) override;
+    void OnTimer(int id) { m_session->OnTimer(id); }
 
     // The window's caption and the title label's text.
     static constexpr const char* kCaption = "Kavrel";
@@ -159,30 +138,22 @@ class COrvaneDlg : public CSkinDialog, public CServerNotify {
     void OnExit();
     void OnSwitch();
 
-    // Hooks of the session controller (bodies in its own source files).
+    // Session commands (bodies in their own source files).
     void OnPlay();
     void OnCapture();
     void OnFullScreen();
     void OnSet();
     void OnPtz(int id);
     void OnChannel(int id);
-    // Ends a running session: closes the connection (ending its receive
-    // thread) and drops whatever it posted. Runs in the destructor first.
-    void ShutdownSession();
 
-    // Session internals (COrvaneDlgSession.cpp).
+    // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
-    void ReleaseEngine();          // disconnects and destroys the engine, if any
-    void ShowKey(std::u16string_view key);
     void ShowText(const QString& text);
-    void RunPlayToggle();
-    // Receive thread: runs `effect` on the user-interface thread unless the
-    // connection that posted it has been closed by then.
-    template <typename Effect>
-    void PostEffect(Effect&& effect);
+    void SetPlayFace(bool active);
+    // Hides the buttons of the channels the server lacks; never shows one.
+    void OnChannelCount(int count);
 
-    // Capture and full screen (COrvaneDlgView.cpp).
-    void OnSnapshotWritten(bool ok);
+    // Full screen (COrvaneDlgView.cpp).
     void OnVideoTapped();
     void SetFullScreenView(bool on);
 
@@ -195,27 +166,10 @@ class COrvaneDlg : public CSkinDialog, public CServerNotify {
 
     // Session fields.
     int m_channelCount = control::kChannelButtons;  // the server's, 32 until it says
-    // 0-based. Written on the user-interface thread; the receive thread reads
-    // it for its debug and statistics lines.
-    std::atomic<int> m_currentChannel{0};
-    std::u16string m_address;
-    std::u16string m_port;
-    std::u16string m_userName;
-    std::u16string m_password;
     int m_settingsChannel = 0;  // handed to and taken from the settings dialog; -1: none
-    bool m_videoReceived = false;
-    ProtocolVariant m_variant = ProtocolVariant::Current;
-    StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
-    bool m_playActive = false;            // the Play face
-    // The current connection; none when disconnected. Its receive thread is
-    // the only other thread that calls into this object.
-    std::unique_ptr<CProtocolEngine> m_engine;
-    // Bumped whenever an engine is closed (after its receive thread ended);
-    // read by the receive thread to tag what it posts. A posted effect whose
-    // tag differs from the current value belongs to a closed connection.
-    std::atomic<uint64_t> m_generation{0};
-    std::chrono::milliseconds m_connectTimeout;
-    SessionTimers m_timers;
+    // The viewing session: the connection, its timers and reconnection. Made
+    // with the window; ended first when it goes.
+    std::unique_ptr<ViewingSession> m_session;
 
     // Full screen.
     bool m_fullScreen = false;

@@ -4,7 +4,6 @@
 
 #include "app/COrvaneDlg.h"
 #include "platform/DebugSink.h"
-#include "platform/DecimalValue.h"
 #include "settings/ui/CSetDialog.h"
 
 namespace kavrel {
@@ -15,21 +14,20 @@ void COrvaneDlg::OnSet() {
     // The dialog is handed the settings channel, not the channel being
     // viewed: it is what the dialog gave back last time (0 at start).
     CSetDialog dialog(m_settingsLabels, this);
-    dialog.SetCurrent(ServerSettings{m_address, m_port, m_userName, m_password, m_settingsChannel});
+    ServerSettings current = m_session->Server();
+    current.channel = m_settingsChannel;
+    dialog.SetCurrent(current);
     if (dialog.exec() != QDialog::Accepted)
         return;  // Cancel: nothing here changes (the dialog stored its history)
 
     const ServerSettings& chosen = dialog.current();
-    m_variant = ProtocolVariant::Current;
-    m_address = chosen.address;
-    m_port = chosen.port;
-    m_userName = chosen.userName;
-    m_password = chosen.password;
+    m_session->SetVariant(ProtocolVariant::Current);
+    m_session->SetServer(chosen);
     m_settingsChannel = chosen.channel;  // -1 when the dialog chose none
     ShowFirstChannelPage();
-    Disconnect();
-    SetPlayFace(ConnectAndLogin(m_address, DecimalValue(m_port), m_settingsChannel, m_userName,
-                                m_password));
+    // The old session ends ("connect_break") and the chosen server is watched.
+    m_session->Stop();
+    m_session->Start(m_settingsChannel);
 }
 
 }  // namespace kavrel

@@ -20,25 +20,14 @@ constexpr QPoint kParkedPosition{1000, 1000};
 
 void COrvaneDlg::OnCapture() {
     DebugOutput("Capture\n");
-    if (!m_videoWindow || !m_videoReceived)
-        return;
-    // The status line reports the outcome once the decode thread has written
-    // (or failed to write) the file: OnSnapshotWritten.
-    m_videoWindow->RequestSnapshot();
-}
-
-void COrvaneDlg::OnSnapshotWritten(bool ok) {
-    ShowKey(ok ? u"capture_succeed" : u"capture_failed");
-    // Timer 1000 puts the statistics line back (and sends a PTZ stop, as it
-    // does after the camera buttons).
-    m_timers.Arm(SessionTimers::kPtzStop);
+    m_session->Capture();
 }
 
 void COrvaneDlg::OnFullScreen() {
     DebugOutput("Fullscreen\n");
     // Entering needs a picture; leaving never does, so a connection that
     // drops in full screen cannot keep the user from the buttons.
-    if (!m_fullScreen && !m_videoReceived)
+    if (!m_fullScreen && !m_session->VideoReceived())
         return;
     SetFullScreenView(!m_fullScreen);
 }

@@ -54,6 +54,16 @@ std::u16string ReadConfigValue(std::u16string_view section, std::u16string_view 
     return FromUtf8(file.Get(ToUtf8(section), ToUtf8(key)));
 }
 
+std::optional<std::u16string> FindConfigValue(std::u16string_view section,
+                                              std::u16string_view key) {
+    ProfileFile file(ToUtf8(ConfigFilePath()));
+    file.Load();
+    const std::string* value = file.Find(ToUtf8(section), ToUtf8(key));
+    if (value == nullptr)
+        return std::nullopt;
+    return FromUtf8(*value);
+}
+
 void WriteConfigValue(std::u16string_view section, std::u16string_view key,
                       std::u16string_view value) {
     ProfileFile file(ToUtf8(ConfigFilePath()));

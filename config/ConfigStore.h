@@ -14,6 +14,7 @@
 //
 // Thread: the user-interface thread (the path setting alone is locked).
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,8 @@ void SetConfigFilePath(std::u16string path);
 
 // Value of the first (section, key) entry; empty when absent.
 std::u16string ReadConfigValue(std::u16string_view section, std::u16string_view key);
+// The same, but nothing when the file has no such entry.
+std::optional<std::u16string> FindConfigValue(std::u16string_view section, std::u16string_view key);
 
 // Changes the last (section, key) entry, or adds the key after the section's
 // last line, or appends a new section at the end; then rewrites the file.

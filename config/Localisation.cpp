@@ -1,6 +1,11 @@
 #include "config/Localisation.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "config/BuiltinConfig.h"
 #include "config/ConfigStore.h"
+#include "config/ProfileFile.h"
 #include "platform/DecimalValue.h"
 #include "platform/TextCodec.h"
 
@@ -10,6 +15,16 @@ namespace {
 std::u16string DecimalText(int value) {
     const std::string text = std::to_string(value);
     return std::u16string(text.begin(), text.end());
+}
+
+// A text of the config.txt built into the program; parsed once.
+std::u16string BuiltinText(std::u16string_view section, std::u16string_view key) {
+    static const ProfileFile builtin = [] {
+        ProfileFile file({});
+        file.Parse(BuiltinConfigText());
+        return file;
+    }();
+    return FromUtf8(builtin.Get(ToUtf8(section), ToUtf8(key)));
 }
 
 }  // namespace
@@ -48,7 +63,12 @@ int DetectLanguage() {
 }
 
 std::u16string LoadText(int languageIndex, std::u16string_view key) {
-    return ReadConfigValue(u"lan" + DecimalText(languageIndex), key);
+    const std::u16string section = u"lan" + DecimalText(languageIndex);
+    if (std::find(kAddedTextKeys.begin(), kAddedTextKeys.end(), key) == kAddedTextKeys.end())
+        return ReadConfigValue(section, key);
+    if (std::optional<std::u16string> text = FindConfigValue(section, key))
+        return *text;
+    return BuiltinText(section, key);
 }
 
 SettingsLabels LoadSettingsLabels(int languageIndex) {

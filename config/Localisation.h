@@ -27,7 +27,7 @@ inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Every key the program passes to LoadText; each lan section of the delivered
 // "config.txt" holds all of them.
-inline constexpr std::array<std::u16string_view, 37> kTextKeys = {
+inline constexpr std::array<std::u16string_view, 38> kTextKeys = {
     u"set_title",
     u"set_history",
     u"set_server",
@@ -65,14 +65,25 @@ inline constexpr std::array<std::u16string_view, 37> kTextKeys = {
     u"login_fail",
     u"change_channel",
     u"connect_timeout",
+    u"reconnect_in",
+};
+
+// Keys this program added to the design's texts. A config.txt written by an
+// earlier version may lack them: for these alone, a missing entry shows the
+// text of the config.txt built into the program. The design's own keys have
+// no fallback.
+inline constexpr std::array<std::u16string_view, 2> kAddedTextKeys = {
+    u"capture_failed",
+    u"reconnect_in",
 };
 
 // The keys shown in the main window's status line (they must fit one line).
-inline constexpr std::array<std::u16string_view, 20> kStatusTextKeys = {
+inline constexpr std::array<std::u16string_view, 21> kStatusTextKeys = {
     u"capture_succeed", u"capture_failed", u"ptz_left",      u"ptz_right",      u"ptz_up",
     u"ptz_down",        u"ptz_zoom_in",    u"ptz_zoom_out",  u"ptz_iris_add",   u"ptz_iris_sub",
     u"ptz_focus_add",   u"ptz_focus_sub",  u"connect_begin", u"login_server",   u"connect_failed",
     u"connect_break",   u"login_succeed",  u"login_fail",    u"change_channel", u"connect_timeout",
+    u"reconnect_in",
 };
 
 // Section and keys of the current server, in the order they are read and written.
@@ -94,7 +105,8 @@ uint16_t LanguageIdFromLocale(const QLocale& locale);
 // 0x0804 gives 1, 0x0C04 and 0x0404 give 2, any other identifier 0.
 int LanguageIndexFromId(uint16_t langId);
 
-// Section "lan" + languageIndex in decimal, value of `key`; empty when absent.
+// Section "lan" + languageIndex in decimal, value of `key`; empty when absent
+// (for the keys of kAddedTextKeys: the built-in text when absent).
 std::u16string LoadText(int languageIndex, std::u16string_view key);
 
 // The settings dialog's caption and labels, loaded once at start.

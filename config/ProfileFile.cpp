@@ -194,11 +194,16 @@ void ProfileFile::ParseLine(std::string_view line, std::string& currentSection) 
 }
 
 std::string ProfileFile::Get(std::string_view section, std::string_view key) const {
+    const std::string* value = Find(section, key);
+    return value ? *value : std::string();
+}
+
+const std::string* ProfileFile::Find(std::string_view section, std::string_view key) const {
     for (const ProfileEntry& entry : m_entries) {
         if (entry.section == section && entry.key == key)
-            return entry.value;
+            return &entry.value;
     }
-    return {};
+    return nullptr;
 }
 
 void ProfileFile::SetEntry(std::string_view section, std::string_view key, std::string_view value) {

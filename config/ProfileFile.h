@@ -76,6 +76,8 @@ class ProfileFile {
 
     // Value of the first entry with this section and key; empty when none.
     std::string Get(std::string_view section, std::string_view key) const;
+    // The same, but null when there is no such entry (an empty value is not null).
+    const std::string* Find(std::string_view section, std::string_view key) const;
 
     // Changes the last entry with this section and key in place; when the key
     // is new, inserts it after the section's last entry, or appends it at the

@@ -38,7 +38,7 @@ void CProtocolEngine::ReleaseClients() {
     m_retiredClient.reset();
 }
 
-bool CProtocolEngine::Connect(std::u16string_view address, int port) {
+bool CProtocolEngine::OpenClient(std::u16string_view address, int port) {
     if (address.empty())
         return false;
     // From inside a callback the buffer being dispatched would be reset under
@@ -55,9 +55,25 @@ bool CProtocolEngine::Connect(std::u16string_view address, int port) {
     if (!m_client)
         return false;
     m_client->SetConnectTimeout(m_connectTimeout);
-    if (!m_client->Open(this, address, port))
-        return false;
-    return m_client->Connect();
+    return m_client->Open(this, address, port);
+}
+
+bool CProtocolEngine::Connect(std::u16string_view address, int port) {
+    return OpenClient(address, port) && m_client->Connect();
+}
+
+bool CProtocolEngine::StartConnect(std::u16string_view address, int port) {
+    return OpenClient(address, port) && m_client->StartConnect();
+}
+
+void CProtocolEngine::OnConnectResult(bool connected) {
+    if (m_listener != nullptr)
+        m_listener->OnConnected(connected);
+}
+
+void CProtocolEngine::OnReceiveEnded() {
+    if (m_listener != nullptr)
+        m_listener->OnConnectionLost();
 }
 
 void CProtocolEngine::SendPacket(size_t size) {

@@ -50,6 +50,14 @@ class CProtocolEngine final : public ReceiveSink {
     // until Disconnect. Owner's thread only (refused inside a callback).
     bool Connect(std::u16string_view address, int port);
 
+    // As Connect, but without blocking the caller: the client's receive thread
+    // resolves and connects (within the connect timeout for both) and the
+    // outcome reaches the listener's OnConnected on that thread; Disconnect
+    // ends a connect in progress at once. False at once, and no OnConnected,
+    // for an empty address or when the client cannot be opened. Send nothing
+    // before OnConnected(true): requests sent earlier are not sent.
+    bool StartConnect(std::u16string_view address, int port);
+
     // The three requests. Each takes the next sequence number even when there
     // is no client and nothing is sent; a failed send is not reported (the
     // client logs it and stops itself).
@@ -66,6 +74,9 @@ class CProtocolEngine final : public ReceiveSink {
     // False once the stream is malformed (see above); it then stays false and
     // buffers nothing more. Not re-entrant.
     bool Append(const uint8_t* bytes, int count) override;
+    // Receive thread: passed on to the listener's OnConnected and OnConnectionLost.
+    void OnConnectResult(bool connected) override;
+    void OnReceiveEnded() override;
 
     // Closes and releases the client (waiting for its receive thread unless
     // called on it), then clears the listener: no callback is made after this
@@ -97,6 +108,8 @@ class CProtocolEngine final : public ReceiveSink {
     static bool Survived(const bool* destroyed) { return !*destroyed; }
     void SendPacket(size_t size);
     void ReleaseClients();
+    // Replaces any client by a new open one, with an empty receive buffer.
+    bool OpenClient(std::u16string_view address, int port);
     // True on the receive thread of the current or the retired client.
     bool OnReceiveThread() const;
 

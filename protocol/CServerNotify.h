@@ -57,8 +57,17 @@ class CServerNotify {
     virtual void OnVideoData(int tag, const uint8_t* bytes, int length, int extra1, int extra2,
                              int keyFrame) = 0;
 
+    // Beyond the four: how the connection itself fares, for a listener that
+    // reconnects. Both are called on the receive thread and must not wait for
+    // the owner's thread either.
+    // The outcome of CProtocolEngine::StartConnect (never of Connect).
+    virtual void OnConnected(bool /*connected*/) {}
+    // A connection that was made has ended by itself: the server closed it, a
+    // read failed or the stream was malformed. Not called after Disconnect.
+    virtual void OnConnectionLost() {}
+
   protected:
-    // Not deleted through this interface; keeps the table to the four operations.
+    // Not deleted through this interface.
     ~CServerNotify() = default;
 };
 

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/DebugSink.h"
@@ -50,6 +52,68 @@ int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point d
     }
 }
 
+// A name lookup on a thread of its own: getaddrinfo has no time limit and
+// cannot be interrupted, so the thread that waits for it must be able to give
+// up at its deadline or on a stop request. An abandoned lookup finishes on
+// its own; its result is dropped with this block.
+struct NameLookup {
+    int doneFd = -1;                 // eventfd, written once when the lookup ends
+    uint32_t address = 0;            // written by the lookup thread before `finished`
+    std::atomic<bool> found{false};  // written by the lookup thread before `finished`
+    std::atomic<bool> finished{false};
+
+    ~NameLookup() {
+        if (doneFd >= 0)
+            ::close(doneFd);
+    }
+};
+
+// Looks `name` up (first IPv4 result) before `deadline`, watching `wakeFd`
+// (or -1) meanwhile: when it fires and `stop` is set, gives up at once.
+bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wakeFd,
+                const std::atomic<bool>& stop, std::chrono::steady_clock::time_point deadline) {
+    auto lookup = std::make_shared<NameLookup>();
+    lookup->doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (lookup->doneFd < 0)
+        return false;
+    try {
+        std::thread([lookup, name] {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr) {
+                sockaddr_in first{};
+                std::memcpy(&first, found->ai_addr, sizeof first);
+                lookup->address = first.sin_addr.s_addr;
+                lookup->found.store(true);
+            }
+            if (found != nullptr)
+                ::freeaddrinfo(found);
+            lookup->finished.store(true);
+            WakeUp(lookup->doneFd);
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    for (;;) {
+        pollfd fds[2] = {{lookup->doneFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (PollUntil(fds, 2, deadline) <= 0)
+            return false;  // the deadline, or poll itself failed
+        if (lookup->finished.load()) {
+            if (!lookup->found.load())
+                return false;
+            addressNetworkOrder = lookup->address;
+            return true;
+        }
+        if (fds[1].revents != 0) {
+            DrainWakeUps(wakeFd);
+            if (stop.load())
+                return false;
+        }
+    }
+}
+
 }  // namespace
 
 // State the receive thread needs. The thread holds its own reference, so the
@@ -67,6 +131,14 @@ struct CTCPClient_CE::Shared {
     int socketFd = -1;
     // eventfd that wakes the receive thread; valid for the life of this block.
     int wakeFd = -1;
+    // Written by Open before the thread starts.
+    std::u16string address;
+    int port = 0;
+    // Written by StartConnect before it sets connectRequested; read by the
+    // receive thread after it has seen that flag.
+    std::chrono::milliseconds connectTimeout{kDefaultConnectTimeout};
+    // Set by StartConnect: the receive thread connects by itself.
+    std::atomic<bool> connectRequested{false};
     // Set by Close (any thread); the receive thread ends when it sees it.
     std::atomic<bool> stopRequested{false};
     // Set by Connect once the socket is connected; until then the receive
@@ -126,6 +198,8 @@ bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int por
     if (shared->socketFd < 0)
         return false;
     shared->sink = sink;
+    shared->address.assign(address);
+    shared->port = port;
     shared->threadEnded.store(false);
 
     g_activeReceiveThreads.fetch_add(1);
@@ -139,12 +213,17 @@ bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int por
     return true;
 }
 
-bool CTCPClient_CE::ResolveAddress(uint32_t& addressNetworkOrder) const {
-    if (m_address.empty()) {
+namespace {
+
+// Address rules of Connect: empty is 0.0.0.0; a text inet_addr takes is used
+// as it stands; anything else is looked up as a host name.
+bool ResolveAddress(const std::u16string& address, uint32_t& addressNetworkOrder, int wakeFd,
+                    const std::atomic<bool>& stop, std::chrono::steady_clock::time_point deadline) {
+    if (address.empty()) {
         addressNetworkOrder = htonl(INADDR_ANY);
         return true;
     }
-    const std::string text = ToUtf8(m_address);
+    const std::string text = ToUtf8(address);
     // The C parsers stop at a zero byte; such a text names no host.
     if (text.find('\0') != std::string::npos)
         return false;
@@ -154,59 +233,78 @@ bool CTCPClient_CE::ResolveAddress(uint32_t& addressNetworkOrder) const {
         addressNetworkOrder = parsed;
         return true;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        return false;
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
-    sockaddr_in first{};
-    std::memcpy(&first, found->ai_addr, sizeof first);
-    addressNetworkOrder = first.sin_addr.s_addr;
-    return true;
+    return LookUpName(text, addressNetworkOrder, wakeFd, stop, deadline);
 }
 
-bool CTCPClient_CE::Connect() {
-    if (!m_shared || m_shared->socketFd < 0 || m_shared->stopRequested.load())
-        return false;
-    uint32_t address = 0;
-    if (!ResolveAddress(address)) {
+}  // namespace
+
+bool CTCPClient_CE::ConnectSocket(Shared& shared, const std::u16string& address, int port,
+                                  std::chrono::steady_clock::time_point deadline, int wakeFd) {
+    uint32_t resolved = 0;
+    if (!ResolveAddress(address, resolved, wakeFd, shared.stopRequested, deadline)) {
         errno = EINVAL;
         return false;
     }
     sockaddr_in target{};
     target.sin_family = AF_INET;
-    target.sin_port = htons(uint16_t(unsigned(m_port) & 0xFFFFu));
-    target.sin_addr.s_addr = address;
+    target.sin_port = htons(uint16_t(unsigned(port) & 0xFFFFu));
+    target.sin_addr.s_addr = resolved;
 
-    const int fd = m_shared->socketFd;
+    const int fd = shared.socketFd;
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return false;
 
-    // Non-blocking connect plus poll: the call blocks its caller as designed,
-    // but never longer than the connect timeout.
-    const auto deadline = std::chrono::steady_clock::now() + m_connectTimeout;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR)
-            return false;
-        pollfd writable{fd, POLLOUT, 0};
-        const int rc = PollUntil(&writable, 1, deadline);
+    // Non-blocking connect plus poll, never longer than the deadline.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+        return true;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return false;
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+        const int rc = PollUntil(fds, 2, deadline);
         if (rc == 0)
             errno = ETIMEDOUT;
         if (rc <= 0)
             return false;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-            return false;
-        if (error != 0) {
-            errno = error;
-            return false;
+        if (fds[1].revents != 0) {
+            DrainWakeUps(wakeFd);
+            if (shared.stopRequested.load())
+                return false;
         }
+        if (fds[0].revents != 0)
+            break;
     }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return false;
+    if (error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool CTCPClient_CE::Connect() {
+    if (!m_shared || m_shared->socketFd < 0 || m_shared->stopRequested.load() ||
+        m_shared->connectRequested.load())
+        return false;
+    // The receive thread drains the wake-up descriptor: this thread does not watch it.
+    if (!ConnectSocket(*m_shared, m_address, m_port,
+                       std::chrono::steady_clock::now() + m_connectTimeout, -1))
+        return false;
     m_shared->connected.store(true);
+    WakeUp(m_shared->wakeFd);
+    return true;
+}
+
+bool CTCPClient_CE::StartConnect() {
+    if (!m_shared || m_shared->socketFd < 0 || m_shared->stopRequested.load() ||
+        m_shared->connected.load() || m_shared->connectRequested.load())
+        return false;
+    m_shared->connectTimeout = m_connectTimeout;
+    m_shared->connectRequested.store(true);
     WakeUp(m_shared->wakeFd);
     return true;
 }
@@ -214,6 +312,10 @@ bool CTCPClient_CE::Connect() {
 bool CTCPClient_CE::Send(const void* bytes, int length) {
     if (length < 1)
         return true;
+    // A connect still in progress on the receive thread: nothing can be sent
+    // yet, and the attempt must not be ended for it.
+    if (m_shared && m_shared->connectRequested.load() && !m_shared->connected.load())
+        return false;
     const int fd = m_shared ? m_shared->socketFd : -1;
     const auto* next = static_cast<const uint8_t*>(bytes);
     size_t left = size_t(length);
@@ -270,30 +372,46 @@ bool CTCPClient_CE::OnReceiveThread() const {
 }
 
 void CTCPClient_CE::ReceiveThread(std::shared_ptr<Shared> shared) {
-    ReceiveLoop(*shared);
+    if (ReceiveLoop(*shared) && shared->sink != nullptr && !shared->stopRequested.load())
+        shared->sink->OnReceiveEnded();
     shared->threadEnded.store(true);
     shared.reset();
     g_activeReceiveThreads.fetch_sub(1);
 }
 
-// The body of the receive thread; returns when the thread is to end. Reads
-// only `shared`, never the client object.
-void CTCPClient_CE::ReceiveLoop(Shared& shared) {
+// The body of the receive thread; returns when the thread is to end: true
+// when a connection that was made has ended by itself, false after a stop
+// request or a failed connect. Reads only `shared`, never the client object.
+bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
     if (shared.stopRequested.load())
-        return;
+        return false;
 
-    // Until Connect succeeds only the wake-up descriptor is watched: a failed
-    // or pending connect leaves the thread waiting here until Close.
+    // Until a connect succeeds only the wake-up descriptor is watched: a
+    // failed or pending blocking Connect leaves the thread waiting here until
+    // Close; StartConnect has this thread connect by itself.
     while (!shared.connected.load()) {
         pollfd wake{shared.wakeFd, POLLIN, 0};
         if (::poll(&wake, 1, -1) < 0 && errno != EINTR) {
             DebugOutput(kSocketError);
             ShutDown(shared.socketFd);
-            return;
+            return false;
         }
         DrainWakeUps(shared.wakeFd);
         if (shared.stopRequested.load())
-            return;
+            return false;
+        if (shared.connectRequested.load() && !shared.connected.load()) {
+            const bool connected = ConnectSocket(
+                shared, shared.address, shared.port,
+                std::chrono::steady_clock::now() + shared.connectTimeout, shared.wakeFd);
+            if (shared.stopRequested.load())
+                return false;
+            if (shared.sink != nullptr)
+                shared.sink->OnConnectResult(connected);
+            // The sink may have closed or destroyed the client: check first.
+            if (!connected || shared.stopRequested.load())
+                return false;
+            shared.connected.store(true);
+        }
     }
 
     uint8_t buffer[kReadChunk];
@@ -305,44 +423,43 @@ void CTCPClient_CE::ReceiveLoop(Shared& shared) {
                 continue;
             DebugOutput(kSocketError);
             ShutDown(shared.socketFd);
-            return;
+            return true;
         }
         if (fds[1].revents != 0) {
             DrainWakeUps(shared.wakeFd);
             if (shared.stopRequested.load())
-                return;
+                return false;
         }
         if (fds[0].revents & POLLNVAL) {
             DebugOutput(kSocketError);
-            return;
+            return true;
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            std::memset(buffer, 0, sizeof buffer);
             const ssize_t got = ::recv(shared.socketFd, buffer, sizeof buffer, 0);
             if (got < 0) {
                 if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                     continue;
                 DebugOutput(kSocketError);
                 ShutDown(shared.socketFd);
-                return;
+                return true;
             }
             if (got == 0) {
                 // The server closed the connection: end quietly.
                 ShutDown(shared.socketFd);
-                return;
+                return true;
             }
             const bool accepted = shared.sink == nullptr || shared.sink->Append(buffer, int(got));
             // The sink may have closed or destroyed the client: check first.
             if (shared.stopRequested.load())
-                return;
+                return false;
             if (!accepted) {
                 DebugOutput(kSocketError);
                 ShutDown(shared.socketFd);
-                return;
+                return true;
             }
         }
         if (shared.stopRequested.load())
-            return;
+            return false;
     }
 }
 

@@ -47,8 +47,9 @@ class CTCPClient_CE {
     // False if the socket or the thread cannot be made, or if already opened.
     bool Open(ReceiveSink* sink, std::u16string_view address, int port);
 
-    // Resolves the address and connects, blocking for at most the connect
-    // timeout; the socket is non-blocking afterwards. Address rules: empty is
+    // Resolves the address and connects on the calling thread, blocking for at
+    // most the connect timeout (lookup and connect together); the socket is
+    // non-blocking afterwards. Address rules: empty is
     // 0.0.0.0; otherwise the text is parsed with inet_addr (dotted forms,
     // shorthand included) and, when that yields all bits set (a parse failure,
     // or 255.255.255.255 itself), looked up as a host name, first IPv4 result.
@@ -56,9 +57,18 @@ class CTCPClient_CE {
     // failed lookup, refusal or time-out (no debug line).
     bool Connect();
 
+    // Connects without blocking the caller: the receive thread resolves the
+    // address and connects as Connect would, within the connect timeout for
+    // both, then reports to the sink's OnConnectResult and, when connected,
+    // starts reading. Close ends a connect in progress at once (a name lookup
+    // that is still running is abandoned and finishes on its own). False
+    // when the client is not open, was closed or was already connecting.
+    bool StartConnect();
+
     // Sends all bytes. True when everything was sent or length is below 1 (the
     // socket is then not touched). On failure, including a send buffer that
-    // stays full for kSendStallTimeout: "Socket error\n", Close, false.
+    // stays full for kSendStallTimeout: "Socket error\n", Close, false. While a
+    // StartConnect is still connecting: false, and nothing else happens.
     bool Send(const void* bytes, int length);
 
     // Asks the receive thread to stop, wakes it, waits for it to end (unless
@@ -85,8 +95,12 @@ class CTCPClient_CE {
   private:
     struct Shared;
     static void ReceiveThread(std::shared_ptr<Shared> shared);
-    static void ReceiveLoop(Shared& shared);
-    bool ResolveAddress(uint32_t& addressNetworkOrder) const;
+    static bool ReceiveLoop(Shared& shared);
+    // Resolves `address` and connects the shared socket before `deadline`.
+    // `wakeFd` (or -1) is watched meanwhile; the attempt ends at once when it
+    // fires and a stop was requested.
+    static bool ConnectSocket(Shared& shared, const std::u16string& address, int port,
+                              std::chrono::steady_clock::time_point deadline, int wakeFd);
 
     std::u16string m_address;  // owner's thread only
     int m_port = 0;            // owner's thread only

@@ -16,6 +16,16 @@ class ReceiveSink {
     // inside this call; the client then touches nothing of itself afterwards.
     virtual bool Append(const uint8_t* bytes, int count) = 0;
 
+    // A connect started by CTCPClient_CE::StartConnect has ended: `connected`
+    // tells whether it succeeded. Called once, on the receive thread; reading
+    // starts after it returns, and after a failure the thread ends.
+    virtual void OnConnectResult(bool /*connected*/) {}
+
+    // The connection has ended by itself: the server closed it, a read failed
+    // or Append refused the stream. Called once, on the receive thread, as its
+    // last act; never when Close ended the thread, nor before a connect succeeded.
+    virtual void OnReceiveEnded() {}
+
   protected:
     ~ReceiveSink() = default;
 };

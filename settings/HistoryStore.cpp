@@ -74,13 +74,13 @@ void SetSettingsStoreFile(std::u16string path) {
     g_storeFileOverride = std::move(path);
 }
 
-bool ReadRegistryString(std::u16string_view name, std::u16string& out) {
+namespace {
+
+bool ReadValue(const QSettings& store, std::u16string_view name, std::u16string& out) {
     out.clear();
-    std::unique_ptr<QSettings> store = OpenStore();
-    EnsurePrivateStoreFile(store->fileName());
-    if (store->status() == QSettings::AccessError)
+    if (store.status() == QSettings::AccessError)
         return false;
-    const QVariant value = store->value(ToQString(name));
+    const QVariant value = store.value(ToQString(name));
     if (!value.isValid())
         return false;
     // A hand-edited value with bare commas parses as a list; take it as the text it was.
@@ -88,6 +88,14 @@ bool ReadRegistryString(std::u16string_view name, std::u16string& out) {
               ? value.toStringList().join(QLatin1Char(',')).toStdU16String()
               : value.toString().toStdU16String();
     return true;
+}
+
+}  // namespace
+
+bool ReadRegistryString(std::u16string_view name, std::u16string& out) {
+    std::unique_ptr<QSettings> store = OpenStore();
+    EnsurePrivateStoreFile(store->fileName());
+    return ReadValue(*store, name, out);
 }
 
 bool WriteRegistryString(std::u16string_view name, std::u16string_view text) {
@@ -99,9 +107,12 @@ bool WriteRegistryString(std::u16string_view name, std::u16string_view text) {
 }
 
 std::vector<std::u16string> LoadHistory(ServerHistory& history) {
+    // One opening for all slots: each opening parses the whole file.
+    std::unique_ptr<QSettings> store = OpenStore();
+    EnsurePrivateStoreFile(store->fileName());
     for (size_t slot = 0; slot < kStoredHistorySize; ++slot) {
         std::u16string entry;
-        ReadRegistryString(HistoryValueName(slot), entry);
+        ReadValue(*store, HistoryValueName(slot), entry);
         // An entry without any terminator could not be shown; keeping it
         // would shift every later element against its drop-down item.
         if (entry.empty() || entry.find(kHistoryTerminator) == std::u16string::npos)
@@ -115,15 +126,21 @@ std::vector<std::u16string> LoadHistory(ServerHistory& history) {
     return displayTexts;
 }
 
-void SaveHistory(const ServerHistory& history) {
+bool SaveHistory(const ServerHistory& history) {
+    // One batch, one sync: a sync rewrites the whole file, and a hundred of
+    // them froze the window that closes the settings dialog.
+    std::unique_ptr<QSettings> store = OpenStore();
+    EnsurePrivateStoreFile(store->fileName());
     for (size_t slot = 0; slot < kStoredHistorySize; ++slot) {
         if (slot < history.size()) {
-            WriteRegistryString(HistoryValueName(slot), history[slot]);
+            store->setValue(ToQString(HistoryValueName(slot)), ToQString(history[slot]));
             DebugOutput(ToUtf8(MaskHistoryPassword(history[slot])) + "\r\n");
         } else {
-            WriteRegistryString(HistoryValueName(slot), u"");
+            store->setValue(ToQString(HistoryValueName(slot)), QString());
         }
     }
+    store->sync();
+    return store->status() == QSettings::NoError;
 }
 
 void AddRecentValue(std::u16string_view name, std::u16string_view value) {

@@ -7,7 +7,8 @@
 // "settings", that is ~/.config/orvane/settings.ini. The file holds passwords
 // in the clear, so it is created with mode 0600 and kept at it. Every read and
 // every write opens the store afresh (like opening the registry key); each
-// write is followed by sync(), and the write's result is sync()'s status.
+// write, or batch of writes (the whole history), is followed by one sync(),
+// and the write's result is sync()'s status.
 // Values of any length read back whole.
 //
 // Test hook: SetSettingsStoreFile() points the store at another INI file
@@ -57,8 +58,9 @@ std::vector<std::u16string> LoadHistory(ServerHistory& history);
 // Writes element i to history<i> for i below 100 and the empty text to the
 // remaining slots, so the stored history is packed from history0; elements
 // after the hundredth are not stored. Writes one debug line per stored entry,
-// its password masked.
-void SaveHistory(const ServerHistory& history);
+// its password masked. All slots are one batch with one sync; false when the
+// store could not be written.
+bool SaveHistory(const ServerHistory& history);
 
 // Appends `value` + "@.@" to the named list unless the value is empty or
 // already occurs anywhere in the list text (even as part of a longer value:

@@ -99,6 +99,14 @@ void VideoPipeline::StopDecoding() {
         m_queuedBytes = 0;
     }
     m_counters.framesDiscarded += released.size();
+
+    // A pending snapshot belongs to the pictures that stop here: served later,
+    // it would be of another channel or minutes late. It fails now instead.
+    if (m_snapshotRequest.exchange(false)) {
+        ++m_counters.snapshotsFailed;
+        if (m_sink != nullptr)
+            m_sink->OnSnapshotWritten(false, {});
+    }
     // The frames are freed here, outside the queue lock.
 }
 

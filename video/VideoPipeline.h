@@ -75,7 +75,8 @@ class VideoPipeline {
     // stay queued for the new decoder.
     void StartDecoding(const StreamFormatInfo& format);
     // Ends the thread, closes the decoder, frees the buffers and releases every
-    // queued frame. The snapshot request is left as it is.
+    // queued frame. A pending snapshot request is dropped and reported to the
+    // sink as failed (on the calling thread).
     void StopDecoding();
     // Queues a copy of exactly `length` bytes (see MakeFrame).
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);

@@ -13,6 +13,7 @@
 #include "tests/app/LoopbackServer.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/support/DebugCapture.h"
+#include "tests/support/RefusingPort.h"
 
 namespace kavrel {
 namespace {
@@ -60,7 +61,7 @@ class SessionTest : public test::SessionFixture {
         MakeSessionWindow(server.Port());
         m_window->SetVariant(variant);
         m_window->OnCommand(control::kPlay);
-        ASSERT_TRUE(server.WaitForPackets(0, 1));
+        ASSERT_TRUE(WaitForPackets(server, 0, 1));
         const uint16_t version = variant == ProtocolVariant::Current ? 5 : 3;
         ASSERT_TRUE(server.Send(0, LoginAnswer(version, 1)));
         ASSERT_TRUE(server.Send(0, FormatPacket(kFormat)));
@@ -68,6 +69,11 @@ class SessionTest : public test::SessionFixture {
     }
     void PlayAndLogIn(ProtocolVariant variant = ProtocolVariant::Current) {
         PlayAndLogIn(m_server, variant);
+    }
+    // Waits with the event loop running: the login and every request leave
+    // from this thread, after the posted outcome of the connect.
+    static bool WaitForPackets(const LoopbackServer& server, int index, size_t count) {
+        return WaitFor([&] { return server.Packets(index).size() >= count; });
     }
     // Simulates the receive thread delivering `call`.
     static void OnReceiveThread(const std::function<void()>& call) { std::thread(call).join(); }
@@ -99,12 +105,14 @@ TEST(StreamStatisticsLine, FormatsWhatTheServerAnnounced) {
 TEST_F(SessionTest, PlayShowsEachStepOfTheLoginAndTheStatisticsLine) {
     MakeSessionWindow(m_server.Port());
     m_window->OnCommand(control::kPlay);
-    EXPECT_EQ(m_statuses, (std::vector<QString>{Text(u"connect_begin"), Text(u"login_server")}));
+    // The Stop face at the press: the connect goes on off this thread.
     EXPECT_TRUE(m_window->PlayFaceActive());
     EXPECT_EQ(m_window->Button(control::kPlay)->bitmapId(), bitmap::kPlayActive);
+    ASSERT_TRUE(WaitForStatus(Text(u"login_server")));
+    EXPECT_EQ(m_statuses, (std::vector<QString>{Text(u"connect_begin"), Text(u"login_server")}));
     EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
 
-    ASSERT_TRUE(m_server.WaitForPackets(0, 1));
+    ASSERT_TRUE(WaitForPackets(m_server, 0, 1));
     const Bytes login = m_server.Packets(0)[0];
     ASSERT_EQ(login.size(), 88u);  // the Current login, sequence 0
     EXPECT_EQ(login[4], 0);
@@ -119,17 +127,22 @@ TEST_F(SessionTest, PlayShowsEachStepOfTheLoginAndTheStatisticsLine) {
     EXPECT_EQ(m_window->lastStreamFormat().bytes, kFormat.bytes);
 }
 
-TEST_F(SessionTest, UnreachablePortShowsConnectFailedAndStaysIdle) {
-    uint16_t closedPort = 0;
-    {
-        LoopbackServer gone;
-        closedPort = gone.Port();
-    }
-    MakeSessionWindow(closedPort);
+TEST_F(SessionTest, UnreachablePortShowsConnectFailedThenCountsDownUntilStop) {
+    const test::RefusingPort refusing;
+    MakeSessionWindow(refusing.Port());
     m_window->OnCommand(control::kPlay);
-    EXPECT_EQ(m_statuses, (std::vector<QString>{Text(u"connect_begin"), Text(u"connect_failed")}));
-    EXPECT_FALSE(m_window->PlayFaceActive());
+    ASSERT_TRUE(WaitForStatus(Text(u"connect_failed")));
+    EXPECT_EQ(StatusesFrom(0),
+              (std::vector<QString>{Text(u"connect_begin"), Text(u"connect_failed"),
+                                    "Reconnecting in 1 s (attempt 1)"}));
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    EXPECT_TRUE(m_window->Session().RetryPending());
     EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+
+    m_window->OnCommand(control::kPlay);
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->Session().RetryPending());
+    EXPECT_FALSE(m_window->HasEngine());
 }
 
 TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {
@@ -143,14 +156,14 @@ TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {
 TEST_F(SessionTest, StoppingWhileLoggingInCancelsTheLoginTimeout) {
     MakeSessionWindow(m_server.Port());
     m_window->OnCommand(control::kPlay);
-    ASSERT_TRUE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
+    ASSERT_TRUE(WaitFor([&] { return m_window->Timers().IsArmed(SessionTimers::kLoginTimeout); }));
     m_window->OnCommand(control::kPlay);
     EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
     EXPECT_FALSE(m_window->PlayFaceActive());
     // The design left the time-out running, and ten seconds later it started
     // the session again by itself.
     EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
-    EXPECT_TRUE(m_server.WaitForClosed(0));
+    EXPECT_TRUE(WaitFor([&] { return m_server.IsClosed(0); }));
 }
 
 TEST_F(SessionTest, PtzSendsStopCommandAndTheAutomaticStopInBothDialects) {
@@ -184,7 +197,7 @@ TEST_F(SessionTest, EachPtzPressSendsStopAndItsCommandAndArmsTheAutoStop) {
     for (const auto& [id, code] : presses) {
         m_window->OnCommand(id);
         EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kPtzStop));
-        ASSERT_TRUE(m_server.WaitForPackets(0, sequence + 2u));
+        ASSERT_TRUE(WaitForPackets(m_server, 0, sequence + 2u));
         const std::vector<Bytes> packets = m_server.Packets(0);
         EXPECT_EQ(packets[sequence], PtzPacket(sequence, 1, 0)) << id;
         EXPECT_EQ(packets[sequence + 1u], PtzPacket(uint8_t(sequence + 1), 1, code)) << id;
@@ -204,7 +217,7 @@ TEST_F(SessionTest, LegacyChannelChangeKeepsTheConnection) {
     m_window->OnCommand(control::kFirstChannel + 1);
     EXPECT_EQ(m_statuses.back(), Text(u"change_channel") + " 2");
     EXPECT_EQ(m_window->currentChannel(), 1);
-    ASSERT_TRUE(m_server.WaitForPackets(0, 2));
+    ASSERT_TRUE(WaitForPackets(m_server, 0, 2));
     EXPECT_EQ(m_server.Packets(0)[1], ChannelPacket(1, 0, 1));
     EXPECT_EQ(m_server.Connections(), 1);
 }
@@ -214,22 +227,22 @@ TEST_F(SessionTest, CurrentChannelChangeReconnectsOnTheNewChannel) {
     m_window->OnCommand(control::kFirstChannel + 2);
     EXPECT_EQ(m_window->currentChannel(), 2);
     EXPECT_TRUE(m_window->PlayFaceActive());
-    ASSERT_TRUE(m_server.WaitForPackets(1, 1));
+    ASSERT_TRUE(WaitForPackets(m_server, 1, 1));
     const Bytes login = m_server.Packets(1)[0];
     ASSERT_EQ(login.size(), 88u);
     EXPECT_EQ(wire::ReadU32(login.data() + 20 + 60), 1u << 2);  // the channel mask
-    EXPECT_TRUE(m_server.WaitForClosed(0));
+    EXPECT_TRUE(WaitFor([&] { return m_server.IsClosed(0); }));
 }
 
 TEST_F(SessionTest, ChannelChangeIgnoresTheChannelViewedAndChannelsTheServerLacks) {
     PlayAndLogIn(ProtocolVariant::Legacy);
-    OnReceiveThread([&] { m_window->OnDvsInfo(DvsInfo::Make(4)); });
+    OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(4)); });
     ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 4; }));
     m_window->OnCommand(control::kFirstChannel);      // channel 1: the one viewed
     m_window->OnCommand(control::kFirstChannel + 4);  // channel 5 of 4
     EXPECT_EQ(m_window->currentChannel(), 0);
     m_window->OnCommand(control::kFirstChannel + 3);  // channel 4: sent
-    ASSERT_TRUE(m_server.WaitForPackets(0, 2));
+    ASSERT_TRUE(WaitForPackets(m_server, 0, 2));
     EXPECT_EQ(m_server.Packets(0)[1], ChannelPacket(1, 0, 3));
 }
 
@@ -245,10 +258,10 @@ TEST_F(SessionTest, AnnouncedVersionSwitchesTheDialectOnTheSameChannel) {
         MakeSessionWindow(server.Port(), 2);
         m_window->SetVariant(c.first);
         m_window->OnCommand(control::kPlay);
-        ASSERT_TRUE(server.WaitForPackets(0, 1));
+        ASSERT_TRUE(WaitForPackets(server, 0, 1));
         ASSERT_TRUE(server.Send(0, ServerPacket({{wire::kVersionInfo, Version(c.announced)}})));
         ASSERT_TRUE(WaitFor([&] { return server.Connections() == 2; }));
-        ASSERT_TRUE(server.WaitForPackets(1, 1));
+        ASSERT_TRUE(WaitForPackets(server, 1, 1));
         const Bytes login = server.Packets(1)[0];
         ASSERT_EQ(login.size(), c.secondLoginSize);
         if (c.announced < 5) {
@@ -258,7 +271,7 @@ TEST_F(SessionTest, AnnouncedVersionSwitchesTheDialectOnTheSameChannel) {
             EXPECT_EQ(wire::ReadU32(login.data() + 20 + 60), 1u << 2);
             EXPECT_EQ(m_window->variant(), ProtocolVariant::Current);
         }
-        EXPECT_TRUE(server.WaitForClosed(0));
+        EXPECT_TRUE(WaitFor([&] { return server.IsClosed(0); }));
         EXPECT_TRUE(m_window->PlayFaceActive());
         m_window.reset();
     }
@@ -267,13 +280,13 @@ TEST_F(SessionTest, AnnouncedVersionSwitchesTheDialectOnTheSameChannel) {
 TEST_F(SessionTest, NothingPostedByAClosedConnectionLands) {
     MakeSessionWindow(m_server.Port());
     OnReceiveThread([&] {
-        m_window->OnServerEvent(CServerNotify::EVENT_LOGIN_SUCCEEDED);
-        m_window->OnStreamFormat(kFormat);
-        m_window->OnDvsInfo(DvsInfo::Make(0));
+        m_window->Session().OnServerEvent(CServerNotify::EVENT_LOGIN_SUCCEEDED);
+        m_window->Session().OnStreamFormat(kFormat);
+        m_window->Session().OnDvsInfo(DvsInfo::Make(0));
         const uint8_t frame[4] = {0, 0, 0, 1};
-        m_window->OnVideoData(0, frame, 4, 0, 0, 1);
+        m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1);
     });
-    m_window->Disconnect();
+    m_window->Session().Stop();
     QCoreApplication::processEvents();
     EXPECT_TRUE(m_statuses.empty());
     EXPECT_FALSE(m_window->PlayFaceActive());
@@ -287,7 +300,7 @@ TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
     MakeSessionWindow(m_server.Port());
     test::DebugCapture debug;
     const Bytes frame(1000, 0);
-    OnReceiveThread([&] { m_window->OnVideoData(0, frame.data(), 1000, 0, 0, 1); });
+    OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame.data(), 1000, 0, 0, 1); });
     EXPECT_TRUE(debug.Contains("CH=1,1--1000"));
     EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 1u);
     ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
@@ -302,7 +315,7 @@ TEST_F(SessionTest, ServerInformationHidesOnlyTheChannelsItLacks) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
         MakeSessionWindow(m_server.Port());
-        OnReceiveThread([&] { m_window->OnDvsInfo(DvsInfo::Make(uint8_t(c.count))); });
+        OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(uint8_t(c.count))); });
         ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == c.count; }));
         for (int index = 0; index < control::kChannelButtons; ++index)
             EXPECT_EQ(!m_window->ChannelButton(index)->isHidden(), index < c.visibleBelow) << index;
@@ -332,7 +345,7 @@ TEST_F(SessionTest, FullScreenNeedsVideoToEnterButNeverToLeave) {
         EXPECT_FALSE(m_window->IsFullScreen());
 
         const uint8_t frame[4] = {0, 0, 0, 1};
-        OnReceiveThread([&] { m_window->OnVideoData(0, frame, 4, 0, 0, 1); });
+        OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1); });
         ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
         m_window->OnCommand(control::kFullScreen);
         ASSERT_TRUE(m_window->IsFullScreen());
@@ -352,7 +365,7 @@ TEST_F(SessionTest, FullScreenNeedsVideoToEnterButNeverToLeave) {
         }
 
         // The connection drops in full screen: a tap still brings the buttons back.
-        m_window->Disconnect();
+        m_window->Session().Stop();
         QTest::mouseClick(m_window->VideoWindow(), Qt::LeftButton);
         EXPECT_FALSE(m_window->IsFullScreen());
         EXPECT_FALSE(m_window->VideoWindow()->IsFullScreen());
@@ -369,7 +382,7 @@ TEST_F(SessionTest, TapOnTheWindowItselfLeavesFullScreen) {
     MakeSessionWindow(m_server.Port());
     const auto before = Snapshot(*m_window);
     const uint8_t frame[4] = {0, 0, 0, 1};
-    OnReceiveThread([&] { m_window->OnVideoData(0, frame, 4, 0, 0, 1); });
+    OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1); });
     ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
     m_window->OnCommand(control::kFullScreen);
     ASSERT_TRUE(m_window->IsFullScreen());
@@ -378,12 +391,12 @@ TEST_F(SessionTest, TapOnTheWindowItselfLeavesFullScreen) {
     EXPECT_EQ(Snapshot(*m_window), before);
 }
 
-TEST_F(SessionTest, CaptureBeforeAnyVideoIsIgnored) {
+TEST_F(SessionTest, CaptureWithNoPictureShownFailsAtOnce) {
     MakeSessionWindow(m_server.Port());
     test::DebugCapture debug;
     m_window->OnCommand(control::kCapture);
     EXPECT_TRUE(debug.Contains("Capture\n"));
-    EXPECT_TRUE(m_statuses.empty());
+    EXPECT_EQ(m_statuses, std::vector<QString>{Text(u"capture_failed")});
     EXPECT_FALSE(m_window->VideoWindow()->Pipeline().SnapshotPending());
 }
 

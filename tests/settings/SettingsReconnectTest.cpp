@@ -2,6 +2,7 @@
 // one simulated camera server to another.
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTest>
 
@@ -18,8 +19,8 @@ constexpr int kDeadlineMs = 30000;
 using SettingsReconnectTest = SettingsCommandFixture;
 
 TEST_F(SettingsReconnectTest, OkMovesTheSessionToTheNewServer) {
-    SimulatorProcess first;
-    SimulatorProcess second;
+    SimulatorProcess first{[] { QCoreApplication::processEvents(); }};
+    SimulatorProcess second{[] { QCoreApplication::processEvents(); }};
     ASSERT_TRUE(first.Start()) << first.Log();
     ASSERT_TRUE(second.Start({"--channels", "8"})) << second.Log();
     ASSERT_NE(first.Port(), second.Port());

@@ -11,7 +11,9 @@ DebugCapture::DebugCapture() {
     });
 }
 
-DebugCapture::~DebugCapture() { SetDebugSink(std::move(m_previous)); }
+DebugCapture::~DebugCapture() {
+    SetDebugSink(std::move(m_previous));
+}
 
 std::vector<std::string> DebugCapture::Lines() const {
     std::lock_guard lock(m_mutex);
@@ -25,9 +27,8 @@ int DebugCapture::Count(const std::string& line) const {
 
 bool DebugCapture::AnyContains(const std::string& fragment) const {
     std::lock_guard lock(m_mutex);
-    return std::any_of(m_lines.begin(), m_lines.end(), [&](const std::string& l) {
-        return l.find(fragment) != std::string::npos;
-    });
+    return std::any_of(m_lines.begin(), m_lines.end(),
+                       [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
 }
 
 void DebugCapture::Clear() {

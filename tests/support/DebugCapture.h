@@ -10,7 +10,7 @@
 namespace kavrel::test {
 
 class DebugCapture {
-public:
+  public:
     DebugCapture();
     ~DebugCapture();
     DebugCapture(const DebugCapture&) = delete;
@@ -24,7 +24,7 @@ public:
     bool AnyContains(const std::string& fragment) const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;  // guarded by m_mutex
     DebugSinkFunction m_previous;

@@ -154,11 +154,20 @@ testing::AssertionResult SimulatorProcess::WaitForLog(std::string_view fragment,
                                                       Lines match,
                                                       std::chrono::milliseconds deadline) {
     int seen = 0;
-    {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        // In slices when events must be pumped meanwhile, in one wait otherwise.
+        const auto sliceEnd =
+            m_pump ? std::min(end, std::chrono::steady_clock::now() + std::chrono::milliseconds(5))
+                   : end;
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, deadline,
-                           [&] { return CountLocked(fragment) >= count || m_errEof; });
+        const bool done = m_changed.wait_until(
+            lock, sliceEnd, [&] { return CountLocked(fragment) >= count || m_errEof; });
         seen = CountLocked(fragment);
+        lock.unlock();
+        if (done || std::chrono::steady_clock::now() >= end)
+            break;
+        m_pump();
     }
     if (seen == count || (seen > count && match == Lines::AtLeast))
         return testing::AssertionSuccess();

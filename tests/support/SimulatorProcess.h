@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -28,7 +29,10 @@ namespace kavrel::test {
 
 class SimulatorProcess {
   public:
-    SimulatorProcess() = default;
+    // `pump` (may be empty) runs every few milliseconds while WaitForLog
+    // waits: a test whose viewer acts on its own thread's event loop passes
+    // one that processes the events, so that the viewer can act meanwhile.
+    explicit SimulatorProcess(std::function<void()> pump = {}) : m_pump(std::move(pump)) {}
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
@@ -74,6 +78,8 @@ class SimulatorProcess {
     bool EndedLocked() const { return m_outEof && m_errEof; }
     int CountLocked(std::string_view fragment) const;
     void AddNote(const std::string& note);
+
+    const std::function<void()> m_pump;
 
     // Owned by the thread that calls Start()/Stop() (the test's own thread).
     pid_t m_pid = -1;

@@ -288,18 +288,24 @@ TEST_F(VideoPipelineTest, SnapshotThatCannotBeWrittenIsReportedAsFailure) {
     EXPECT_FALSE(std::filesystem::exists(Folder() / "missing"));  // not created
 }
 
-TEST_F(VideoPipelineTest, PendingSnapshotSurvivesStopAndStart) {
+TEST_F(VideoPipelineTest, PendingSnapshotFailsAtAStopInsteadOfServingTheNextStream) {
     const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder());
     pipeline.RequestSnapshot();
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
     pipeline.StopDecoding();
-    EXPECT_TRUE(pipeline.SnapshotPending());
+    EXPECT_FALSE(pipeline.SnapshotPending());
+    ASSERT_EQ(m_sink.Snapshots().size(), 1u);
+    EXPECT_FALSE(m_sink.Snapshots()[0].ok);
+
+    // The next stream (another channel, minutes later) writes no file.
     pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
     Feed(pipeline, stream.frames);
-    ASSERT_TRUE(m_sink.WaitForSnapshots(1));
-    EXPECT_TRUE(m_sink.Snapshots()[0].ok);
+    ASSERT_TRUE(m_sink.WaitForPictures(1));
+    pipeline.StopDecoding();
+    EXPECT_EQ(m_sink.Snapshots().size(), 1u);
+    EXPECT_EQ(pipeline.Counters().snapshotsWritten, 0u);
 }
 
 TEST_F(VideoPipelineTest, PauseAfterPictureIsCutShortByAStop) {

@@ -105,8 +105,9 @@ TEST(VideoPipelineThreadedTest, StartStopSnapshotsAndFullScreenFromOtherThreads)
     ExpectAllAccountedFor(pipeline.Counters());
     const auto snapshots = sink.Snapshots();
     EXPECT_LE(snapshots.size(), size_t(requests));
+    // Written whole, or dropped by a stop before any picture (no file named).
     for (const auto& snapshot : snapshots)
-        EXPECT_TRUE(snapshot.ok) << snapshot.path;
+        EXPECT_TRUE(snapshot.ok || snapshot.path.empty()) << snapshot.path;
     for (const auto& picture : sink.Pictures()) {
         const bool upright = picture.width == 176 && picture.height == 144;
         const bool turned = picture.width == 144 && picture.height == 176;

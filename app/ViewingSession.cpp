@@ -1,0 +1,422 @@
+#include "app/ViewingSession.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <new>
+
+#include "app/StreamStatistics.h"
+#include "config/Localisation.h"
+#include "platform/DebugSink.h"
+#include "platform/DecimalValue.h"
+#include "protocol/CProtocolEngine.h"
+#include "video/CVideoAtom.h"
+
+namespace kavrel {
+namespace {
+
+// The wait cursor for the life of the object.
+class WaitCursor {
+  public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+ViewingSession::ViewingSession(QObject* parent)
+    : QObject(parent),
+      m_connectTimeout(CTCPClient_CE::kDefaultConnectTimeout),
+      m_random(std::random_device{}()) {
+    m_timers.SetHandler([this](int id) { OnTimer(id); });
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ViewingSession::Retry);
+    connect(&m_countdownTimer, &QTimer::timeout, this, &ViewingSession::ShowCountdown);
+}
+
+ViewingSession::~ViewingSession() {
+    m_timers.CancelAll();
+    m_timers.SetHandler({});
+    CancelRetry();
+    ReleaseEngine();
+    m_generation.fetch_add(1);
+}
+
+void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
+    m_video = video;
+    m_languageIndex = languageIndex;
+    if (m_video) {
+        connect(m_video, &CVideoAtom::snapshotWritten, this,
+                [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
+    }
+}
+
+void ViewingSession::SetServer(const ServerSettings& server) {
+    m_address = server.address;
+    m_port = server.port;
+    m_userName = server.userName;
+    m_password = server.password;
+}
+
+ServerSettings ViewingSession::Server() const {
+    return ServerSettings{m_address, m_port, m_userName, m_password, m_currentChannel};
+}
+
+QString ViewingSession::Text(std::u16string_view key) const {
+    return QString::fromStdU16String(LoadText(m_languageIndex, key));
+}
+
+void ViewingSession::ShowText(const QString& text) {
+    emit statusShown(text);
+}
+
+void ViewingSession::ShowKey(std::u16string_view key) {
+    ShowText(Text(key));
+}
+
+void ViewingSession::SetWatching(bool watching) {
+    if (m_watching == watching)
+        return;
+    m_watching = watching;
+    emit watchingChanged(watching);
+}
+
+// --- Connection ---
+
+void ViewingSession::ReleaseEngine() {
+    if (!m_engine)
+        return;
+    // Disconnect waits for the receive thread (a connect in progress ends at
+    // once); only then may the generation move on, so that no callback of this
+    // engine can read the new value.
+    m_engine->Disconnect();
+    m_engine.reset();
+    m_connected = false;
+    m_generation.fetch_add(1);
+}
+
+bool ViewingSession::ConnectAndLogin() {
+    m_videoReceived = false;
+    m_firstVideoAt.reset();
+    ReleaseEngine();
+    // A login time-out belongs to the connection it watched.
+    m_timers.Cancel(SessionTimers::kLoginTimeout);
+
+    // The engine holds its buffers inline (about 240 KB).
+    m_engine.reset(new (std::nothrow) CProtocolEngine(this));
+    if (!m_engine)
+        return false;
+    m_engine->SetConnectTimeout(m_connectTimeout);
+    ShowKey(u"connect_begin");
+    if (!m_engine->StartConnect(m_address, DecimalValue(m_port))) {
+        ShowKey(u"connect_failed");
+        return false;
+    }
+    return true;
+}
+
+void ViewingSession::AfterConnect(bool connected) {
+    if (!connected) {
+        // The unconnected engine stays until the next connect or disconnect.
+        Fail(u"connect_failed");
+        return;
+    }
+    m_connected = true;
+    m_timers.Arm(SessionTimers::kLoginTimeout);
+    ShowKey(u"login_server");
+    m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant);
+}
+
+void ViewingSession::Disconnect() {
+    WaitCursor wait;
+    m_videoReceived = false;
+    if (m_engine) {
+        ReleaseEngine();
+        ShowKey(u"connect_break");
+    } else {
+        // Nothing posted before this call lands afterwards, engine or not.
+        m_generation.fetch_add(1);
+    }
+    if (m_video)
+        m_video->StopDecoding();
+    m_timers.Cancel(SessionTimers::kVideoWatchdog);
+    // A stopped session must not restart itself when the login time-out of
+    // the connection just closed expires.
+    m_timers.Cancel(SessionTimers::kLoginTimeout);
+}
+
+// --- Reconnection ---
+
+void ViewingSession::Fail(std::u16string_view key) {
+    if (!key.empty())
+        ShowKey(key);
+    if (m_watching)
+        ScheduleRetry();
+}
+
+void ViewingSession::ScheduleRetry() {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_firstVideoAt && m_lastVideoAt - *m_firstVideoAt >= m_policy.stableViewing)
+        m_failures = 0;
+    m_firstVideoAt.reset();
+    ++m_failures;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const std::chrono::milliseconds delay = RetryDelay(m_policy, m_failures, unit(m_random));
+    m_retryAt = now + delay;
+    m_retryTimer.start(delay);
+    m_countdownTimer.start(m_policy.countdownTick);
+    ShowCountdown();
+}
+
+void ViewingSession::ShowCountdown() {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_retryAt - std::chrono::steady_clock::now());
+    ShowText(FormatCountdown(Text(u"reconnect_in"), std::max(1, SecondsLeft(left)), m_failures));
+}
+
+void ViewingSession::CancelRetry() {
+    m_retryTimer.stop();
+    m_countdownTimer.stop();
+}
+
+void ViewingSession::Retry() {
+    m_countdownTimer.stop();
+    if (!m_watching)
+        return;
+    m_dialectFollows = 0;
+    if (!ConnectAndLogin())
+        Fail({});
+}
+
+// --- Commands ---
+
+void ViewingSession::PlayToggle() {
+    if (m_watching) {
+        Stop();
+        return;
+    }
+    if (m_address.empty() || m_port.empty())
+        return;
+    Start(m_currentChannel);
+}
+
+void ViewingSession::Start(int channel) {
+    CancelRetry();
+    m_failures = 0;
+    m_dialectFollows = 0;
+    m_currentChannel = channel;
+    // The Stop face at once, so that a second press cancels the connect.
+    SetWatching(true);
+    if (!ConnectAndLogin())
+        Fail({});
+}
+
+void ViewingSession::Stop() {
+    // Stopped during a count-down there is no connection to break, but the
+    // count-down must not stay on screen.
+    const bool countingDown = RetryPending() && !m_engine;
+    SetWatching(false);
+    CancelRetry();
+    Disconnect();
+    if (countingDown)
+        ShowKey(u"connect_break");
+}
+
+void ViewingSession::Ptz(std::u16string_view key, int code) {
+    ShowKey(key);
+    if (!m_engine || !m_connected)
+        return;
+    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
+    m_engine->SendPtz(m_currentChannel, code);
+    m_timers.Arm(SessionTimers::kPtzStop);
+}
+
+void ViewingSession::ChangeChannel(int channel) {
+    if (m_video)
+        m_video->StopDecoding();
+    if (!m_engine) {
+        // Waiting for a retry: the user wants this channel now.
+        if (m_watching)
+            Start(channel);
+        return;
+    }
+    if (m_variant == ProtocolVariant::Legacy && m_connected) {
+        // The legacy dialect switches on the same connection.
+        ShowText(Text(u"change_channel") + QStringLiteral(" %1").arg(channel + 1));
+        // The new channel is current before the request leaves: the server's
+        // answer (a new stream format) is handled on the receive thread and
+        // may arrive before SendChannel returns, and its statistics line must
+        // already name the new channel.
+        const int left = m_currentChannel;
+        m_currentChannel = channel;
+        m_engine->SendChannel(left, channel);
+        return;
+    }
+    m_currentChannel = channel;
+    Disconnect();
+    Start(channel);
+}
+
+void ViewingSession::Capture() {
+    if (!m_video)
+        return;
+    if (!m_videoReceived || m_video->LatestPicture().isNull()) {
+        // Asked with nothing on screen: say so now, rather than serve it with
+        // whatever picture comes minutes later.
+        ShowKey(u"capture_failed");
+        return;
+    }
+    // The status line reports the outcome once the decode thread has written
+    // (or failed to write) the file: OnSnapshotWritten.
+    m_video->RequestSnapshot();
+}
+
+void ViewingSession::OnSnapshotWritten(bool ok) {
+    ShowKey(ok ? u"capture_succeed" : u"capture_failed");
+    // Timer 1000 puts the statistics line back (and sends a PTZ stop, as it
+    // does after the camera buttons).
+    m_timers.Arm(SessionTimers::kPtzStop);
+}
+
+void ViewingSession::OnTimer(int id) {
+    switch (id) {
+        case SessionTimers::kPtzStop: {
+            m_timers.Cancel(id);
+            if (m_engine && m_connected)
+                m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
+            const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
+                                                          StatisticsSeparator::AfterTimer);
+            ShowText(QString::fromStdString(line));
+            break;
+        }
+        case SessionTimers::kLoginTimeout:
+            m_timers.Cancel(id);
+            Disconnect();
+            ShowKey(u"connect_timeout");
+            Fail({});
+            break;
+        case SessionTimers::kVideoWatchdog:
+            m_timers.Cancel(id);
+            if (!m_watching)
+                break;
+            Disconnect();
+            Fail({});
+            break;
+        default:
+            break;
+    }
+}
+
+// --- CServerNotify: receive thread ---
+//
+// What must happen on the receive thread happens there: the video window's
+// StartDecoding and AddFrame (the frame's bytes are valid only during the
+// call) and the debug lines. Everything that changes the session is posted.
+
+template <typename Effect>
+void ViewingSession::PostEffect(Effect&& effect) {
+    const uint64_t generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, effect = std::forward<Effect>(effect)]() mutable {
+            if (generation == m_generation.load())
+                effect();
+        },
+        Qt::QueuedConnection);
+}
+
+void ViewingSession::OnConnected(bool connected) {
+    PostEffect([this, connected] { AfterConnect(connected); });
+}
+
+void ViewingSession::OnConnectionLost() {
+    PostEffect([this] {
+        // A refused login leaves the connection to the server; its end
+        // changes nothing.
+        if (!m_watching)
+            return;
+        Disconnect();
+        Fail({});
+    });
+}
+
+void ViewingSession::OnServerEvent(int code) {
+    PostEffect([this, code] {
+        m_timers.Cancel(SessionTimers::kLoginTimeout);
+        switch (code) {
+            case EVENT_LOGIN_SUCCEEDED:
+                ShowKey(u"login_succeed");
+                SetWatching(true);
+                // A connection that dies before its first picture is noticed too.
+                m_timers.Arm(SessionTimers::kVideoWatchdog);
+                break;
+            case EVENT_LOGIN_FAILED:
+                // The connection stays open, as the server leaves it; retrying
+                // cannot mend a wrong user, password or channel.
+                ShowKey(u"login_fail");
+                SetWatching(false);
+                CancelRetry();
+                m_timers.Cancel(SessionTimers::kVideoWatchdog);
+                break;
+            case EVENT_USE_LEGACY:
+            case EVENT_USE_CURRENT:
+                // A server that keeps asking for the other dialect without
+                // ever sending a picture is a server that fails to connect.
+                if (++m_dialectFollows > m_policy.maxDialectFollows) {
+                    Disconnect();
+                    SetWatching(true);
+                    Fail(u"connect_failed");
+                    break;
+                }
+                m_variant =
+                    code == EVENT_USE_LEGACY ? ProtocolVariant::Legacy : ProtocolVariant::Current;
+                Disconnect();
+                SetWatching(true);
+                if (!ConnectAndLogin())
+                    Fail({});
+                break;
+            default:
+                break;
+        }
+    });
+}
+
+void ViewingSession::OnDvsInfo(DvsInfo info) {
+    const int count = info.ChannelCount();
+    PostEffect([this, count] { emit channelCountReported(count); });
+}
+
+void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
+    // StartDecoding may run here: the pipeline serialises it with a
+    // StopDecoding on the user-interface thread.
+    if (m_video)
+        m_video->StartDecoding(info);
+    const std::string line =
+        StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat);
+    DebugOutput(line);
+    PostEffect([this, info, text = QString::fromStdString(line)] {
+        m_lastStreamFormat = info;
+        ShowText(text);
+    });
+}
+
+void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, int /*extra1*/,
+                                 int /*extra2*/, int keyFrame) {
+    DebugPrintf("CH=%lld,%d--%d", (long long)m_currentChannel + 1, keyFrame, length);
+    // Exactly the payload: the bytes behind it in the engine's buffer are not
+    // part of the frame.
+    if (m_video)
+        m_video->AddFrame(bytes, length, keyFrame);
+    PostEffect([this] {
+        const auto now = std::chrono::steady_clock::now();
+        m_videoReceived = true;
+        m_dialectFollows = 0;
+        if (!m_firstVideoAt)
+            m_firstVideoAt = now;
+        m_lastVideoAt = now;
+        m_timers.Arm(SessionTimers::kVideoWatchdog);
+    });
+}
+
+}  // namespace kavrel

@@ -1,0 +1,202 @@
+#pragma once
+// One viewing session: the connection to one channel of a video server, from
+// Play until Stop, and everything that keeps it alive.
+//
+// It owns the connection's engine, the three session timers (1000 PTZ stop and
+// status restore, 2000 login time-out, 4000 video watchdog), the reconnection
+// with back-off, and the stream's statistics. It feeds one video window (not
+// owned) and tells its owner what to show through signals: status texts, the
+// Play face, the server's channel count. The main window owns one per view.
+//
+// The Play face is the user's wish to watch. From Play until Stop the session
+// keeps trying: a failed connect, a login time-out, a lost connection, the
+// watchdog or a server that keeps switching dialects without a picture leads
+// to a retry on the same server and channel after a back-off with jitter
+// (ReconnectPolicy), with a count-down in the status line. Only a refused
+// login (retrying cannot fix a wrong password) or Stop ends it.
+//
+// Threads: the user-interface thread owns this object and every field unless
+// a field says otherwise. Connect and login never block it: the engine's
+// receive thread resolves and connects. The CServerNotify operations run on
+// that receive thread; they touch only what their comments allow and post the
+// rest to the user-interface thread, tagged with the connection's generation,
+// so that nothing from a closed connection lands.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "app/ReconnectPolicy.h"
+#include "app/SessionTimers.h"
+#include "protocol/CServerNotify.h"
+#include "protocol/WireFormat.h"
+#include "settings/ServerSettings.h"
+
+namespace kavrel {
+
+class CProtocolEngine;
+class CVideoAtom;
+
+class ViewingSession : public QObject, public CServerNotify {
+    Q_OBJECT
+
+  public:
+    explicit ViewingSession(QObject* parent = nullptr);
+    // Ends the connection (and its receive thread) and every timer; the video
+    // window's decoding is left to its owner.
+    ~ViewingSession() override;
+
+    // The video window the session feeds (may stay null) and the language of
+    // its status texts. `video` must outlive the session. Before the first
+    // connect.
+    void Attach(CVideoAtom* video, int languageIndex);
+
+    // --- Settings of the next connect ---
+    // The four texts of `server` (its channel is not taken: SetCurrentChannel).
+    void SetServer(const ServerSettings& server);
+    // The four texts and the current channel.
+    ServerSettings Server() const;
+    int CurrentChannel() const { return m_currentChannel; }
+    void SetCurrentChannel(int channel) { m_currentChannel = channel; }
+    ProtocolVariant Variant() const { return m_variant; }
+    void SetVariant(ProtocolVariant variant) { m_variant = variant; }
+
+    // --- Commands (user-interface thread) ---
+    // With the idle face: the active face at once, then connect-and-login
+    // (nothing when the address or port is empty). With the active face: Stop.
+    void PlayToggle();
+    // Starts watching afresh (the back-off from the start): the active face,
+    // then connect-and-login on `channel` with the stored server.
+    void Start(int channel);
+    // The idle face; ends any connect, connection, retry and decoding.
+    void Stop();
+    // The PTZ command of `code`, its status key shown: stop, then the command,
+    // then timer 1000 for the automatic stop. Without a connection only the text.
+    void Ptz(std::u16string_view key, int code);
+    // The channel change of a channel button (the caller has checked that
+    // `channel` differs from the current one and that the server has it).
+    void ChangeChannel(int channel);
+    // A snapshot of the next picture; "capture_failed" at once when no
+    // picture is shown.
+    void Capture();
+
+    // Runs the handler of timer `id` as if it had expired.
+    void OnTimer(int id);
+
+    // --- State (user-interface thread) ---
+    bool Watching() const { return m_watching; }  // the Play face is active
+    bool HasEngine() const { return m_engine != nullptr; }
+    bool VideoReceived() const { return m_videoReceived; }
+    const StreamFormatInfo& LastStreamFormat() const { return m_lastStreamFormat; }
+    // A retry is scheduled: the count-down runs.
+    bool RetryPending() const { return m_retryTimer.isActive(); }
+    // Failures in a row since the schedule last started afresh.
+    int FailuresInARow() const { return m_failures; }
+
+    // Timers 1000, 2000 and 4000; tests shorten their intervals.
+    SessionTimers& Timers() { return m_timers; }
+    // Bound on name lookup and connect together for later connects.
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+    // The back-off schedule; tests shorten it. Takes effect at the next retry.
+    void SetReconnectPolicy(ReconnectPolicy policy) { m_policy = std::move(policy); }
+    const ReconnectPolicy& Policy() const { return m_policy; }
+
+    // The localised text of `key` (with the built-in text for keys a user's
+    // older config.txt lacks).
+    QString Text(std::u16string_view key) const;
+
+    // --- CServerNotify: receive thread of the current engine ---
+    void OnServerEvent(int code) override;
+    void OnDvsInfo(DvsInfo info) override;
+    void OnStreamFormat(StreamFormatInfo info) override;
+    void OnVideoData(int tag, const uint8_t* bytes, int length, int extra1, int extra2,
+                     int keyFrame) override;
+    void OnConnected(bool connected) override;
+    void OnConnectionLost() override;
+
+  signals:
+    // Every text for the status line, in order.
+    void statusShown(const QString& text);
+    // The Play face: active (a session runs or is being retried) or idle.
+    void watchingChanged(bool watching);
+    // The server's channel count, from its information record.
+    void channelCountReported(int count);
+
+  private:
+    // Connect-and-login on the current channel: replaces any engine by a new
+    // one and starts its connect ("connect_begin"); the login follows when the
+    // connect succeeds (AfterConnect). False when no connect could be started
+    // ("connect_failed").
+    bool ConnectAndLogin();
+    // Posted outcome of the connect.
+    void AfterConnect(bool connected);
+    // Closes and destroys the engine ("connect_break" when there was one),
+    // stops the video window's decoding, cancels timers 2000 and 4000.
+    void Disconnect();
+    void ReleaseEngine();
+    // A failure while the user wants to watch: the next retry is scheduled.
+    // `key` is shown first (nothing for an empty key).
+    void Fail(std::u16string_view key);
+    void ScheduleRetry();
+    void CancelRetry();
+    void ShowCountdown();
+    void Retry();
+    void SetWatching(bool watching);
+    void ShowKey(std::u16string_view key);
+    void ShowText(const QString& text);
+    void OnSnapshotWritten(bool ok);
+
+    // Receive thread: runs `effect` on the user-interface thread unless the
+    // connection that posted it has been closed by then.
+    template <typename Effect>
+    void PostEffect(Effect&& effect);
+
+    // Set once by Attach, before any receive thread runs.
+    CVideoAtom* m_video = nullptr;
+    int m_languageIndex = 0;
+
+    std::u16string m_address;
+    std::u16string m_port;
+    std::u16string m_userName;
+    std::u16string m_password;
+    // 0-based. Written on the user-interface thread; the receive thread reads
+    // it for its debug and statistics lines.
+    std::atomic<int> m_currentChannel{0};
+    ProtocolVariant m_variant = ProtocolVariant::Current;
+    bool m_videoReceived = false;
+    StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
+    bool m_watching = false;              // the Play face
+
+    // The current connection; none when disconnected. Its receive thread is
+    // the only other thread that calls into this object.
+    std::unique_ptr<CProtocolEngine> m_engine;
+    // The connect of m_engine has succeeded: requests may be sent.
+    bool m_connected = false;
+    // Bumped whenever an engine is closed (after its receive thread ended);
+    // read by the receive thread to tag what it posts.
+    std::atomic<uint64_t> m_generation{0};
+    std::chrono::milliseconds m_connectTimeout;
+    SessionTimers m_timers;
+
+    // Reconnection.
+    ReconnectPolicy m_policy;
+    QTimer m_retryTimer;      // single shot: the wait before the next retry
+    QTimer m_countdownTimer;  // the count-down's refresh while m_retryTimer runs
+    std::chrono::steady_clock::time_point m_retryAt;
+    int m_failures = 0;        // failures in a row (the retry number of the next retry)
+    int m_dialectFollows = 0;  // dialect switches followed since the last picture
+    // Pictures of the current connection: when the first and the last came.
+    std::optional<std::chrono::steady_clock::time_point> m_firstVideoAt;
+    std::chrono::steady_clock::time_point m_lastVideoAt;
+    std::minstd_rand m_random;
+};
+
+}  // namespace kavrel
