@@ -34,7 +34,7 @@ QString FormatCountdown(const QString& text, int seconds, int attempt) {
 int SecondsLeft(std::chrono::milliseconds left) {
     if (left.count() <= 0)
         return 0;
-    return int((left.count() + 999) / 1000);
+    return std::max(1, int((left.count() + 500) / 1000));
 }
 
 }  // namespace kavrel

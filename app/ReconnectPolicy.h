@@ -39,7 +39,8 @@ std::chrono::milliseconds RetryDelay(const ReconnectPolicy& policy, int retry, d
 // file the user may edit, so it is never handed to a printf-style formatter.
 QString FormatCountdown(const QString& text, int seconds, int attempt);
 
-// Whole seconds left, rounded up, at least 1 while anything is left.
+// Whole seconds left, to the nearest, at least 1 while anything is left (so
+// a wait of 1 s with its jitter reads "1 s").
 int SecondsLeft(std::chrono::milliseconds left);
 
 }  // namespace kavrel

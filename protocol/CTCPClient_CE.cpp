@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -27,6 +28,23 @@ constexpr const char* kSocketError = "Socket error\n";
 
 // Receive threads started and not yet finished, across all clients.
 std::atomic<int> g_activeReceiveThreads{0};
+
+std::mutex g_lookupMutex;
+CTCPClient_CE::NameLookup g_lookup;  // guarded by g_lookupMutex; empty: getaddrinfo
+
+bool SystemNameLookup(const std::string& name, uint32_t& addressNetworkOrder) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
+    sockaddr_in first{};
+    std::memcpy(&first, found->ai_addr, sizeof first);
+    addressNetworkOrder = first.sin_addr.s_addr;
+    return true;
+}
 
 void WakeUp(int wakeFd) {
     const uint64_t one = 1;
@@ -56,13 +74,13 @@ int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point d
 // cannot be interrupted, so the thread that waits for it must be able to give
 // up at its deadline or on a stop request. An abandoned lookup finishes on
 // its own; its result is dropped with this block.
-struct NameLookup {
+struct PendingLookup {
     int doneFd = -1;                 // eventfd, written once when the lookup ends
     uint32_t address = 0;            // written by the lookup thread before `finished`
     std::atomic<bool> found{false};  // written by the lookup thread before `finished`
     std::atomic<bool> finished{false};
 
-    ~NameLookup() {
+    ~PendingLookup() {
         if (doneFd >= 0)
             ::close(doneFd);
     }
@@ -72,24 +90,22 @@ struct NameLookup {
 // (or -1) meanwhile: when it fires and `stop` is set, gives up at once.
 bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wakeFd,
                 const std::atomic<bool>& stop, std::chrono::steady_clock::time_point deadline) {
-    auto lookup = std::make_shared<NameLookup>();
+    auto lookup = std::make_shared<PendingLookup>();
     lookup->doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (lookup->doneFd < 0)
         return false;
+    CTCPClient_CE::NameLookup function;
+    {
+        std::lock_guard lock(g_lookupMutex);
+        function = g_lookup ? g_lookup : SystemNameLookup;
+    }
     try {
-        std::thread([lookup, name] {
-            addrinfo hints{};
-            hints.ai_family = AF_INET;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo* found = nullptr;
-            if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr) {
-                sockaddr_in first{};
-                std::memcpy(&first, found->ai_addr, sizeof first);
-                lookup->address = first.sin_addr.s_addr;
+        std::thread([lookup, name, function = std::move(function)] {
+            uint32_t address = 0;
+            if (function(name, address)) {
+                lookup->address = address;
                 lookup->found.store(true);
             }
-            if (found != nullptr)
-                ::freeaddrinfo(found);
             lookup->finished.store(true);
             WakeUp(lookup->doneFd);
         }).detach();
@@ -357,6 +373,11 @@ bool CTCPClient_CE::Close() {
     if (fd < 0)
         return false;
     return ::close(fd) == 0;
+}
+
+void CTCPClient_CE::SetNameLookup(NameLookup lookup) {
+    std::lock_guard lock(g_lookupMutex);
+    g_lookup = std::move(lookup);
 }
 
 bool CTCPClient_CE::ReceiveThreadEnded() const {

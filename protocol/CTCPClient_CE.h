@@ -15,6 +15,8 @@
 // touching the client again (its state is shared, not borrowed).
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -91,6 +93,13 @@ class CTCPClient_CE {
 
     // Bound on Connect; tests shorten it. Call before Connect.
     void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+
+    // Replaces the system's name lookup (getaddrinfo, first IPv4 result) for
+    // every later lookup; an empty function restores it. For tests and
+    // benches that need a lookup that never answers. The function runs on a
+    // lookup thread of its own, may block, and must be thread-safe.
+    using NameLookup = std::function<bool(const std::string& name, uint32_t& addressNetworkOrder)>;
+    static void SetNameLookup(NameLookup lookup);
 
   private:
     struct Shared;

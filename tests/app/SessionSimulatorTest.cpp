@@ -167,6 +167,51 @@ TEST_F(SessionSimulatorTest, WatchdogRestartsAStalledSession) {
     EXPECT_TRUE(m_window->PlayFaceActive());
 }
 
+TEST_F(SessionSimulatorTest, ServerThatGoesAwayIsPlayingAgainSoonAfterItComesBack) {
+    Start();
+    ReconnectPolicy fast;
+    fast.steps = {100ms, 200ms, 400ms};
+    m_window->Session().SetReconnectPolicy(fast);
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0));
+    const uint16_t port = m_sim.Port();
+    const size_t gone = m_statuses.size();
+    EXPECT_EQ(m_sim.Stop(), 0);
+
+    // Noticed at once (not by the watchdog); every retry fails while the
+    // server is away, each with its count-down.
+    m_window->Timers().SetInterval(SessionTimers::kVideoWatchdog, std::chrono::hours(1));
+    ASSERT_TRUE(WaitForStatus("Reconnecting in 1 s (attempt 3)")) << m_sim.Log();
+    const std::vector<QString> shown = StatusesFrom(gone);
+    EXPECT_EQ(shown.front(), Text(u"connect_break"));
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "Reconnecting in 1 s (attempt 1)"),
+              shown.end());
+    EXPECT_GE(std::count(shown.begin(), shown.end(), Text(u"connect_failed")), 2);
+    EXPECT_TRUE(m_window->PlayFaceActive());
+
+    // Back on the same port (the old one's connections wait in the kernel,
+    // which keeps the port from being handed to anyone else meanwhile).
+    test::SimulatorProcess back{[] { QCoreApplication::processEvents(); }};
+    ASSERT_TRUE(back.Start({}, 30s, port)) << back.Log();
+    ASSERT_TRUE(back.WaitForLog("first video frame"));
+    ASSERT_TRUE(WaitForPictureOf(0));
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    EXPECT_EQ(m_statuses.back(), kStatistics);
+}
+
+TEST_F(SessionSimulatorTest, ServerThatClosesRightAfterTheLoginAnswerIsTriedAgain) {
+    Start({"--fault", "close", "--fault-frames", "0"});
+    ReconnectPolicy fast;
+    fast.steps = {100ms};
+    m_window->Session().SetReconnectPolicy(fast);
+    // Only the end of the connection can tell: the watchdog stays out of it.
+    m_window->Timers().SetInterval(SessionTimers::kVideoWatchdog, std::chrono::hours(1));
+    m_window->OnCommand(control::kPlay);
+    EXPECT_TRUE(m_sim.WaitForLog("login accepted", 3)) << m_sim.Log();
+    EXPECT_GE(StatusCount(Text(u"connect_break")), 2);
+    EXPECT_TRUE(m_window->PlayFaceActive());
+}
+
 TEST_F(SessionSimulatorTest, ServersChannelCountHidesTheButtonsItLacks) {
     Start({"--channels", "2"});
     m_window->OnCommand(control::kPlay);

@@ -12,6 +12,7 @@
 #include "skin/CSkinStatic.h"
 #include "tests/app/LoopbackServer.h"
 #include "tests/app/SessionFixture.h"
+#include "tests/support/BlackholePort.h"
 #include "tests/support/DebugCapture.h"
 #include "tests/support/RefusingPort.h"
 
@@ -143,6 +144,20 @@ TEST_F(SessionTest, UnreachablePortShowsConnectFailedThenCountsDownUntilStop) {
     EXPECT_FALSE(m_window->PlayFaceActive());
     EXPECT_FALSE(m_window->Session().RetryPending());
     EXPECT_FALSE(m_window->HasEngine());
+}
+
+TEST_F(SessionTest, StopDuringAConnectEndsItAtOnce) {
+    // The connect would wait for an hour; only Stop can end it.
+    const test::BlackholePort blackhole;
+    MakeSessionWindow(blackhole.Port());
+    m_window->SetConnectTimeout(std::chrono::hours(1));
+    m_window->OnCommand(control::kPlay);
+    EXPECT_EQ(m_statuses, std::vector<QString>{Text(u"connect_begin")});
+    EXPECT_TRUE(m_window->PlayFaceActive());
+    m_window->OnCommand(control::kPlay);
+    EXPECT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
 }
 
 TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {

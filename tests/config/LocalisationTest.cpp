@@ -56,6 +56,18 @@ class ConfigFileTest : public testing::Test {
     std::string m_path;
 };
 
+TEST_F(ConfigFileTest, OnlyKeysAddedToTheDesignFallBackToTheBuiltInTexts) {
+    // Written by an earlier version: no added keys, and one design key missing.
+    test::WriteFile(m_path, "[lan0]\nset_ok=OK\n[lan1]\ncapture_failed=\n");
+    EXPECT_EQ(LoadText(0, u"reconnect_in"), u"Reconnecting in %d s (attempt %d)");
+    EXPECT_EQ(LoadText(2, u"reconnect_in"), FromUtf8("%d 秒後重新連線（第 %d 次）"));
+    EXPECT_EQ(LoadText(0, u"capture_failed"), u"The snapshot could not be saved");
+    EXPECT_EQ(LoadText(1, u"capture_failed"), u"");   // present, if empty: the user's
+    EXPECT_EQ(LoadText(0, u"connect_timeout"), u"");  // a design key: no fallback
+    test::WriteFile(m_path, "[lan0]\nreconnect_in=Again in %d s\n");
+    EXPECT_EQ(LoadText(0, u"reconnect_in"), u"Again in %d s");
+}
+
 TEST_F(ConfigFileTest, TextsComeFromTheSectionOfTheLanguageWithoutFallback) {
     test::WriteFile(m_path, "[lan0]\nset_ok=OK\nleave_alert=Kavrel\n[lan2]\nset_ok=\xE7\xA2\xBA\n");
     EXPECT_EQ(LoadText(0, u"set_ok"), u"OK");

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "protocol/CTCPClient_CE.h"
 #include "tests/protocol/LoopbackServer.h"
 #include "tests/protocol/TestPackets.h"
+#include "tests/support/BlackholePort.h"
 #include "tests/support/DebugCapture.h"
 #include "tests/support/RefusingPort.h"
 
@@ -34,6 +36,34 @@ class CollectingSink final : public ReceiveSink {
         m_changed.notify_all();
         return onChunk ? onChunk() : true;
     }
+    void OnConnectResult(bool connected) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_connectResults.push_back(connected);
+        }
+        m_changed.notify_all();
+    }
+    void OnReceiveEnded() override {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_ends;
+        }
+        m_changed.notify_all();
+    }
+    // Waits until `count` connect outcomes have arrived; all of them.
+    std::vector<bool> WaitForConnectResults(size_t count) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, 10s, [&] { return m_connectResults.size() >= count; });
+        return m_connectResults;
+    }
+    bool WaitForEnd() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return m_ends > 0; });
+    }
+    int Ends() const {
+        std::lock_guard lock(m_mutex);
+        return m_ends;
+    }
     bool WaitForBytes(size_t count) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, 10s, [&] { return m_bytes.size() >= count; });
@@ -52,8 +82,10 @@ class CollectingSink final : public ReceiveSink {
   private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    Bytes m_bytes;           // guarded by m_mutex
-    int m_largestChunk = 0;  // guarded by m_mutex
+    Bytes m_bytes;                       // guarded by m_mutex
+    int m_largestChunk = 0;              // guarded by m_mutex
+    std::vector<bool> m_connectResults;  // guarded by m_mutex
+    int m_ends = 0;                      // guarded by m_mutex
 };
 
 class TcpClientTest : public ::testing::Test {
@@ -151,6 +183,67 @@ TEST_F(TcpClientTest, ConnectGivesUpAtItsTimeout) {
     client.SetConnectTimeout(200ms);
     ASSERT_TRUE(client.Open(&sink, u"127.0.0.1", full.Port()));
     EXPECT_FALSE(client.Connect());
+}
+
+TEST_F(TcpClientTest, StartConnectReportsItsOutcomeAndTheEndOfTheConnection) {
+    ASSERT_TRUE(client.Open(&sink, u"127.0.0.1", server.Port()));
+    ASSERT_TRUE(client.StartConnect());
+    EXPECT_FALSE(client.StartConnect());  // one attempt per client
+    EXPECT_EQ(sink.WaitForConnectResults(1), std::vector<bool>{true});
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(server.Send(Bytes{1, 2, 3}));
+    ASSERT_TRUE(sink.WaitForBytes(3));
+    server.CloseConnection();
+    EXPECT_TRUE(sink.WaitForEnd());
+
+    // Refused: the outcome, and no end of a connection that never was.
+    const test::RefusingPort refusing;
+    CollectingSink refusedSink;
+    CTCPClient_CE refused;
+    ASSERT_TRUE(refused.Open(&refusedSink, u"127.0.0.1", refusing.Port()));
+    ASSERT_TRUE(refused.StartConnect());
+    EXPECT_EQ(refusedSink.WaitForConnectResults(1), std::vector<bool>{false});
+    EXPECT_TRUE(WaitUntil([&] { return refused.ReceiveThreadEnded(); }));
+    EXPECT_EQ(refusedSink.Ends(), 0);
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+TEST_F(TcpClientTest, CloseEndsAConnectOrANameLookupInProgressAtOnce) {
+    // Neither ends by itself within the test's time: only Close can end them.
+    const test::BlackholePort blackhole;
+    CTCPClient_CE connecting;
+    connecting.SetConnectTimeout(std::chrono::hours(1));
+    ASSERT_TRUE(connecting.Open(&sink, u"127.0.0.1", blackhole.Port()));
+    ASSERT_TRUE(connecting.StartConnect());
+
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = gate->get_future().share();
+    CTCPClient_CE::SetNameLookup([released](const std::string&, uint32_t&) {
+        released.wait();
+        return false;
+    });
+    CollectingSink lookingUpSink;
+    CTCPClient_CE lookingUp;
+    lookingUp.SetConnectTimeout(std::chrono::hours(1));
+    ASSERT_TRUE(lookingUp.Open(&lookingUpSink, u"camera.invalid", 80));
+    ASSERT_TRUE(lookingUp.StartConnect());
+
+    // The lookup counts against the connect's deadline, too.
+    CollectingSink timedOutSink;
+    CTCPClient_CE timedOut;
+    timedOut.SetConnectTimeout(100ms);
+    ASSERT_TRUE(timedOut.Open(&timedOutSink, u"camera.invalid", 80));
+    ASSERT_TRUE(timedOut.StartConnect());
+    EXPECT_EQ(timedOutSink.WaitForConnectResults(1), std::vector<bool>{false});
+
+    connecting.Close();
+    lookingUp.Close();
+    EXPECT_TRUE(connecting.ReceiveThreadEnded());
+    EXPECT_TRUE(lookingUp.ReceiveThreadEnded());
+    EXPECT_TRUE(sink.WaitForConnectResults(0).empty());
+    EXPECT_TRUE(lookingUpSink.WaitForConnectResults(0).empty());
+    CTCPClient_CE::SetNameLookup({});
+    gate->set_value();  // the abandoned lookups finish on their own
 }
 
 TEST_F(TcpClientTest, ServerCloseEndsTheThreadQuietly) {

@@ -89,7 +89,12 @@ TEST_F(HistoryStoreTest, HistoryIsPackedFromSlotZeroOnSave) {
     EXPECT_EQ(history, ServerHistory{Entry(3)});
     EXPECT_EQ(drop, std::vector<std::u16string>{u"10.0.0.3:9000"});
 
-    SaveHistory(history);
+    // Saved as one batch: still private, and the other values are kept.
+    ASSERT_TRUE(WriteRegistryString(u"port", u"80@.@"));
+    ASSERT_EQ(::chmod(m_path.c_str(), 0644), 0);
+    EXPECT_TRUE(SaveHistory(history));
+    EXPECT_EQ(test::FileMode(m_path), 0600u);
+    EXPECT_EQ(Read(u"port"), u"80@.@");
     EXPECT_EQ(Read(Slot(0)), Entry(3));
     EXPECT_EQ(Read(Slot(3)), u"");
     ServerHistory again;

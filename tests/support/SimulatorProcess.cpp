@@ -57,7 +57,7 @@ void SimulatorProcess::AddNote(const std::string& note) {
 }
 
 bool SimulatorProcess::Start(const std::vector<std::string>& args,
-                             std::chrono::milliseconds deadline) {
+                             std::chrono::milliseconds deadline, uint16_t port) {
     if (m_pid >= 0 || m_exitStatus >= 0) {
         AddNote("Start called twice");
         return false;
@@ -82,8 +82,9 @@ bool SimulatorProcess::Start(const std::vector<std::string>& args,
     std::vector<std::string> argvText;
     argvText.push_back(path);
     argvText.insert(argvText.end(), args.begin(), args.end());
-    for (const char* extra : {"--address", "127.0.0.1", "--port", "0"})
-        argvText.emplace_back(extra);
+    for (const std::string& extra : {std::string("--address"), std::string("127.0.0.1"),
+                                     std::string("--port"), std::to_string(port)})
+        argvText.push_back(extra);
     std::vector<char*> argv;
     for (std::string& a : argvText)
         argv.push_back(a.data());

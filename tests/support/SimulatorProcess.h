@@ -37,12 +37,13 @@ class SimulatorProcess {
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    // Starts the simulator with `args` followed by "--address 127.0.0.1 --port 0"
-    // (a later option wins, so pass neither). True once it listens; false when
-    // the program is missing, exits first (bad options) or is not listening
-    // within `deadline`: Log() then says why.
+    // Starts the simulator with `args` followed by "--address 127.0.0.1 --port
+    // P" (a later option wins, so pass neither), P being `port`, 0 for a free
+    // one. True once it listens; false when the program is missing, exits
+    // first (bad options) or is not listening within `deadline`: Log() then
+    // says why.
     bool Start(const std::vector<std::string>& args = {},
-               std::chrono::milliseconds deadline = std::chrono::seconds(30));
+               std::chrono::milliseconds deadline = std::chrono::seconds(30), uint16_t port = 0);
 
     // The loopback port it listens on; 0 before a successful Start().
     uint16_t Port() const;
