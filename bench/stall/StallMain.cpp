@@ -64,8 +64,8 @@ void Report(const char* name, const UiStallProbe& probe, const char* note = "") 
 }
 
 void PointAt(const QString& address, int port) {
-    SaveCurrentServer({address.toStdU16String(), QString::number(port).toStdU16String(), u"admin",
-                       u"admin", 0});
+    SaveCurrentServer(
+        {address.toStdU16String(), QString::number(port).toStdU16String(), u"admin", u"admin", 0});
 }
 
 // Play, one second of the event loop, Stop, another moment: the probe sees
@@ -134,8 +134,8 @@ void SettingsClose(const QString& folder) {
     SetSettingsStoreFile((folder + "/settings.ini").toStdU16String());
     for (int slot = 0; slot < 100; ++slot) {
         const std::u16string n = QString::number(slot).toStdU16String();
-        WriteRegistryString(u"history" + n, FormatHistoryEntry(u"10.0.0." + n, u"9000",
-                                                               u"user" + n, u"pw" + n, u"1"));
+        WriteRegistryString(u"history" + n, FormatHistoryEntry(u"10.0.0." + n, u"9000", u"user" + n,
+                                                               u"pw" + n, u"1"));
     }
     PointAt("127.0.0.1", 9);
     SettingsLabels labels;
@@ -187,9 +187,9 @@ int main(int argc, char** argv) {
     kavrel::SetConfigFilePath(configPath.toStdU16String());
     kavrel::SetSettingsStoreFile(dir.filePath("settings.ini").toStdU16String());
     kavrel::SetNetworkBringUp([] { return true; });
-    kavrel::SetMessageBoxHandler(
-        [](QWidget*, const QString&, const QString&, QMessageBox::StandardButtons,
-           QMessageBox::Icon) { return QMessageBox::No; });
+    kavrel::SetMessageBoxHandler([](QWidget*, const QString&, const QString&,
+                                    QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) { return QMessageBox::No; });
 
     if (silentNameServer) {
         const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -212,6 +212,19 @@ TEST_F(SessionSimulatorTest, ServerThatClosesRightAfterTheLoginAnswerIsTriedAgai
     EXPECT_TRUE(m_window->PlayFaceActive());
 }
 
+TEST_F(SessionSimulatorTest, WatchdogNoticesALoginThatNeverBringsAPicture) {
+    // The connection stays open and silent after the login answer.
+    Start({"--fault", "stall", "--fault-frames", "0"});
+    ReconnectPolicy fast;
+    fast.steps = {100ms};
+    m_window->Session().SetReconnectPolicy(fast);
+    m_window->Timers().SetInterval(SessionTimers::kVideoWatchdog, 300ms);
+    m_window->OnCommand(control::kPlay);
+    EXPECT_TRUE(m_sim.WaitForLog("login accepted", 2)) << m_sim.Log();
+    EXPECT_FALSE(m_window->videoReceived());
+    EXPECT_TRUE(m_window->PlayFaceActive());
+}
+
 TEST_F(SessionSimulatorTest, ServersChannelCountHidesTheButtonsItLacks) {
     Start({"--channels", "2"});
     m_window->OnCommand(control::kPlay);
