@@ -86,6 +86,8 @@ void PlayAndStop(const char* name, const QString& address, int port) {
 }
 
 bool StartSimulator(QProcess& sim, const QString& path, int& port) {
+    // Its log goes to this program's stderr: a pipe nobody reads would fill and stall it.
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim.start(path, {"--address", "127.0.0.1", "--port", "0"});
     if (!sim.waitForStarted(10000))
         return false;
