@@ -41,7 +41,7 @@
 #include "settings/ui/SetDialogHook.h"
 #include "skin/ControlIds.h"
 #include "skin/MessageBox.h"
-#include "tests/support/BlackholePort.h"
+#include "tests/support/TestPorts.h"
 
 namespace kavrel {
 namespace {

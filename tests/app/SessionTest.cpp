@@ -12,9 +12,8 @@
 #include "skin/CSkinStatic.h"
 #include "tests/app/LoopbackServer.h"
 #include "tests/app/SessionFixture.h"
-#include "tests/support/BlackholePort.h"
 #include "tests/support/DebugCapture.h"
-#include "tests/support/RefusingPort.h"
+#include "tests/support/TestPorts.h"
 
 namespace kavrel {
 namespace {

@@ -15,7 +15,7 @@
 #include "tests/protocol/RecordingListener.h"
 #include "tests/protocol/TestPackets.h"
 #include "tests/support/DebugCapture.h"
-#include "tests/support/RefusingPort.h"
+#include "tests/support/TestPorts.h"
 
 namespace kavrel {
 namespace {

@@ -12,9 +12,8 @@
 #include "protocol/CTCPClient_CE.h"
 #include "tests/protocol/LoopbackServer.h"
 #include "tests/protocol/TestPackets.h"
-#include "tests/support/BlackholePort.h"
 #include "tests/support/DebugCapture.h"
-#include "tests/support/RefusingPort.h"
+#include "tests/support/TestPorts.h"
 
 namespace kavrel {
 namespace {

@@ -10,7 +10,7 @@
 #include "settings/ui/SetDialogHook.h"
 #include "tests/settings/SettingsCommandFixture.h"
 #include "tests/support/DebugCapture.h"
-#include "tests/support/RefusingPort.h"
+#include "tests/support/TestPorts.h"
 
 namespace kavrel::test {
 namespace {
