@@ -197,6 +197,14 @@ TEST_F(SessionSimulatorTest, ServerThatGoesAwayIsPlayingAgainSoonAfterItComesBac
     ASSERT_TRUE(WaitForPictureOf(0));
     EXPECT_TRUE(m_window->PlayFaceActive());
     EXPECT_EQ(m_statuses.back(), kStatistics);
+
+    // Pictures for long enough (here: any) start the schedule afresh.
+    fast.stableViewing = 0ms;
+    m_window->Session().SetReconnectPolicy(fast);
+    const size_t goneAgain = m_statuses.size();
+    EXPECT_EQ(back.Stop(), 0);
+    ASSERT_TRUE(WaitForStatus("Reconnecting in 1 s (attempt 1)", 2));
+    EXPECT_EQ(StatusesFrom(goneAgain).front(), Text(u"connect_break"));
 }
 
 TEST_F(SessionSimulatorTest, ServerThatClosesRightAfterTheLoginAnswerIsTriedAgain) {
