@@ -426,12 +426,15 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
                 std::chrono::steady_clock::now() + shared.connectTimeout, shared.wakeFd);
             if (shared.stopRequested.load())
                 return false;
+            // Connected before the sink hears of it: the sink's owner may send
+            // at once, from another thread, and Send refuses until then.
+            if (connected)
+                shared.connected.store(true);
             if (shared.sink != nullptr)
                 shared.sink->OnConnectResult(connected);
             // The sink may have closed or destroyed the client: check first.
             if (!connected || shared.stopRequested.load())
                 return false;
-            shared.connected.store(true);
         }
     }
 

@@ -36,6 +36,8 @@ class CollectingSink final : public ReceiveSink {
         return onChunk ? onChunk() : true;
     }
     void OnConnectResult(bool connected) override {
+        if (onConnect)
+            onConnect(connected);
         {
             std::lock_guard lock(m_mutex);
             m_connectResults.push_back(connected);
@@ -76,7 +78,8 @@ class CollectingSink final : public ReceiveSink {
         return m_largestChunk;
     }
 
-    std::function<bool()> onChunk;  // set before the client is opened
+    std::function<bool()> onChunk;        // set before the client is opened
+    std::function<void(bool)> onConnect;  // the same
 
   private:
     mutable std::mutex m_mutex;
@@ -185,11 +188,19 @@ TEST_F(TcpClientTest, ConnectGivesUpAtItsTimeout) {
 }
 
 TEST_F(TcpClientTest, StartConnectReportsItsOutcomeAndTheEndOfTheConnection) {
+    // Whoever hears of the connect may send at once: the login used to be
+    // dropped when it left before the client counted itself connected.
+    bool sentAtOnce = false;
+    sink.onConnect = [&](bool connected) {
+        sentAtOnce = connected && client.Send(Bytes{7, 8}.data(), 2);
+    };
     ASSERT_TRUE(client.Open(&sink, u"127.0.0.1", server.Port()));
     ASSERT_TRUE(client.StartConnect());
     EXPECT_FALSE(client.StartConnect());  // one attempt per client
     EXPECT_EQ(sink.WaitForConnectResults(1), std::vector<bool>{true});
+    EXPECT_TRUE(sentAtOnce);
     ASSERT_TRUE(server.Accept());
+    EXPECT_EQ(server.Read(2), (Bytes{7, 8}));
     ASSERT_TRUE(server.Send(Bytes{1, 2, 3}));
     ASSERT_TRUE(sink.WaitForBytes(3));
     server.CloseConnection();
