@@ -3,6 +3,10 @@
 #include "settings/HistoryStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "platform/TextCodec.h"
 #include "tests/config/FileTestSupport.h"
@@ -100,6 +104,33 @@ TEST_F(HistoryStoreTest, HistoryIsPackedFromSlotZeroOnSave) {
     ServerHistory again;
     LoadHistory(again);
     EXPECT_EQ(again, ServerHistory{Entry(3)});
+}
+
+TEST_F(HistoryStoreTest, SavingTheWholeHistoryReplacesTheFileOnce) {
+    ASSERT_TRUE(WriteRegistryString(u"port", u"80@.@"));
+    ServerHistory history;
+    for (int i = 0; i < 100; ++i)
+        history.push_back(Entry(i));
+    // Every sync writes a new file under a temporary name of its own and
+    // renames it into place: count those files (their unique names keep the
+    // kernel from merging the events, as it merges repeated renames).
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(::inotify_add_watch(watcher, m_folder.File("orvane").c_str(), IN_CREATE), 0);
+    EXPECT_TRUE(SaveHistory(history));
+    int rewrites = 0;
+    alignas(inotify_event) char events[64 * 1024];
+    for (ssize_t got; (got = ::read(watcher, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            const std::string name = event->len > 0 ? event->name : "";
+            if (name.rfind("settings.ini.", 0) == 0 && name != "settings.ini.lock")
+                ++rewrites;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watcher);
+    EXPECT_EQ(rewrites, 1);
 }
 
 TEST_F(HistoryStoreTest, OnlyTheFirstHundredEntriesAreStored) {
