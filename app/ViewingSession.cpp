@@ -96,7 +96,7 @@ void ViewingSession::ReleaseEngine() {
     m_generation.fetch_add(1);
 }
 
-bool ViewingSession::ConnectAndLogin() {
+void ViewingSession::ConnectAndLogin() {
     m_videoReceived = false;
     m_firstVideoAt.reset();
     ReleaseEngine();
@@ -105,15 +105,14 @@ bool ViewingSession::ConnectAndLogin() {
 
     // The engine holds its buffers inline (about 240 KB).
     m_engine.reset(new (std::nothrow) CProtocolEngine(this));
-    if (!m_engine)
-        return false;
+    if (!m_engine) {
+        Fail({});
+        return;
+    }
     m_engine->SetConnectTimeout(m_connectTimeout);
     ShowKey(u"connect_begin");
-    if (!m_engine->StartConnect(m_address, DecimalValue(m_port))) {
-        ShowKey(u"connect_failed");
-        return false;
-    }
-    return true;
+    if (!m_engine->StartConnect(m_address, DecimalValue(m_port)))
+        Fail(u"connect_failed");
 }
 
 void ViewingSession::AfterConnect(bool connected) {
@@ -156,22 +155,18 @@ void ViewingSession::Fail(std::u16string_view key) {
 }
 
 void ViewingSession::ScheduleRetry() {
-    const auto now = std::chrono::steady_clock::now();
     if (m_firstVideoAt && m_lastVideoAt - *m_firstVideoAt >= m_policy.stableViewing)
         m_failures = 0;
     m_firstVideoAt.reset();
     ++m_failures;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const std::chrono::milliseconds delay = RetryDelay(m_policy, m_failures, unit(m_random));
-    m_retryAt = now + delay;
-    m_retryTimer.start(delay);
+    m_retryTimer.start(RetryDelay(m_policy, m_failures, unit(m_random)));
     m_countdownTimer.start(m_policy.countdownTick);
     ShowCountdown();
 }
 
 void ViewingSession::ShowCountdown() {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_retryAt - std::chrono::steady_clock::now());
+    const std::chrono::milliseconds left(m_retryTimer.remainingTime());
     ShowText(FormatCountdown(Text(u"reconnect_in"), std::max(1, SecondsLeft(left)), m_failures));
 }
 
@@ -185,8 +180,7 @@ void ViewingSession::Retry() {
     if (!m_watching)
         return;
     m_dialectFollows = 0;
-    if (!ConnectAndLogin())
-        Fail({});
+    ConnectAndLogin();
 }
 
 // --- Commands ---
@@ -208,8 +202,7 @@ void ViewingSession::Start(int channel) {
     m_currentChannel = channel;
     // The Stop face at once, so that a second press cancels the connect.
     SetWatching(true);
-    if (!ConnectAndLogin())
-        Fail({});
+    ConnectAndLogin();
 }
 
 void ViewingSession::Stop() {
@@ -373,8 +366,7 @@ void ViewingSession::OnServerEvent(int code) {
                     code == EVENT_USE_LEGACY ? ProtocolVariant::Legacy : ProtocolVariant::Current;
                 Disconnect();
                 SetWatching(true);
-                if (!ConnectAndLogin())
-                    Fail({});
+                ConnectAndLogin();
                 break;
             default:
                 break;

@@ -98,8 +98,6 @@ class ViewingSession : public QObject, public CServerNotify {
     const StreamFormatInfo& LastStreamFormat() const { return m_lastStreamFormat; }
     // A retry is scheduled: the count-down runs.
     bool RetryPending() const { return m_retryTimer.isActive(); }
-    // Failures in a row since the schedule last started afresh.
-    int FailuresInARow() const { return m_failures; }
 
     // Timers 1000, 2000 and 4000; tests shorten their intervals.
     SessionTimers& Timers() { return m_timers; }
@@ -107,7 +105,6 @@ class ViewingSession : public QObject, public CServerNotify {
     void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
     // The back-off schedule; tests shorten it. Takes effect at the next retry.
     void SetReconnectPolicy(ReconnectPolicy policy) { m_policy = std::move(policy); }
-    const ReconnectPolicy& Policy() const { return m_policy; }
 
     // The localised text of `key` (with the built-in text for keys a user's
     // older config.txt lacks).
@@ -133,9 +130,9 @@ class ViewingSession : public QObject, public CServerNotify {
   private:
     // Connect-and-login on the current channel: replaces any engine by a new
     // one and starts its connect ("connect_begin"); the login follows when the
-    // connect succeeds (AfterConnect). False when no connect could be started
-    // ("connect_failed").
-    bool ConnectAndLogin();
+    // connect succeeds (AfterConnect). A connect that cannot even be started
+    // ("connect_failed") fails as a refused one does.
+    void ConnectAndLogin();
     // Posted outcome of the connect.
     void AfterConnect(bool connected);
     // Closes and destroys the engine ("connect_break" when there was one),
@@ -188,9 +185,8 @@ class ViewingSession : public QObject, public CServerNotify {
 
     // Reconnection.
     ReconnectPolicy m_policy;
-    QTimer m_retryTimer;      // single shot: the wait before the next retry
-    QTimer m_countdownTimer;  // the count-down's refresh while m_retryTimer runs
-    std::chrono::steady_clock::time_point m_retryAt;
+    QTimer m_retryTimer;       // single shot: the wait before the next retry
+    QTimer m_countdownTimer;   // the count-down's refresh while m_retryTimer runs
     int m_failures = 0;        // failures in a row (the retry number of the next retry)
     int m_dialectFollows = 0;  // dialect switches followed since the last picture
     // Pictures of the current connection: when the first and the last came.

@@ -49,15 +49,13 @@ void SetConfigFilePath(std::u16string path) {
 }
 
 std::u16string ReadConfigValue(std::u16string_view section, std::u16string_view key) {
-    ProfileFile file(ToUtf8(ConfigFilePath()));
-    file.Load();  // a missing or unreadable file leaves no entries: every value is empty
-    return FromUtf8(file.Get(ToUtf8(section), ToUtf8(key)));
+    return FindConfigValue(section, key).value_or(std::u16string());
 }
 
 std::optional<std::u16string> FindConfigValue(std::u16string_view section,
                                               std::u16string_view key) {
     ProfileFile file(ToUtf8(ConfigFilePath()));
-    file.Load();
+    file.Load();  // a missing or unreadable file leaves no entries
     const std::string* value = file.Find(ToUtf8(section), ToUtf8(key));
     if (value == nullptr)
         return std::nullopt;

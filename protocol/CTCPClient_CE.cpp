@@ -75,9 +75,9 @@ int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point d
 // up at its deadline or on a stop request. An abandoned lookup finishes on
 // its own; its result is dropped with this block.
 struct PendingLookup {
-    int doneFd = -1;                 // eventfd, written once when the lookup ends
-    uint32_t address = 0;            // written by the lookup thread before `finished`
-    std::atomic<bool> found{false};  // written by the lookup thread before `finished`
+    int doneFd = -1;       // eventfd, written once when the lookup ends
+    uint32_t address = 0;  // written by the lookup thread before `finished`
+    bool found = false;    // the same
     std::atomic<bool> finished{false};
 
     ~PendingLookup() {
@@ -104,7 +104,7 @@ bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wake
             uint32_t address = 0;
             if (function(name, address)) {
                 lookup->address = address;
-                lookup->found.store(true);
+                lookup->found = true;
             }
             lookup->finished.store(true);
             WakeUp(lookup->doneFd);
@@ -117,7 +117,7 @@ bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wake
         if (PollUntil(fds, 2, deadline) <= 0)
             return false;  // the deadline, or poll itself failed
         if (lookup->finished.load()) {
-            if (!lookup->found.load())
+            if (!lookup->found)
                 return false;
             addressNetworkOrder = lookup->address;
             return true;
@@ -147,7 +147,7 @@ struct CTCPClient_CE::Shared {
     int socketFd = -1;
     // eventfd that wakes the receive thread; valid for the life of this block.
     int wakeFd = -1;
-    // Written by Open before the thread starts.
+    // Written by Open before the thread starts; read by whichever thread connects.
     std::u16string address;
     int port = 0;
     // Written by StartConnect before it sets connectRequested; read by the
@@ -203,8 +203,6 @@ CTCPClient_CE::~CTCPClient_CE() {
 bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int port) {
     if (m_shared)
         return false;
-    m_address.assign(address);
-    m_port = port;
 
     auto shared = std::make_shared<Shared>();
     shared->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -254,16 +252,16 @@ bool ResolveAddress(const std::u16string& address, uint32_t& addressNetworkOrder
 
 }  // namespace
 
-bool CTCPClient_CE::ConnectSocket(Shared& shared, const std::u16string& address, int port,
-                                  std::chrono::steady_clock::time_point deadline, int wakeFd) {
+bool CTCPClient_CE::ConnectSocket(Shared& shared, std::chrono::steady_clock::time_point deadline,
+                                  int wakeFd) {
     uint32_t resolved = 0;
-    if (!ResolveAddress(address, resolved, wakeFd, shared.stopRequested, deadline)) {
+    if (!ResolveAddress(shared.address, resolved, wakeFd, shared.stopRequested, deadline)) {
         errno = EINVAL;
         return false;
     }
     sockaddr_in target{};
     target.sin_family = AF_INET;
-    target.sin_port = htons(uint16_t(unsigned(port) & 0xFFFFu));
+    target.sin_port = htons(uint16_t(unsigned(shared.port) & 0xFFFFu));
     target.sin_addr.s_addr = resolved;
 
     const int fd = shared.socketFd;
@@ -307,8 +305,7 @@ bool CTCPClient_CE::Connect() {
         m_shared->connectRequested.load())
         return false;
     // The receive thread drains the wake-up descriptor: this thread does not watch it.
-    if (!ConnectSocket(*m_shared, m_address, m_port,
-                       std::chrono::steady_clock::now() + m_connectTimeout, -1))
+    if (!ConnectSocket(*m_shared, std::chrono::steady_clock::now() + m_connectTimeout, -1))
         return false;
     m_shared->connected.store(true);
     WakeUp(m_shared->wakeFd);
@@ -422,8 +419,7 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
             return false;
         if (shared.connectRequested.load() && !shared.connected.load()) {
             const bool connected = ConnectSocket(
-                shared, shared.address, shared.port,
-                std::chrono::steady_clock::now() + shared.connectTimeout, shared.wakeFd);
+                shared, std::chrono::steady_clock::now() + shared.connectTimeout, shared.wakeFd);
             if (shared.stopRequested.load())
                 return false;
             // Connected before the sink hears of it: the sink's owner may send

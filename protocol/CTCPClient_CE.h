@@ -105,14 +105,12 @@ class CTCPClient_CE {
     struct Shared;
     static void ReceiveThread(std::shared_ptr<Shared> shared);
     static bool ReceiveLoop(Shared& shared);
-    // Resolves `address` and connects the shared socket before `deadline`.
-    // `wakeFd` (or -1) is watched meanwhile; the attempt ends at once when it
-    // fires and a stop was requested.
-    static bool ConnectSocket(Shared& shared, const std::u16string& address, int port,
-                              std::chrono::steady_clock::time_point deadline, int wakeFd);
+    // Resolves the shared address and connects the shared socket before
+    // `deadline`. `wakeFd` (or -1) is watched meanwhile; the attempt ends at
+    // once when it fires and a stop was requested.
+    static bool ConnectSocket(Shared& shared, std::chrono::steady_clock::time_point deadline,
+                              int wakeFd);
 
-    std::u16string m_address;  // owner's thread only
-    int m_port = 0;            // owner's thread only
     std::chrono::milliseconds m_connectTimeout = kDefaultConnectTimeout;
     // Socket, wake-up descriptor, flags and sink, shared with the receive
     // thread; see the .cpp for which thread writes what.

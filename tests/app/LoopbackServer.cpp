@@ -68,14 +68,12 @@ void LoopbackServer::Run() {
             if (fd >= 0) {
                 std::lock_guard lock(m_mutex);
                 m_connections.push_back(Connection{fd, {}, {}, false});
-                m_changed.notify_all();
             }
         }
         for (size_t k = 0; k < owners.size(); ++k) {
             if (fds[k + 2].revents != 0) {
                 std::lock_guard lock(m_mutex);
                 Read(m_connections[owners[k]]);
-                m_changed.notify_all();
             }
         }
     }
@@ -111,23 +109,6 @@ std::vector<LoopbackServer::Packet> LoopbackServer::Packets(int index) const {
     if (index < 0 || size_t(index) >= m_connections.size())
         return {};
     return m_connections[size_t(index)].packets;
-}
-
-bool LoopbackServer::WaitForPackets(int index, size_t count,
-                                    std::chrono::milliseconds deadline) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, deadline, [&] {
-        return index >= 0 && size_t(index) < m_connections.size() &&
-               m_connections[size_t(index)].packets.size() >= count;
-    });
-}
-
-bool LoopbackServer::WaitForClosed(int index, std::chrono::milliseconds deadline) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, deadline, [&] {
-        return index >= 0 && size_t(index) < m_connections.size() &&
-               m_connections[size_t(index)].closed;
-    });
 }
 
 bool LoopbackServer::IsClosed(int index) const {

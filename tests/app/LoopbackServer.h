@@ -9,8 +9,6 @@
 // Threads: one server thread accepts and reads; every member may be called
 // from any other thread. Stops (closing every connection) in its destructor.
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -33,12 +31,6 @@ class LoopbackServer {
     int Connections() const;
     // Packets received on connection `index` so far (empty for an unknown one).
     std::vector<Packet> Packets(int index) const;
-    // True once connection `index` has at least `count` packets; false at the deadline.
-    bool WaitForPackets(int index, size_t count,
-                        std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
-    // True once the viewer has closed connection `index`.
-    bool WaitForClosed(int index,
-                       std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
     bool IsClosed(int index) const;
 
     // Writes all bytes to connection `index`; false when it is gone.
@@ -60,7 +52,6 @@ class LoopbackServer {
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
     std::vector<Connection> m_connections;  // guarded by m_mutex
 };
 
