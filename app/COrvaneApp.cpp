@@ -11,7 +11,7 @@ COrvaneApp* COrvaneApp::Instance() {
     return qobject_cast<COrvaneApp*>(QCoreApplication::instance());
 }
 
-int COrvaneApp::Run() {
+int COrvaneApp::Run(const CommandLine& options) {
     SingleInstance instance(applicationFilePath());
     if (instance.Claim() == SingleInstance::Outcome::OtherRaised)
         return 0;
@@ -19,6 +19,7 @@ int COrvaneApp::Run() {
     COrvaneDlg window(m_settingsLabels);
     instance.SetWindow(&window);
     window.Initialise();
+    window.ApplyStartOptions(options);
     window.exec();
     instance.SetWindow(nullptr);
     return 0;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 
+#include "app/CommandLine.h"
 #include "config/Localisation.h"
 
 namespace kavrel {
@@ -16,8 +17,9 @@ class COrvaneApp : public QApplication {
   public:
     COrvaneApp(int& argc, char** argv);
 
-    // Runs the program and returns the process's exit code.
-    int Run();
+    // Runs the program with the command line's options and returns the
+    // process's exit code.
+    int Run(const CommandLine& options = {});
 
     SettingsLabels& settingsLabels() { return m_settingsLabels; }
 

@@ -1,7 +1,9 @@
 #include "app/COrvaneDlg.h"
 
 #include <QGuiApplication>
+#include <QMetaObject>
 #include <QPixmap>
+#include <QResizeEvent>
 #include <QScreen>
 
 #include "app/NetworkBringUp.h"
@@ -79,16 +81,32 @@ void COrvaneDlg::RequestNetwork() {
 }
 
 void COrvaneDlg::PlaceOnScreen() {
-    // The window is the program's screen: 480 x 640, or the whole available
-    // area when the desktop is itself portrait (a handheld running Linux).
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    m_preferences = LoadViewPreferences();
+
+    // Where the user left it, unless no monitor shows that place any more.
+    const QRect kept = m_preferences.windowGeometry;
+    if (kept.isValid()) {
+        for (const QScreen* monitor : QGuiApplication::screens()) {
+            if (monitor->availableGeometry().intersects(kept)) {
+                setGeometry(kept);
+                if (m_preferences.maximised)
+                    setWindowState(windowState() | Qt::WindowMaximized);
+                return;
+            }
+        }
+    }
+
+    // The window starts as the program's screen: 480 x 640, or the whole
+    // available area when the desktop is itself portrait (a handheld running
+    // Linux).
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
     if (available.height() > available.width()) {
-        setFixedSize(available.size());
-        move(available.topLeft());
+        setGeometry(available);
         return;
     }
-    setFixedSize(kScreenWidth, kScreenHeight);
+    resize(kScreenWidth, kScreenHeight);
     if (available.isValid()) {
         QRect placed(QPoint(), size());
         placed.moveCenter(available.center());
@@ -99,13 +117,15 @@ void COrvaneDlg::PlaceOnScreen() {
 CSkinButton* COrvaneDlg::AddButton(int id, int bitmapId, const QRect& rect) {
     auto* button = new CSkinButton(bitmapId, kTextBottomCentre, this);
     button->setObjectName(QString::number(id));
+    // The window takes every key (Space is Play, not "press the focused button").
+    button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(rect);
     connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     return button;
 }
 
 void COrvaneDlg::CreateControls() {
-    const MainLayout layout = ComputeMainLayout(width(), height());
+    const MainLayout layout = ComputeWindowLayout(width(), height());
 
     m_titleLabel = new CSkinStatic(bitmap::kTitleBackground, this);
     m_titleLabel->setObjectName(QString::number(control::kTitleLabel));
@@ -166,7 +186,54 @@ void COrvaneDlg::CreateControls() {
     m_videoWindow = new CVideoAtom(this);
     m_videoWindow->setGeometry(layout.video.ToQRect());
     m_videoWindowRect = m_videoWindow->geometry();
+    m_videoWindow->SetKeepAspect(m_preferences.keepAspect);
+    m_videoWindow->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_videoWindow, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = MakeVideoMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_videoWindow->mapToGlobal(at));
+    });
+    SetToolTips();
     ConnectSessionSignals();
+}
+
+void COrvaneDlg::ApplyLayout() {
+    if (!m_videoWindow)
+        return;
+    if (m_fullScreen) {
+        m_videoWindow->setGeometry(rect());
+        return;
+    }
+    const MainLayout layout = ComputeWindowLayout(width(), height());
+    m_titleLabel->setGeometry(layout.titleLabel.ToQRect());
+    for (int id = control::kTitleExit; id <= control::kLastPtz; ++id) {
+        if (CSkinButton* button = Button(id))
+            button->setGeometry(layout.ButtonById(id).ToQRect());
+    }
+    for (int index = 0; index < control::kChannelButtons; ++index)
+        m_channelButtons[size_t(index)]->setGeometry(layout.ChannelButton(index).ToQRect());
+    m_statusLine->setGeometry(layout.statusLine.ToQRect());
+    m_videoWindow->setGeometry(layout.video.ToQRect());
+    m_videoWindowRect = m_videoWindow->geometry();
+    update();
+}
+
+void COrvaneDlg::resizeEvent(QResizeEvent* event) {
+    CSkinDialog::resizeEvent(event);
+    ApplyLayout();
+}
+
+void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
+    if (options.channel) {
+        const int channel = *options.channel;
+        m_session->SetCurrentChannel(channel);
+        ShowChannelPage(channel / control::kChannelsPerPage * control::kChannelsPerPage);
+    }
+    if (options.play) {
+        QMetaObject::invokeMethod(
+            this, [this] { OnCommand(control::kPlay); }, Qt::QueuedConnection);
+    }
+    m_fullScreenOnFirstPicture = options.fullScreen;
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {
@@ -217,6 +284,11 @@ void COrvaneDlg::OnExit() {
     if (answer != QMessageBox::Yes)
         return;
     SaveCurrentServer(CurrentServer());
+    // The window as the user sees it outside full screen.
+    m_preferences.maximised = m_fullScreen ? m_savedMaximised : isMaximized();
+    if (!m_preferences.maximised)
+        m_preferences.windowGeometry = m_fullScreen ? m_savedGeometry : geometry();
+    SaveViewPreferences(m_preferences);
     done(QDialog::Accepted);
 }
 

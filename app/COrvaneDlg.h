@@ -5,7 +5,13 @@
 // application icon; Initialise() then runs the start-up sequence (language,
 // settings labels, current server, icon, network bring-up, window size,
 // controls). Every control is created in code, named by its id in decimal
-// (objectName), and placed once from the client size (skin/MainLayout.h).
+// (objectName), and placed from the client size (skin/MainLayout.h) again at
+// every resize: the handheld's arrangement while the window is not wider than
+// tall, the desktop's otherwise. It opens at 480 x 640 (or where the user
+// left it) and takes any size.
+//
+// Keys (COrvaneDlgKeys.cpp) and the video window's right-click menu
+// (COrvaneDlgView.cpp) run the same commands as the buttons.
 //
 // Commands: every button's click arrives at OnCommand(id), the one dispatch
 // by id. The main window itself handles exit (201, 208) and the channel pages
@@ -19,7 +25,9 @@
 // Only the session's receive threads run elsewhere, and they reach this window
 // through the session's signals, on the user-interface thread.
 
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QMenu>
 #include <QRect>
 #include <array>
 #include <atomic>
@@ -29,10 +37,12 @@
 #include <string>
 #include <string_view>
 
+#include "app/CommandLine.h"
 #include "app/SessionTimers.h"
 #include "app/ViewingSession.h"
 #include "config/Localisation.h"
 #include "protocol/WireFormat.h"
+#include "settings/ViewPreferences.h"
 #include "skin/CSkinDialog.h"
 #include "skin/ControlIds.h"
 
@@ -58,6 +68,10 @@ class COrvaneDlg : public CSkinDialog {
     void Initialise();
     int exec() override;
     bool IsInitialised() const { return m_initialised; }
+    // The command line's wishes, after Initialise(): --channel turns to the
+    // channel's page and makes it current, --play presses Play once the
+    // event loop runs, --fullscreen enters full screen with the first picture.
+    void ApplyStartOptions(const CommandLine& options);
 
     // Runs command `id` as if its button were pressed; unknown ids do nothing.
     void OnCommand(int id);
@@ -96,6 +110,11 @@ class COrvaneDlg : public CSkinDialog {
     // The last stream format announced (all zero before the first).
     const StreamFormatInfo& lastStreamFormat() const { return m_session->LastStreamFormat(); }
     bool IsFullScreen() const { return m_fullScreen; }
+    bool KeepAspect() const { return m_preferences.keepAspect; }
+    // The first index of the channel page shown (0, 4, ... 28).
+    int ChannelPage() const { return m_page; }
+    // The right-click menu of the video window, made afresh (the caller owns it).
+    QMenu* MakeVideoMenu();
 
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
@@ -112,6 +131,9 @@ class COrvaneDlg : public CSkinDialog {
     // The logical size of the program's screen when the desktop is not portrait.
     static constexpr int kScreenWidth = 480;
     static constexpr int kScreenHeight = 640;
+    // The window is not made smaller than the handheld's smallest screen.
+    static constexpr int kMinimumWidth = 240;
+    static constexpr int kMinimumHeight = 240;
 
   signals:
     // Every text put into the status line, in order (for tests and tools).
@@ -125,6 +147,9 @@ class COrvaneDlg : public CSkinDialog {
   protected:
     // A tap on the window itself leaves full screen.
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
   private:
     // Start-up steps.
@@ -133,6 +158,11 @@ class COrvaneDlg : public CSkinDialog {
     void PlaceOnScreen();
     void CreateControls();
     CSkinButton* AddButton(int id, int bitmapId, const QRect& rect);
+    // Places every control for the current client size (the video alone
+    // covers the window in full screen; parked channel buttons stay parked).
+    void ApplyLayout();
+    // The buttons' tooltips: the command's text and its key (COrvaneDlgKeys.cpp).
+    void SetToolTips();
 
     // Commands of the main window itself.
     void OnExit();
@@ -153,12 +183,24 @@ class COrvaneDlg : public CSkinDialog {
     // Hides the buttons of the channels the server lacks; never shows one.
     void OnChannelCount(int count);
 
-    // Full screen (COrvaneDlgView.cpp).
+    // Full screen and aspect (COrvaneDlgView.cpp).
     void OnVideoTapped();
+    void OnVideoDoubleTapped();
     void SetFullScreenView(bool on);
+    void ToggleKeepAspect();
 
-    // Shows the first page of channel buttons and hides the other pages.
+    // Keys (COrvaneDlgKeys.cpp): the PTZ command of button `id` held while
+    // its key is down.
+    void OnPtzKeyDown(int id);
+    void OnChannelKey(int index);
+
+    // Channel pages (COrvaneDlgPages.cpp). Shows the page whose first index
+    // is `first` (its buttons of the channels the server has) and hides the
+    // other pages.
+    void ShowChannelPage(int first);
+    // Shows the first page's four buttons and hides the other pages.
     void ShowFirstChannelPage();
+    void OnPreviousPage();
 
     SettingsLabels& m_settingsLabels;  // the application's
     QIcon m_icon;
@@ -174,6 +216,17 @@ class COrvaneDlg : public CSkinDialog {
     // Full screen.
     bool m_fullScreen = false;
     std::array<QRect, control::kChannelButtons> m_savedChannelRects{};  // taken on entering
+    QRect m_savedGeometry;          // the window's, taken on entering
+    bool m_savedMaximised = false;  // taken on entering
+    // Since a tap left full screen: a double-click whose first press that
+    // was must not enter it again.
+    QElapsedTimer m_tapLeftFullScreen;
+    bool m_fullScreenOnFirstPicture = false;  // --fullscreen, until the first picture
+
+    // The window's place and size and the aspect choice, kept in the settings store.
+    ViewPreferences m_preferences;
+    int m_page = 0;     // first index of the channel page shown
+    int m_heldPtz = 0;  // the PTZ button whose key is down; 0: none
 
     // Controls (children of this window; nullptr when not created).
     CSkinStatic* m_titleLabel = nullptr;

@@ -23,6 +23,7 @@ void COrvaneDlg::OnSwitch() {
     }
     if (page < 0)
         return;
+    m_page = page;
 
     for (int index = page; index < page + control::kChannelsPerPage; ++index) {
         if (index < limit && m_channelButtons[size_t(index)])
@@ -35,14 +36,35 @@ void COrvaneDlg::OnSwitch() {
         if (index < limit && m_channelButtons[size_t(index)])
             m_channelButtons[size_t(index)]->show();
     }
+    m_page = next;
+}
+
+void COrvaneDlg::ShowChannelPage(int first) {
+    const int limit = qMin(m_channelCount, control::kChannelButtons);
+    for (int index = 0; index < control::kChannelButtons; ++index) {
+        if (CSkinButton* button = m_channelButtons[size_t(index)]) {
+            button->setVisible(index >= first && index < first + control::kChannelsPerPage &&
+                               index < limit);
+        }
+    }
+    m_page = first;
 }
 
 void COrvaneDlg::ShowFirstChannelPage() {
+    // All four buttons: the next server's count is not known yet.
     for (int index = 0; index < control::kChannelButtons; ++index) {
-        if (CSkinButton* button = m_channelButtons[size_t(index)]) {
+        if (CSkinButton* button = m_channelButtons[size_t(index)])
             button->setVisible(index < control::kChannelsPerPage);
-        }
     }
+    m_page = 0;
+}
+
+void COrvaneDlg::OnPreviousPage() {
+    const int limit = qMin(m_channelCount, control::kChannelButtons);
+    if (limit <= control::kChannelsPerPage)
+        return;  // one page: nothing to turn to
+    const int last = (limit - 1) / control::kChannelsPerPage * control::kChannelsPerPage;
+    ShowChannelPage(m_page == 0 ? last : m_page - control::kChannelsPerPage);
 }
 
 }  // namespace kavrel

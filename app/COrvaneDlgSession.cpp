@@ -42,6 +42,15 @@ void COrvaneDlg::ConnectSessionSignals() {
     connect(m_session.get(), &ViewingSession::channelCountReported, this,
             &COrvaneDlg::OnChannelCount);
     connect(m_videoWindow, &CVideoAtom::tapped, this, &COrvaneDlg::OnVideoTapped);
+    connect(m_videoWindow, &CVideoAtom::doubleTapped, this, &COrvaneDlg::OnVideoDoubleTapped);
+    connect(m_videoWindow, &CVideoAtom::pictureShown, this, [this] {
+        // Full screen needs video received; the picture may come first.
+        if (!m_fullScreenOnFirstPicture || !m_session->VideoReceived())
+            return;
+        m_fullScreenOnFirstPicture = false;
+        if (!m_fullScreen)
+            OnCommand(control::kFullScreen);
+    });
 }
 
 void COrvaneDlg::ShowText(const QString& text) {
@@ -61,6 +70,10 @@ void COrvaneDlg::OnChannelCount(int count) {
         if (CSkinButton* button = m_channelButtons[size_t(index)])
             button->hide();
     }
+    // A page the server has no channel of would leave no button to press and
+    // no page for Switch to turn from.
+    if (m_page >= count)
+        ShowChannelPage(0);
 }
 
 void COrvaneDlg::OnPlay() {
@@ -74,6 +87,15 @@ void COrvaneDlg::OnPtz(int id) {
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
     m_session->Ptz(command.key, command.code);
+}
+
+void COrvaneDlg::OnPtzKeyDown(int id) {
+    DebugPrintf("%d\n", id);
+    if (id < control::kFirstPtz || id > control::kLastPtz)
+        return;
+    const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
+    m_heldPtz = id;
+    m_session->PtzHold(command.key, command.code);
 }
 
 void COrvaneDlg::OnChannel(int id) {

@@ -1,7 +1,10 @@
 // Capture and full screen: the snapshot command with its honest status text,
-// and the full-screen view with its saved rectangles. User-interface thread.
+// the full-screen view with its saved rectangles, the picture's aspect and
+// the video window's right-click menu. User-interface thread.
 
+#include <QApplication>
 #include <QMouseEvent>
+#include <QScreen>
 
 #include "app/COrvaneDlg.h"
 #include "platform/DebugSink.h"
@@ -33,8 +36,50 @@ void COrvaneDlg::OnFullScreen() {
 }
 
 void COrvaneDlg::OnVideoTapped() {
-    if (m_fullScreen)
-        OnFullScreen();
+    if (!m_fullScreen)
+        return;
+    OnFullScreen();
+    if (!m_fullScreen)
+        m_tapLeftFullScreen.start();
+}
+
+void COrvaneDlg::OnVideoDoubleTapped() {
+    // A double-click in full screen: its first press has already left it,
+    // and it must not enter again.
+    if (m_tapLeftFullScreen.isValid() &&
+        m_tapLeftFullScreen.elapsed() <= QApplication::doubleClickInterval()) {
+        m_tapLeftFullScreen.invalidate();
+        return;
+    }
+    OnFullScreen();
+}
+
+void COrvaneDlg::ToggleKeepAspect() {
+    m_preferences.keepAspect = !m_preferences.keepAspect;
+    if (m_videoWindow)
+        m_videoWindow->SetKeepAspect(m_preferences.keepAspect);
+}
+
+QMenu* COrvaneDlg::MakeVideoMenu() {
+    auto* menu = new QMenu(this);
+    // Each entry shows its key after a tab, as menus do.
+    auto add = [&](const char16_t* key, const char* shortcut, auto command) {
+        QAction* action =
+            menu->addAction(LoadText(key) + QLatin1Char('\t') + QString::fromLatin1(shortcut));
+        connect(action, &QAction::triggered, this, command);
+        return action;
+    };
+    add(u"cmd_play", "Space", [this] { OnCommand(control::kPlay); });
+    add(u"cmd_capture", "S", [this] { OnCommand(control::kCapture); });
+    QAction* full = add(u"cmd_fullscreen", "F", [this] { OnCommand(control::kFullScreen); });
+    full->setCheckable(true);
+    full->setChecked(m_fullScreen);
+    QAction* aspect = add(u"cmd_keep_aspect", "A", [this] { ToggleKeepAspect(); });
+    aspect->setCheckable(true);
+    aspect->setChecked(m_preferences.keepAspect);
+    menu->addSeparator();
+    add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });
+    return menu;
 }
 
 void COrvaneDlg::mousePressEvent(QMouseEvent* event) {
@@ -64,6 +109,10 @@ void COrvaneDlg::SetFullScreenView(bool on) {
         m_statusLine->update();
     }
 
+    // The monitor the window is on; the picture turns only on a monitor
+    // taller than wide, as the handheld's screen was.
+    const QScreen* monitor = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect whole = monitor ? monitor->geometry() : geometry();
     if (on) {
         for (size_t index = 0; index < m_channelButtons.size(); ++index) {
             CSkinButton* button = m_channelButtons[index];
@@ -71,18 +120,30 @@ void COrvaneDlg::SetFullScreenView(bool on) {
             if (button)
                 button->setGeometry(QRect(kParkedPosition, QSize(0, 0)));
         }
-        // The window is the program's screen: the video window (created last,
-        // so on top) covers it.
-        m_videoWindow->setGeometry(rect());
+        m_savedGeometry = geometry();
+        m_savedMaximised = isMaximized();
+        m_fullScreen = true;
+        // Without a window manager (a kiosk session) the full-screen state
+        // alone moves nothing: the geometry makes the window cover the monitor.
+        showFullScreen();
+        setGeometry(whole);
     } else {
         for (size_t index = 0; index < m_channelButtons.size(); ++index) {
             if (CSkinButton* button = m_channelButtons[index])
                 button->setGeometry(m_savedChannelRects[index]);
         }
-        m_videoWindow->setGeometry(m_videoWindowRect);
+        m_fullScreen = false;
+        if (m_savedMaximised) {
+            showMaximized();
+        } else {
+            showNormal();
+            setGeometry(m_savedGeometry);
+        }
     }
-    m_fullScreen = on;
-    m_videoWindow->SetFullScreen(on);
+    // The resize that follows lays out again; this covers a window whose size
+    // did not change (or changes later, under a window manager).
+    ApplyLayout();
+    m_videoWindow->SetFullScreen(on, whole.height() > whole.width());
     update();
 }
 

@@ -225,6 +225,25 @@ void ViewingSession::Ptz(std::u16string_view key, int code) {
     m_timers.Arm(SessionTimers::kPtzStop);
 }
 
+void ViewingSession::PtzHold(std::u16string_view key, int code) {
+    // A stop that timer 1000 sent now (after a click or a snapshot) would end
+    // the movement the user is still asking for.
+    m_timers.Cancel(SessionTimers::kPtzStop);
+    m_ptzHeld = true;
+    ShowKey(key);
+    if (!m_engine || !m_connected)
+        return;
+    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
+    m_engine->SendPtz(m_currentChannel, code);
+}
+
+void ViewingSession::PtzRelease() {
+    if (!m_ptzHeld)
+        return;
+    m_ptzHeld = false;
+    OnTimer(SessionTimers::kPtzStop);
+}
+
 void ViewingSession::ChangeChannel(int channel) {
     if (m_video)
         m_video->StopDecoding();
@@ -276,7 +295,7 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
-            if (m_engine && m_connected)
+            if (m_engine && m_connected && !m_ptzHeld)
                 m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
             const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
                                                           StatisticsSeparator::AfterTimer);

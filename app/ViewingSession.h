@@ -81,6 +81,11 @@ class ViewingSession : public QObject, public CServerNotify {
     // The PTZ command of `code`, its status key shown: stop, then the command,
     // then timer 1000 for the automatic stop. Without a connection only the text.
     void Ptz(std::u16string_view key, int code);
+    // The same command held (a key kept down): stop, then the command, and no
+    // automatic stop until PtzRelease, which sends the stop and puts the
+    // statistics line back. Nothing when no PTZ is held.
+    void PtzHold(std::u16string_view key, int code);
+    void PtzRelease();
     // The channel change of a channel button (the caller has checked that
     // `channel` differs from the current one and that the server has it).
     void ChangeChannel(int channel);
@@ -171,6 +176,7 @@ class ViewingSession : public QObject, public CServerNotify {
     bool m_videoReceived = false;
     StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
     bool m_watching = false;              // the Play face
+    bool m_ptzHeld = false;               // a PtzHold awaits its PtzRelease
 
     // The current connection; none when disconnected. Its receive thread is
     // the only other thread that calls into this object.

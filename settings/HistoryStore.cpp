@@ -99,9 +99,14 @@ bool ReadRegistryString(std::u16string_view name, std::u16string& out) {
 }
 
 bool WriteRegistryString(std::u16string_view name, std::u16string_view text) {
+    return WriteRegistryStrings({{name, std::u16string(text)}});
+}
+
+bool WriteRegistryStrings(const std::vector<RegistryValue>& values) {
     std::unique_ptr<QSettings> store = OpenStore();
     EnsurePrivateStoreFile(store->fileName());
-    store->setValue(ToQString(name), ToQString(text));
+    for (const RegistryValue& value : values)
+        store->setValue(ToQString(value.name), ToQString(value.text));
     store->sync();
     return store->status() == QSettings::NoError;
 }

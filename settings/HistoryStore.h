@@ -49,6 +49,13 @@ bool ReadRegistryString(std::u16string_view name, std::u16string& out);
 // then left as it is).
 bool WriteRegistryString(std::u16string_view name, std::u16string_view text);
 
+// Stores every value as one batch with one sync; the result as above.
+struct RegistryValue {
+    std::u16string_view name;
+    std::u16string text;
+};
+bool WriteRegistryStrings(const std::vector<RegistryValue>& values);
+
 // Appends the non-empty values history0 ... history99 to `history` (gaps do
 // not end the scan) and returns the drop-down texts, element i for element i
 // of `history`. Entries without any "!.!" have no display text and are left

@@ -1,5 +1,6 @@
 #include "skin/MainLayout.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "skin/ControlIds.h"
@@ -107,6 +108,68 @@ MainLayout ComputeMainLayout(int width, int height) {
     const float videoHeight = available > w ? w : available;
     layout.video = LayoutRect{0, Trunc(t), width, Trunc(videoHeight + t)};
     return layout;
+}
+
+MainLayout ComputeDesktopLayout(int width, int height) {
+    // Side b of the camera and channel buttons, from the height (the column's
+    // rows take at most 8.8 b with their gaps) and from the width (the column,
+    // 5.75 b, at most 30 % of it). Integer arithmetic: nothing here needs the
+    // handheld's rounding.
+    const int b = std::max(0, std::min(height * 10 / 88, width * 30 / 575));
+    const int g = std::max(1, b / 8);    // gap
+    const int t = b * 13 / 20;           // title and status rows
+    const int column = 5 * b + 6 * g;    // the control column's width
+    const int s = (column - 4 * g) / 3;  // command button side
+    const int x0 = width - column;       // the column's left edge
+    auto cell = [&](int left, int top, int side) {
+        return LayoutRect{left, top, left + side, top + side};
+    };
+    auto at = [&](int c) { return x0 + g + c * (b + g); };
+
+    MainLayout layout;
+    layout.video = LayoutRect{0, 0, std::max(0, x0), height};
+    layout.titleExit = LayoutRect{x0 + column - g - t, g, x0 + column - g, g + t};
+    layout.titleLabel = LayoutRect{x0 + g, g, layout.titleExit.left - g, g + t};
+    layout.statusLine = LayoutRect{x0 + g, 2 * g + t, x0 + column - g, 2 * g + 2 * t};
+
+    const int upper = 3 * g + 2 * t;
+    const int lower = upper + b + g;
+    auto setPtz = [&](int id, int c, int top) {
+        layout.ptz[size_t(id - control::kFirstPtz)] = cell(at(c), top, b);
+    };
+    setPtz(control::kPtzUp, 0, upper);
+    setPtz(control::kPtzDown, 0, lower);
+    setPtz(control::kPtzLeft, 1, upper);
+    setPtz(control::kPtzRight, 1, lower);
+    setPtz(control::kPtzZoomIn, 2, upper);
+    setPtz(control::kPtzZoomOut, 2, lower);
+    setPtz(control::kPtzFocusAdd, 3, upper);
+    setPtz(control::kPtzFocusSub, 3, lower);
+    setPtz(control::kPtzIrisAdd, 4, upper);
+    setPtz(control::kPtzIrisSub, 4, lower);
+
+    const int channels = lower + b + g;
+    for (size_t k = 0; k < layout.channelPlaces.size(); ++k)
+        layout.channelPlaces[k] = cell(at(int(k)), channels, b);
+
+    // The commands stand on the bottom edge; what the height leaves over lies
+    // between them and the channel row.
+    const int secondRow = height - g - s;
+    const int firstRow = secondRow - g - s;
+    for (size_t k = 0; k < layout.commands.size(); ++k) {
+        const int left = x0 + g + int(k % 3) * (s + g);
+        layout.commands[k] = cell(left, k < 3 ? firstRow : secondRow, s);
+    }
+    return layout;
+}
+
+bool UsesDesktopArrangement(int width, int height) {
+    return width > height;
+}
+
+MainLayout ComputeWindowLayout(int width, int height) {
+    return UsesDesktopArrangement(width, height) ? ComputeDesktopLayout(width, height)
+                                                 : ComputeMainLayout(width, height);
 }
 
 }  // namespace kavrel

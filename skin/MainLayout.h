@@ -48,6 +48,20 @@ struct MainLayout {
 // empty rectangles); nothing is clamped.
 MainLayout ComputeMainLayout(int width, int height);
 
+// The arrangement for a window wider than tall (a desktop monitor): the video
+// on the left over the full height, the controls in a column on the right
+// (title and status line on top, the camera buttons in the handheld's columns,
+// the four channel places in a row, the six command buttons in two rows at the
+// bottom). Every button is a square of at least 40 pixels once the window is
+// about 770 x 350 or larger, and the column never takes more than 30 % of the
+// width; at any size no two controls overlap.
+MainLayout ComputeDesktopLayout(int width, int height);
+
+// The layout a window of this client size uses: the desktop arrangement when
+// it is wider than tall, the handheld's otherwise.
+bool UsesDesktopArrangement(int width, int height);
+MainLayout ComputeWindowLayout(int width, int height);
+
 // int(x) of the layout formulas: truncation toward zero. Values beyond the int
 // range (only from absurd client sizes) saturate instead of being undefined.
 // The settings dialog's layout uses it too.

@@ -46,10 +46,24 @@ void CVideoAtom::RequestSnapshot() {
     m_pipeline.RequestSnapshot();
 }
 
-void CVideoAtom::SetFullScreen(bool on) {
+void CVideoAtom::SetFullScreen(bool on, bool turned) {
     m_fullScreen = on;
-    m_pipeline.SetFullScreen(on);
+    m_pipeline.SetFullScreen(on && turned);
     update();
+}
+
+void CVideoAtom::SetKeepAspect(bool on) {
+    m_keepAspect = on;
+    update();
+}
+
+QRect CVideoAtom::PictureTarget(const QRect& area, QSize picture, bool keepAspect) {
+    if (!keepAspect || picture.isEmpty() || area.isEmpty())
+        return area;
+    const QSize fitted = picture.scaled(area.size(), Qt::KeepAspectRatio);
+    QRect target(QPoint(), fitted);
+    target.moveCenter(area.center());
+    return target;
 }
 
 bool CVideoAtom::IsFullScreen() const {
@@ -108,28 +122,31 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const QRect whole = rect();
-    if (m_fullScreen) {
-        if (m_shown.isNull()) {
-            painter.fillRect(whole, Qt::black);
-        } else {
-            painter.drawImage(whole, m_shown);
-        }
-        return;
+    QRect area = whole;
+    if (!m_fullScreen) {
+        // The thin border, then the picture over the client area inside it.
+        painter.setPen(Qt::black);
+        painter.drawRect(whole.adjusted(0, 0, -1, -1));
+        area = contentsRect();
     }
-    // The thin border, then the picture over the client area inside it.
-    painter.setPen(Qt::black);
-    painter.drawRect(whole.adjusted(0, 0, -1, -1));
-    const QRect client = contentsRect();
-    if (m_shown.isNull()) {
-        painter.fillRect(client, Qt::black);
-    } else {
-        painter.drawImage(client, m_shown);
-    }
+    const QRect target = PictureTarget(area, m_shown.size(), m_keepAspect);
+    if (m_shown.isNull() || target != area)
+        painter.fillRect(area, Qt::black);
+    if (!m_shown.isNull())
+        painter.drawImage(target, m_shown);
 }
 
 void CVideoAtom::mousePressEvent(QMouseEvent* event) {
     event->accept();
-    emit tapped();
+    // The right button opens the owner's menu (a context-menu event) instead.
+    if (event->button() == Qt::LeftButton)
+        emit tapped();
+}
+
+void CVideoAtom::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        emit doubleTapped();
 }
 
 }  // namespace kavrel

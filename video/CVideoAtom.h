@@ -10,9 +10,11 @@
 //
 // Painting: black before the first picture and after StopDecoding; otherwise
 // the latest picture, stretched without smoothing over the client area inside
-// the thin border (normal view) or, turned a quarter turn clockwise, over the
-// whole widget (full screen: the main window makes the widget cover the
-// screen). A repaint in between shows the latest picture again.
+// the thin border (normal view) or over the whole widget (full screen: the
+// main window makes the widget cover the monitor), turned a quarter turn
+// clockwise when full screen asks for it. With "keep aspect" the picture is
+// scaled as large as fits without distortion, centred, with black bars. A
+// repaint in between shows the latest picture again.
 
 #include <QImage>
 #include <QString>
@@ -45,9 +47,16 @@ class CVideoAtom : public QWidget, private PictureSink {
     void RequestSnapshot();                                         // UI thread
 
     // UI thread. The decode thread reads the mode once per picture; the
-    // picture on screen changes orientation with the next picture.
-    void SetFullScreen(bool on);
+    // picture on screen changes orientation with the next picture. `turned`
+    // (full screen only): the picture is drawn a quarter turn round, for a
+    // monitor taller than wide.
+    void SetFullScreen(bool on, bool turned = true);
     bool IsFullScreen() const;
+    // UI thread: keep the picture's aspect (black bars) instead of stretching it.
+    void SetKeepAspect(bool on);
+    bool KeepAspect() const { return m_keepAspect; }
+    // Where the picture goes inside `area` for a picture of `picture` pixels.
+    static QRect PictureTarget(const QRect& area, QSize picture, bool keepAspect);
 
     // UI thread: the picture painted last (null before the first picture and
     // after StopDecoding). Format_RGB16; turned in full screen.
@@ -55,13 +64,15 @@ class CVideoAtom : public QWidget, private PictureSink {
     VideoPipeline& Pipeline() { return m_pipeline; }
 
   signals:
-    void tapped();                                // a mouse press in the window (consumed)
-    void pictureShown();                          // UI thread, after a new picture arrived
+    void tapped();        // a left-button press in the window (consumed)
+    void doubleTapped();  // a left-button double-click (its first press was a tap)
+    void pictureShown();  // UI thread, after a new picture arrived
     void snapshotWritten(bool ok, QString path);  // UI thread
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
     // PictureSink, on the decode thread.
@@ -77,6 +88,7 @@ class CVideoAtom : public QWidget, private PictureSink {
 
     QImage m_shown;             // UI thread: what paintEvent draws
     bool m_fullScreen = false;  // UI thread
+    bool m_keepAspect = false;  // UI thread
 
     VideoPipeline m_pipeline;  // its decode thread calls back into this object
 };

@@ -4,6 +4,7 @@
 
 #include "app/NetworkBringUp.h"
 #include "config/ConfigStore.h"
+#include "settings/HistoryStore.h"
 #include "tests/support/TestPaths.h"
 
 namespace kavrel::test {
@@ -12,6 +13,8 @@ void MainWindowFixture::SetUp() {
     ASSERT_TRUE(m_dir.isValid());
     m_configPath = m_dir.filePath("config.txt");
     SetConfigFilePath(m_configPath.toStdU16String());
+    // The window keeps its place and size there: never in the user's own store.
+    SetSettingsStoreFile(m_dir.filePath("orvane/settings.ini").toStdU16String());
     SetNetworkBringUp([this] { return m_networkUp; });
     m_handler = std::make_unique<ScopedMessageBoxHandler>(
         [this](QWidget*, const QString& caption, const QString& text,
@@ -26,6 +29,7 @@ void MainWindowFixture::TearDown() {
     m_handler.reset();
     SetNetworkBringUp({});
     SetConfigFilePath({});
+    SetSettingsStoreFile({});
 }
 
 void MainWindowFixture::WriteConfig(const QByteArray& extra) {

@@ -1,7 +1,7 @@
 #pragma once
-// A main window built as the program builds it, over a config.txt of the
-// test's own (in a temporary folder), with the network taken as up and every
-// message box answered by the test.
+// A main window built as the program builds it, over a config.txt and a
+// settings store of the test's own (in a temporary folder), with the network
+// taken as up and every message box answered by the test.
 
 #include <gtest/gtest.h>
 

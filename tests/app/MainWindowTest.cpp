@@ -1,9 +1,11 @@
 // The main window after start-up: its controls in creation order, their
 // visibility, places, bitmaps and texts, and what start-up loaded.
 
+#include <QTest>
 #include <QWidget>
 
 #include "config/ConfigStore.h"
+#include "settings/ViewPreferences.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -58,35 +60,101 @@ TEST_F(MainWindowTest, OnlyTheFirstChannelPageShowsAtStart) {
     }
 }
 
-TEST_F(MainWindowTest, WindowIsTheProgramsPortraitScreen) {
+// Every control where `layout` puts it (every page of channels on the first
+// page's places).
+void ExpectControlsAt(const COrvaneDlg& window, const MainLayout& layout) {
+    EXPECT_EQ(window.TitleLabel()->geometry(), layout.titleLabel.ToQRect());
+    EXPECT_EQ(window.Button(201)->geometry(), layout.titleExit.ToQRect());
+    for (int id = 203; id <= 218; ++id)
+        EXPECT_EQ(window.Button(id)->geometry(), layout.ButtonById(id).ToQRect()) << id;
+    for (int index = 0; index < 32; ++index) {
+        EXPECT_EQ(window.ChannelButton(index)->geometry(), layout.ChannelButton(index).ToQRect())
+            << "channel " << index + 1;
+    }
+    EXPECT_EQ(window.StatusLine()->geometry(), layout.statusLine.ToQRect());
+    EXPECT_EQ(window.VideoWindow()->geometry(), layout.video.ToQRect());
+    EXPECT_EQ(window.VideoWindowRect(), layout.video.ToQRect());
+}
+
+TEST_F(MainWindowTest, WindowOpensAsTheProgramsPortraitScreenAndTakesAnySize) {
     WriteConfig();
     const COrvaneDlg& window = MakeWindow();
     EXPECT_EQ(window.windowTitle(), "Kavrel");
     EXPECT_EQ(window.size(), QSize(480, 640));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());  // fixed size
+    EXPECT_EQ(window.minimumSize(), QSize(240, 240));
+    EXPECT_EQ(window.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     EXPECT_FALSE(window.windowIcon().isNull());
 }
 
 TEST_F(MainWindowTest, ControlsLieWhereTheLayoutPutsThem) {
     WriteConfig();
     const COrvaneDlg& window = MakeWindow();
-    const MainLayout layout = ComputeMainLayout(480, 640);
     EXPECT_EQ(window.TitleLabel()->geometry(), QRect(0, 0, 441, 40));
     EXPECT_EQ(window.Button(201)->geometry(), QRect(441, 0, 39, 40));
     EXPECT_EQ(window.Button(203)->geometry(), QRect(0, 560, 79, 80));
     EXPECT_EQ(window.Button(208)->geometry(), QRect(399, 560, 80, 80));
     EXPECT_EQ(window.Button(216)->geometry(), QRect(276, 494, 60, 60));
     EXPECT_EQ(window.StatusLine()->geometry(), QRect(0, 382, 480, 40));
-    EXPECT_EQ(window.VideoWindowRect(), QRect(0, 40, 480, 342));
     EXPECT_EQ(window.VideoWindow()->geometry(), QRect(0, 40, 480, 342));
-    for (int id = 203; id <= 218; ++id) {
-        EXPECT_EQ(window.Button(id)->geometry(), layout.ButtonById(id).ToQRect()) << id;
+    ExpectControlsAt(window, ComputeMainLayout(480, 640));
+}
+
+TEST_F(MainWindowTest, EveryResizeLaysOutAgainPortraitByTheFormulasLandscapeAsADesktop) {
+    WriteConfig();
+    COrvaneDlg& window = MakeWindow();
+    window.show();
+    window.resize(960, 1280);
+    ExpectControlsAt(window, ComputeMainLayout(960, 1280));
+
+    window.resize(1280, 720);
+    const MainLayout desktop = ComputeDesktopLayout(1280, 720);
+    ExpectControlsAt(window, desktop);
+    // The video on the left over the full height; the controls beside it,
+    // each button at least 40 x 40, nothing overlapping, all inside.
+    EXPECT_EQ(desktop.video.ToQRect(), QRect(0, 0, desktop.video.right, 720));
+    std::vector<std::pair<int, QRect>> controls = {{202, window.TitleLabel()->geometry()},
+                                                   {235, window.StatusLine()->geometry()},
+                                                   {236, window.VideoWindow()->geometry()}};
+    for (int id = 201; id <= 218; ++id) {
+        if (const CSkinButton* button = window.Button(id))
+            controls.emplace_back(id, button->geometry());
     }
-    // Every page of channels lies on the first page's places.
-    for (int index = 0; index < 32; ++index) {
-        EXPECT_EQ(window.ChannelButton(index)->geometry(), layout.ChannelButton(index).ToQRect())
-            << "channel " << index + 1;
+    for (int index = 0; index < 4; ++index)
+        controls.emplace_back(1219 + index, window.ChannelButton(index)->geometry());
+    for (const auto& [id, rect] : controls) {
+        EXPECT_TRUE(window.rect().contains(rect)) << id;
+        if (id != 202 && id != 235 && id != 236) {
+            EXPECT_GE(rect.width(), 40) << id;
+            EXPECT_GE(rect.height(), 40) << id;
+        }
+        for (const auto& [other, otherRect] : controls) {
+            if (other != id) {
+                EXPECT_FALSE(rect.intersects(otherRect)) << id << " and " << other;
+            }
+        }
     }
+
+    window.resize(480, 640);
+    ExpectControlsAt(window, ComputeMainLayout(480, 640));
+}
+
+TEST_F(MainWindowTest, TheWindowComesBackWhereTheUserLeftItWithItsAspectChoice) {
+    WriteConfig();
+    m_answer = QMessageBox::Yes;
+    const QRect left(QPoint(300, 200), QSize(1000, 700));
+    {
+        COrvaneDlg& window = MakeWindow();
+        EXPECT_FALSE(window.KeepAspect());
+        window.show();
+        window.setGeometry(left);
+        QTest::keyClick(&window, Qt::Key_A);
+        window.OnCommand(control::kExit);  // Yes: saved with the server
+    }
+    EXPECT_EQ(LoadViewPreferences(), (ViewPreferences{left, false, true}));
+    COrvaneDlg& again = MakeWindow();
+    EXPECT_EQ(again.geometry(), left);
+    EXPECT_TRUE(again.KeepAspect());
+    EXPECT_TRUE(again.VideoWindow()->KeepAspect());
 }
 
 TEST_F(MainWindowTest, ControlsShowTheirBitmapsAndTexts) {

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -294,6 +296,15 @@ TEST_F(SessionSimulatorTest, FullScreenShowsTheTurnedPictureAndGivesBackEveryRec
     m_window->OnCommand(control::kPlay);
     ASSERT_TRUE(WaitForPictureOf(0));
     m_window->OnCommand(control::kSwitch);  // the second channel page
+    // On the portrait monitor (the tests' second), as the handheld's screen.
+    const QList<QScreen*> monitors = QGuiApplication::screens();
+    const auto portrait = std::find_if(monitors.begin(), monitors.end(), [](QScreen* monitor) {
+        return monitor->geometry().height() > monitor->geometry().width();
+    });
+    ASSERT_NE(portrait, monitors.end());
+    m_window->show();
+    m_window->move((*portrait)->geometry().topLeft());
+    ASSERT_TRUE(WaitFor([&] { return m_window->screen() == *portrait; }));
     const auto before = Layout(*m_window);
 
     m_window->OnCommand(control::kFullScreen);

@@ -2,11 +2,18 @@
 // the viewer sends, what each answer shows, the timers, and that nothing from
 // a closed connection lands.
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 #include <thread>
 
 #include "app/StreamStatistics.h"
+#include "settings/ui/CSetDialog.h"
+#include "settings/ui/SetDialogHook.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -412,6 +419,170 @@ TEST_F(SessionTest, CaptureWithNoPictureShownFailsAtOnce) {
     EXPECT_TRUE(debug.Contains("Capture\n"));
     EXPECT_EQ(m_statuses, std::vector<QString>{Text(u"capture_failed")});
     EXPECT_FALSE(m_window->VideoWindow()->Pipeline().SnapshotPending());
+}
+
+// Shows the window with a picture received, so full screen may be entered.
+void ShowWithVideo(COrvaneDlg& window) {
+    window.show();
+    const uint8_t frame[4] = {0, 0, 0, 1};
+    std::thread([&] { window.Session().OnVideoData(0, frame, 4, 0, 0, 1); }).join();
+}
+
+TEST_F(SessionTest, FullScreenCoversItsMonitorTurnsOnlyOnAPortraitOneAndGivesTheWindowBack) {
+    MakeSessionWindow(m_server.Port());
+    ShowWithVideo(*m_window);
+    ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
+    for (QScreen* monitor : QGuiApplication::screens()) {
+        for (const QSize size : {QSize(960, 1280), QSize(1280, 720)}) {
+            SCOPED_TRACE(monitor->name().toStdString() + " " + std::to_string(size.width()));
+            const QRect placed(monitor->geometry().topLeft() + QPoint(40, 30), size);
+            m_window->setGeometry(placed);
+            ASSERT_TRUE(WaitFor([&] { return m_window->screen() == monitor; }));
+            m_window->OnCommand(control::kSwitch);  // a page other than the first
+            const auto before = Snapshot(*m_window);
+
+            QTest::keyClick(m_window.get(), Qt::Key_F);
+            ASSERT_TRUE(m_window->IsFullScreen());
+            EXPECT_EQ(m_window->geometry(), monitor->geometry());
+            EXPECT_EQ(m_window->VideoWindow()->geometry(), m_window->rect());
+            const bool portrait = monitor->geometry().height() > monitor->geometry().width();
+            EXPECT_EQ(m_window->VideoWindow()->Pipeline().IsFullScreen(), portrait);
+
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+            EXPECT_FALSE(m_window->IsFullScreen());
+            EXPECT_EQ(m_window->geometry(), placed);
+            EXPECT_EQ(Snapshot(*m_window), before);
+        }
+    }
+    // A double-click on the video enters; in full screen its first press leaves
+    // and the double-click does not enter again.
+    QTest::mouseDClick(m_window->VideoWindow(), Qt::LeftButton);
+    EXPECT_TRUE(m_window->IsFullScreen());
+    QTest::mouseDClick(m_window->VideoWindow(), Qt::LeftButton);
+    EXPECT_FALSE(m_window->IsFullScreen());
+}
+
+TEST_F(SessionTest, CameraKeysMoveWhileHeldAndStopOnRelease) {
+    PlayAndLogIn();
+    const std::pair<Qt::Key, uint8_t> keys[] = {
+        {Qt::Key_Up, wire::kPtzUp},       {Qt::Key_Down, wire::kPtzDown},
+        {Qt::Key_Left, wire::kPtzLeft},   {Qt::Key_Right, wire::kPtzRight},
+        {Qt::Key_Plus, wire::kPtzZoomIn}, {Qt::Key_Minus, wire::kPtzZoomOut},
+    };
+    uint8_t sequence = 1;
+    for (const auto& [key, code] : keys) {
+        QTest::keyPress(m_window.get(), key);
+        // Held: no automatic stop, and the key's repeats send nothing more.
+        EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kPtzStop)) << key;
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(m_window.get(), &repeat);
+        QKeyEvent repeatRelease(QEvent::KeyRelease, key, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(m_window.get(), &repeatRelease);
+        QTest::keyRelease(m_window.get(), key);
+        ASSERT_TRUE(WaitForPackets(m_server, 0, sequence + 3u));
+        const std::vector<Bytes> packets = m_server.Packets(0);
+        EXPECT_EQ(packets[sequence], PtzPacket(sequence, 1, wire::kPtzStop)) << key;
+        EXPECT_EQ(packets[sequence + 1u], PtzPacket(uint8_t(sequence + 1), 1, code)) << key;
+        EXPECT_EQ(packets[sequence + 2u], PtzPacket(uint8_t(sequence + 2), 1, wire::kPtzStop))
+            << key;
+        sequence = uint8_t(sequence + 3);
+    }
+    EXPECT_EQ(m_statuses.back(), "CH=1,FPS=25,Size=352*288,Rate=512kb");
+}
+
+TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
+    PlayAndLogIn();
+    COrvaneDlg& window = *m_window;
+    auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&window, k, modifiers);
+    };
+    OnReceiveThread([&] { window.Session().OnDvsInfo(DvsInfo::Make(10)); });
+    ASSERT_TRUE(WaitFor([&] { return window.channelCount() == 10; }));
+
+    // Digits choose channels 1 to 10, turning to their page.
+    key(Qt::Key_6);
+    EXPECT_EQ(window.currentChannel(), 5);
+    EXPECT_EQ(window.ChannelPage(), 4);
+    EXPECT_FALSE(window.ChannelButton(5)->isHidden());
+    ASSERT_TRUE(WaitForPackets(m_server, 1, 1));  // the new channel's login
+    key(Qt::Key_0);
+    EXPECT_EQ(window.currentChannel(), 9);
+    EXPECT_EQ(window.ChannelPage(), 8);
+    EXPECT_TRUE(window.ChannelButton(10)->isHidden());  // the server lacks channel 11
+    // Pages: PgDn is Switch, PgUp goes back round.
+    key(Qt::Key_PageDown);
+    EXPECT_EQ(window.ChannelPage(), 0);
+    key(Qt::Key_PageUp);
+    EXPECT_EQ(window.ChannelPage(), 8);
+    key(Qt::Key_PageUp);
+    EXPECT_EQ(window.ChannelPage(), 4);
+
+    key(Qt::Key_Space);
+    EXPECT_FALSE(window.PlayFaceActive());
+    key(Qt::Key_S);
+    EXPECT_EQ(m_statuses.back(), Text(u"capture_failed"));
+    key(Qt::Key_A);
+    EXPECT_TRUE(window.KeepAspect());
+    EXPECT_TRUE(window.VideoWindow()->KeepAspect());
+
+    int dialogs = 0;
+    ScopedSetDialogHook hook([&](CSetDialog& dialog) {
+        ++dialogs;
+        dialog.reject();
+    });
+    key(Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(dialogs, 1);
+    key(Qt::Key_Q, Qt::ControlModifier);  // the exit question, answered No
+    key(Qt::Key_Escape);                  // the same out of full screen
+    ASSERT_EQ(m_messages.size(), 2u);
+    EXPECT_EQ(m_messages[0].text, Text(u"leave_text"));
+    EXPECT_EQ(m_messages[1].text, Text(u"leave_text"));
+
+    // The right-click menu: its entries in the window's language, each the
+    // same command.
+    std::unique_ptr<QMenu> menu(window.MakeVideoMenu());
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 6);  // with a separator before Settings
+    EXPECT_TRUE(actions[0]->text().startsWith(Text(u"cmd_play") + "\t"));
+    EXPECT_TRUE(actions[1]->text().startsWith(Text(u"cmd_capture")));
+    EXPECT_TRUE(actions[2]->text().startsWith(Text(u"cmd_fullscreen")));
+    EXPECT_TRUE(actions[3]->isChecked());  // keep aspect, as chosen above
+    EXPECT_TRUE(actions[5]->text().startsWith(Text(u"cmd_set")));
+    actions[3]->trigger();
+    EXPECT_FALSE(window.KeepAspect());
+    actions[0]->trigger();
+    EXPECT_TRUE(window.PlayFaceActive());
+    actions[5]->trigger();
+    EXPECT_EQ(dialogs, 2);
+    // A right click on the video opens it.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            window.VideoWindow()->mapToGlobal(QPoint(10, 10)));
+    QCoreApplication::sendEvent(window.VideoWindow(), &click);
+    QWidget* popup = QApplication::activePopupWidget();
+    ASSERT_NE(qobject_cast<QMenu*>(popup), nullptr);
+    popup->close();
+}
+
+TEST_F(SessionTest, StartOptionsChooseTheChannelPressPlayAndGoFullScreenWithTheFirstPicture) {
+    MakeSessionWindow(m_server.Port());
+    CommandLine options;
+    options.channel = 6;
+    options.play = true;
+    options.fullScreen = true;
+    m_window->ApplyStartOptions(options);
+    EXPECT_EQ(m_window->ChannelPage(), 4);
+    EXPECT_FALSE(m_window->PlayFaceActive());  // pressed once the event loop runs
+    ASSERT_TRUE(WaitForPackets(m_server, 0, 1));
+    EXPECT_EQ(m_window->currentChannel(), 6);
+    ASSERT_TRUE(m_server.Send(0, LoginAnswer(5, 1)));
+    ASSERT_TRUE(m_server.Send(0, FormatPacket(kFormat)));
+    EXPECT_FALSE(m_window->IsFullScreen());
+    emit m_window->VideoWindow()->pictureShown();
+    EXPECT_FALSE(m_window->IsFullScreen());  // no video yet: full screen waits
+    ShowWithVideo(*m_window);
+    ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
+    emit m_window->VideoWindow()->pictureShown();
+    EXPECT_TRUE(m_window->IsFullScreen());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// A main window as the program builds it (tests/app/MainWindowFixture.h) with
-// the history store in the test's temporary folder, for the settings command.
+// A main window as the program builds it (tests/app/MainWindowFixture.h, which
+// puts the history store in the test's temporary folder), for the settings
+// command.
 
 #include <QSignalSpy>
 #include <QStringList>
@@ -16,15 +17,6 @@ namespace kavrel::test {
 
 class SettingsCommandFixture : public MainWindowFixture {
   protected:
-    void SetUp() override {
-        MainWindowFixture::SetUp();
-        SetSettingsStoreFile(m_dir.filePath("orvane/settings.ini").toStdU16String());
-    }
-    void TearDown() override {
-        MainWindowFixture::TearDown();
-        SetSettingsStoreFile({});
-    }
-
     // A [server] section for config.txt.
     static QByteArray ServerSection(const std::string& address, int port, int channel) {
         return QByteArray::fromStdString("\n[server]\nserver_address=" + address +

@@ -1,0 +1,164 @@
+// The keyboard, after video players' habits, and the buttons' tooltips that
+// name each key. Every key runs what its button runs; the camera keys move
+// the camera while held (press: stop then the command; release: the stop).
+// Auto-repeated presses are ignored, so a held key sends its command once.
+// User-interface thread only.
+
+#include <QKeyEvent>
+#include <array>
+
+#include "app/COrvaneDlg.h"
+#include "skin/CSkinButton.h"
+
+namespace kavrel {
+namespace {
+
+// The keys that stand for a button's command.
+struct CommandKey {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int command;
+};
+constexpr std::array<CommandKey, 7> kCommandKeys = {{
+    {Qt::Key_Space, Qt::NoModifier, control::kPlay},
+    {Qt::Key_S, Qt::NoModifier, control::kCapture},
+    {Qt::Key_F, Qt::NoModifier, control::kFullScreen},
+    {Qt::Key_F11, Qt::NoModifier, control::kFullScreen},
+    {Qt::Key_PageDown, Qt::NoModifier, control::kSwitch},
+    {Qt::Key_Comma, Qt::ControlModifier, control::kSet},
+    {Qt::Key_Q, Qt::ControlModifier, control::kExit},
+}};
+
+// The camera keys; `=` is the unshifted `+` of most keyboards.
+struct PtzKey {
+    int key;
+    int command;
+};
+constexpr std::array<PtzKey, 7> kPtzKeys = {{
+    {Qt::Key_Up, control::kPtzUp},
+    {Qt::Key_Down, control::kPtzDown},
+    {Qt::Key_Left, control::kPtzLeft},
+    {Qt::Key_Right, control::kPtzRight},
+    {Qt::Key_Plus, control::kPtzZoomIn},
+    {Qt::Key_Equal, control::kPtzZoomIn},
+    {Qt::Key_Minus, control::kPtzZoomOut},
+}};
+
+// Keypad and Shift do not change what a key means here.
+Qt::KeyboardModifiers Significant(Qt::KeyboardModifiers modifiers) {
+    return modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+}
+
+int PtzCommandOf(int key) {
+    for (const PtzKey& binding : kPtzKeys) {
+        if (binding.key == key)
+            return binding.command;
+    }
+    return 0;
+}
+
+// The tooltip's text key and the key it names, per button id.
+struct ButtonTip {
+    int id;
+    const char16_t* text;
+    const char* key;  // empty: no key
+};
+constexpr std::array<ButtonTip, 17> kButtonTips = {{
+    {control::kTitleExit, u"cmd_exit", "Ctrl+Q"},
+    {control::kPlay, u"cmd_play", "Space"},
+    {control::kCapture, u"cmd_capture", "S"},
+    {control::kFullScreen, u"cmd_fullscreen", "F, F11"},
+    {control::kSwitch, u"cmd_switch", "PgDn"},
+    {control::kSet, u"cmd_set", "Ctrl+,"},
+    {control::kExit, u"cmd_exit", "Ctrl+Q"},
+    {control::kPtzLeft, u"ptz_left", "\u2190"},
+    {control::kPtzRight, u"ptz_right", "\u2192"},
+    {control::kPtzUp, u"ptz_up", "\u2191"},
+    {control::kPtzDown, u"ptz_down", "\u2193"},
+    {control::kPtzZoomIn, u"ptz_zoom_in", "+"},
+    {control::kPtzZoomOut, u"ptz_zoom_out", "-"},
+    {control::kPtzIrisAdd, u"ptz_iris_add", ""},
+    {control::kPtzIrisSub, u"ptz_iris_sub", ""},
+    {control::kPtzFocusAdd, u"ptz_focus_add", ""},
+    {control::kPtzFocusSub, u"ptz_focus_sub", ""},
+}};
+
+QString WithKey(const QString& text, const QString& key) {
+    return key.isEmpty() ? text : text + QStringLiteral(" (") + key + QLatin1Char(')');
+}
+
+}  // namespace
+
+void COrvaneDlg::SetToolTips() {
+    for (const ButtonTip& tip : kButtonTips) {
+        if (CSkinButton* button = Button(tip.id))
+            button->setToolTip(WithKey(LoadText(tip.text), QString::fromUtf8(tip.key)));
+    }
+    const QString channelText = LoadText(u"cmd_channel");
+    for (int index = 0; index < control::kChannelButtons; ++index) {
+        QString text = channelText;
+        text.replace(QStringLiteral("%d"), QString::number(index + 1));
+        // Keys 1 to 9 and 0 choose channels 1 to 10.
+        const QString key = index < 10 ? QString::number((index + 1) % 10) : QString();
+        m_channelButtons[size_t(index)]->setToolTip(WithKey(text, key));
+    }
+}
+
+void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
+    if (!m_initialised) {
+        CSkinDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->isAutoRepeat())
+        return;
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = Significant(event->modifiers());
+
+    for (const CommandKey& binding : kCommandKeys) {
+        if (binding.key == key && binding.modifiers == modifiers) {
+            OnCommand(binding.command);
+            return;
+        }
+    }
+    if (modifiers != Qt::NoModifier) {
+        event->ignore();
+        return;
+    }
+    if (const int ptz = PtzCommandOf(key)) {
+        OnPtzKeyDown(ptz);
+    } else if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        OnChannelKey(key == Qt::Key_0 ? 9 : key - Qt::Key_1);
+    } else if (key == Qt::Key_PageUp) {
+        OnPreviousPage();
+    } else if (key == Qt::Key_A) {
+        ToggleKeepAspect();
+    } else if (key == Qt::Key_Escape) {
+        // Escape leaves full screen; otherwise it asks to leave, as it did.
+        if (m_fullScreen)
+            OnCommand(control::kFullScreen);
+        else
+            reject();
+    } else {
+        event->ignore();
+    }
+}
+
+void COrvaneDlg::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat() || m_heldPtz == 0 || PtzCommandOf(event->key()) != m_heldPtz) {
+        CSkinDialog::keyReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    m_heldPtz = 0;
+    m_session->PtzRelease();
+}
+
+void COrvaneDlg::OnChannelKey(int index) {
+    if (index >= qMin(m_channelCount, control::kChannelButtons))
+        return;  // the server lacks it: its button is hidden
+    ShowChannelPage(index / control::kChannelsPerPage * control::kChannelsPerPage);
+    OnCommand(control::kFirstChannel + index);
+}
+
+}  // namespace kavrel

@@ -1,0 +1,36 @@
+#pragma once
+// The viewer's command line. Parsed before any window or display exists, so
+// --help and --version work on a machine without one. Pure: no Qt.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+
+struct CommandLine {
+    enum class Action {
+        Run,          // start the viewer with the options below
+        ShowHelp,     // print the usage to stdout, exit 0
+        ShowVersion,  // print the version to stdout, exit 0
+        BadUsage,     // print `error` and the usage to stderr, exit 2
+    };
+    Action action = Action::Run;
+    std::optional<int> channel;  // 0-based; --channel takes it 1-based, as the buttons
+    bool play = false;           // press Play once the window is up
+    bool fullScreen = false;     // enter full screen with the first picture
+    std::string error;           // for BadUsage: what was wrong
+};
+
+// `arguments` excludes the program name. Options may come in any order;
+// "--channel=N" and "--channel N" are both taken. Qt's own options
+// (-platform, -style ...) are not accepted: the viewer has none to pass on.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text --help prints; `program` names the executable.
+std::string UsageText(const std::string& program);
+
+// "kavrel <version>", what --version prints.
+std::string VersionText();
+
+}  // namespace kavrel

@@ -1,0 +1,46 @@
+// The viewer's command line: what each option sets and what it refuses.
+
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+namespace kavrel {
+namespace {
+
+using Action = CommandLine::Action;
+
+TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
+    const CommandLine none = ParseCommandLine({});
+    EXPECT_EQ(none.action, Action::Run);
+    EXPECT_FALSE(none.channel || none.play || none.fullScreen);
+
+    const CommandLine all = ParseCommandLine({"--fullscreen", "--channel", "32", "--play"});
+    EXPECT_EQ(all.action, Action::Run);
+    EXPECT_EQ(all.channel, 31);  // 1-based on the command line, as the buttons
+    EXPECT_TRUE(all.play && all.fullScreen);
+    EXPECT_EQ(ParseCommandLine({"--channel=1"}).channel, 0);
+
+    EXPECT_EQ(ParseCommandLine({"--play", "--help"}).action, Action::ShowHelp);
+    EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::ShowHelp);
+    EXPECT_EQ(ParseCommandLine({"--version"}).action, Action::ShowVersion);
+    EXPECT_EQ(VersionText().rfind("kavrel 1.", 0), 0u);
+
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"--channel"},
+                                               {"--channel", "0"},
+                                               {"--channel", "33"},
+                                               {"--channel=4x"},
+                                               {"--channel", "-1"},
+                                               {"--channel", "99999999999"},
+                                               {"--fullscreen", "--bogus"},
+                                               {"-platform"},
+                                               {"camera.example"}}) {
+        const CommandLine line = ParseCommandLine(bad);
+        EXPECT_EQ(line.action, Action::BadUsage) << bad.back();
+        EXPECT_FALSE(line.error.empty());
+    }
+    EXPECT_NE(UsageText("kavrel").find("--channel N"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavrel
