@@ -1,14 +1,19 @@
-// kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS]
+// kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] [--size WxH] [--dpr RATIO]
 //
 // Builds the main window as the program starts it (texts and current server
-// from config.txt beside this tool, network taken as up) and saves what it
-// draws to OUTPUT.png without showing it. PAGES presses Switch that many
-// times first. --play presses Play, waits for the first picture (at most
-// 20 s), lets the session run MILLISECONDS more and then saves the window
-// with the live video in it. Runs without a display: QT_QPA_PLATFORM=offscreen.
+// from config.txt beside this tool, network taken as up, the window's kept
+// place and aspect ignored) and saves what it draws to OUTPUT.png without
+// showing it. PAGES presses Switch that many times first. --play presses
+// Play, waits for the first picture (at most 20 s), lets the session run
+// MILLISECONDS more and then saves the window with the live video in it.
+// --size gives the window's size in logical pixels (480x640 otherwise),
+// --dpr the monitor's device pixel ratio (1 otherwise): the PNG has
+// size x ratio pixels. Runs without a display, on the offscreen platform.
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +21,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
+#include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
 #include "video/CVideoAtom.h"
 
@@ -34,26 +40,58 @@ void RunUntil(Done done, int limitMs) {
     }
 }
 
+// An offscreen monitor of `ratio` device pixels per logical pixel, large
+// enough for the window, described in a file in `folder`.
+bool UseOffscreenMonitor(const QTemporaryDir& folder, double ratio) {
+    QFile file(folder.filePath("monitor.json"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QStringLiteral("{\"screens\": [{\"name\": \"screenshot\", \"x\": 0, \"y\": 0, "
+                              "\"width\": 3840, \"height\": 2160, \"logicalDpi\": 96, "
+                              "\"logicalBaseDpi\": 96, \"dpr\": %1}]}")
+                   .arg(ratio)
+                   .toUtf8());
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(file.fileName()));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     int playMs = -1;
     int pages = 0;
+    int width = 480;
+    int height = 640;
+    double ratio = 1.0;
     const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--play") == 0 && i + 1 < argc) {
             playMs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2 || height < 1)
+                width = 0;  // refused below
+        } else if (std::strcmp(argv[i], "--dpr") == 0 && i + 1 < argc) {
+            ratio = std::atof(argv[++i]);
         } else if (output == nullptr) {
             output = argv[i];
         } else {
             pages = std::atoi(argv[i]);
         }
     }
-    if (output == nullptr) {
-        std::fprintf(stderr, "usage: kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS]\n");
+    if (output == nullptr || width < 1 || ratio < 0.5 || ratio > 4.0) {
+        std::fprintf(stderr,
+                     "usage: kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] "
+                     "[--size WxH] [--dpr RATIO]\n");
         return 2;
     }
+    QTemporaryDir scratch;
+    if (!scratch.isValid() || !UseOffscreenMonitor(scratch, ratio)) {
+        std::fprintf(stderr, "kavrel-screenshot: no scratch folder\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    kavrel::SetSettingsStoreFile(scratch.filePath("settings.ini").toStdU16String());
     kavrel::SetNetworkBringUp([] { return true; });
     kavrel::SetMessageBoxHandler([](QWidget*, const QString&, const QString& text,
                                     QMessageBox::StandardButtons, QMessageBox::Icon) {
@@ -64,6 +102,7 @@ int main(int argc, char** argv) {
     kavrel::SettingsLabels labels;
     kavrel::COrvaneDlg window(labels);
     window.Initialise();
+    window.resize(width, height);
     for (int i = 0; i < pages; ++i)
         window.OnCommand(kavrel::control::kSwitch);
 

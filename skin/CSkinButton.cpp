@@ -29,8 +29,7 @@ void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
     const bool hasText = !label.isEmpty();
 
     painter.fillRect(item, Qt::black);
-    const QImage bitmap = LoadSkinBitmap(m_bitmapId);
-    if (bitmap.isNull())
+    if (!HasSkinPicture(m_bitmapId))
         return;
 
     QRect target = item;
@@ -38,7 +37,7 @@ void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
         target.setHeight(item.height() - strip);
     // A target with no height (a button lower than the strip) shows no bitmap.
     if (target.height() > 0 && target.width() > 0)
-        painter.drawImage(target, bitmap);
+        DrawSkinPicture(painter, target, m_bitmapId);
 
     if (!hasText)
         return;
@@ -60,7 +59,7 @@ void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
         default:
             return;  // measured only: nothing is drawn
     }
-    painter.setFont(SkinFont());
+    painter.setFont(SkinFont(*this));
     painter.setPen(QColor(255, 255, 255));
     painter.drawText(textRect, flags, label);
 }

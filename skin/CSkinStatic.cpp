@@ -22,10 +22,9 @@ void CSkinStatic::paintEvent(QPaintEvent* /*event*/) {
     if (m_bitmapId == 0) {
         painter.fillRect(client, Qt::black);
     } else if (m_bitmapId != -1) {
-        const QImage bitmap = LoadSkinBitmap(m_bitmapId);
-        if (bitmap.isNull())
+        if (!HasSkinPicture(m_bitmapId))
             return;
-        painter.drawImage(client, bitmap);
+        DrawSkinPicture(painter, client, m_bitmapId);
     }
     if (label.isEmpty())
         return;
@@ -36,7 +35,7 @@ void CSkinStatic::paintEvent(QPaintEvent* /*event*/) {
     int flags = int(horizontal == Qt::Alignment() ? Qt::AlignLeft : horizontal) | Qt::AlignTop;
     if (wordWrap())
         flags |= Qt::TextWordWrap;
-    painter.setFont(SkinFont());
+    painter.setFont(SkinFont(*this));
     painter.setPen(QColor(0, 0, 0));
     painter.drawText(textRect, flags, label);
 }

@@ -2,7 +2,7 @@
 // A label drawn over a skin bitmap, a black fill or nothing.
 //
 // bitmapId -1: no background (the parent shows through); 0: black fill; any
-// other value: that bitmap stretched over the whole label (an unknown id
+// other value: that picture (SkinPicture) over the whole label (an unknown id
 // paints nothing at all, not even the text). The text is black, starts
 // int((screen height x 0.625) x 0.01) pixels below the top, and is aligned
 // left, centred or right by the label's horizontal alignment (left by

@@ -122,5 +122,33 @@ TEST(SingleInstanceTest, LeftoversOfACrashedCopyDoNotStopANewStart) {
     EXPECT_TRUE(ServerAnswers(key));
 }
 
+// The options are read before any display is needed: no QT_QPA_PLATFORM here.
+TEST(CommandLineRunTest, HelpAndVersionAnswerAndBadOptionsExitWithStatusTwo) {
+    struct Case {
+        QStringList arguments;
+        int status;
+        QByteArray said;
+    } cases[] = {
+        {{"--version"}, 0, "kavrel 1."},
+        {{"--help"}, 0, "--fullscreen"},
+        {{"--channel", "40"}, 2, "Usage:"},
+        {{"--what"}, 2, "unknown option"},
+    };
+    for (const Case& c : cases) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(KavrelBinary(), c.arguments);
+        ASSERT_TRUE(process.waitForFinished(kDeadlineMs)) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.status) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(process.readAll().contains(c.said)) << c.arguments.join(' ').toStdString();
+    }
+}
+
 }  // namespace
 }  // namespace kavrel

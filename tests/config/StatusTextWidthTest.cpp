@@ -1,5 +1,6 @@
 // The delivered status-line texts fit one line of the 480-pixel-wide window in
-// the program's font (Times New Roman, 10 points).
+// the program's font (Liberation Sans, 10 points: skin/SkinBitmap's SkinFont at
+// that window size).
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,10 @@ constexpr int kMargin = 40;  // room for the status label's inset
 TEST(StatusTextWidthTest, EveryStatusTextFitsOneLine) {
     ProfileFile file(KAVREL_RES_DIR "/config.txt");
     ASSERT_EQ(file.Load(), ProfileLoadResult::Loaded);
-    const QFontMetrics metrics(QFont(QStringLiteral("Times New Roman"), 10));
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(10);
+    const QFontMetrics metrics(font);
     int widest = 0;
     for (const char* section : {"lan0", "lan1", "lan2"}) {
         for (std::u16string_view key : kStatusTextKeys) {

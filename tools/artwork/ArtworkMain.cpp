@@ -14,7 +14,7 @@
 #include <QTextStream>
 #include <cstdio>
 
-#include "tools/artwork/ArtworkCatalogue.h"
+#include "skin/artwork/ArtworkCatalogue.h"
 #include "tools/artwork/BmpWriter.h"
 
 namespace {

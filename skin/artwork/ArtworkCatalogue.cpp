@@ -1,9 +1,9 @@
-#include "tools/artwork/ArtworkCatalogue.h"
+#include "skin/artwork/ArtworkCatalogue.h"
 
 #include <algorithm>
 
 #include "skin/BitmapIds.h"
-#include "tools/artwork/Glyphs.h"
+#include "skin/artwork/Glyphs.h"
 
 namespace kavrel::artwork {
 namespace {
@@ -89,11 +89,21 @@ std::vector<ArtworkEntry> Catalogue() {
 }
 
 QImage Render(const ArtworkEntry& entry) {
-    QImage image(entry.size, QImage::Format_RGB32);
+    return Render(entry, entry.size);
+}
+
+QImage Render(const ArtworkEntry& entry, QSize pixels) {
+    QImage image(pixels, QImage::Format_RGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
+    // Left untouched at the entry's own size, so that the committed bitmaps
+    // stay exactly what the unscaled drawing gives.
+    if (pixels != entry.size) {
+        painter.scale(qreal(pixels.width()) / entry.size.width(),
+                      qreal(pixels.height()) / entry.size.height());
+    }
     entry.draw(painter, entry.size);
     painter.end();
     return image;

@@ -1,4 +1,4 @@
-#include "tools/artwork/Glyphs.h"
+#include "skin/artwork/Glyphs.h"
 
 #include <QFont>
 #include <QLinearGradient>

@@ -1,5 +1,7 @@
 #pragma once
 // Every picture the program loads by id, with its size and how it is drawn.
+// The same drawing makes the committed bitmaps (at their own size) and the
+// pictures the skin paints at whatever size a control has on screen.
 
 #include <QImage>
 #include <QPainter>
@@ -21,5 +23,11 @@ std::vector<ArtworkEntry> Catalogue();
 
 // The entry drawn into an opaque RGB picture of its size.
 QImage Render(const ArtworkEntry& entry);
+
+// The entry drawn into an opaque RGB picture of `pixels` (both sides at least
+// 1): its drawing at its own size, scaled as a whole, so that every line and
+// margin keeps its share of the picture. At the entry's own size this is
+// exactly Render(entry).
+QImage Render(const ArtworkEntry& entry, QSize pixels);
 
 }  // namespace kavrel::artwork
