@@ -344,6 +344,21 @@ TEST_F(SessionTest, ServerInformationHidesOnlyTheChannelsItLacks) {
     }
 }
 
+TEST_F(SessionTest, ACountThatHidesThePageShownTurnsToTheFirstPage) {
+    MakeSessionWindow(m_server.Port());
+    m_window->OnCommand(control::kSwitch);
+    m_window->OnCommand(control::kSwitch);  // channels 9 to 12
+    OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(6)); });
+    ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 6; }));
+    EXPECT_EQ(m_window->ChannelPage(), 0);
+    for (int index = 0; index < control::kChannelButtons; ++index)
+        EXPECT_EQ(!m_window->ChannelButton(index)->isHidden(), index < 4) << index;
+    m_window->OnCommand(control::kSwitch);  // Switch finds the page again
+    EXPECT_EQ(m_window->ChannelPage(), 4);
+    EXPECT_FALSE(m_window->ChannelButton(5)->isHidden());
+    EXPECT_TRUE(m_window->ChannelButton(6)->isHidden());
+}
+
 // Every control's rectangle and visibility, to compare before and after.
 std::vector<std::pair<QRect, bool>> Snapshot(const COrvaneDlg& window) {
     std::vector<std::pair<QRect, bool>> state;
