@@ -34,17 +34,22 @@ const SessionTimers::Entry* SessionTimers::Find(int id) const {
 
 void SessionTimers::SetInterval(int id, std::chrono::milliseconds interval) {
     if (Entry* entry = Find(id))
-        entry->timer.setInterval(interval);
+        entry->interval = interval;
 }
 
 std::chrono::milliseconds SessionTimers::Interval(int id) const {
     const Entry* entry = Find(id);
-    return entry ? entry->timer.intervalAsDuration() : std::chrono::milliseconds(0);
+    return entry ? entry->interval : std::chrono::milliseconds(0);
 }
 
 void SessionTimers::Arm(int id) {
     if (Entry* entry = Find(id))
-        entry->timer.start();  // restarts a running timer
+        entry->timer.start(entry->interval);  // restarts a running timer
+}
+
+void SessionTimers::ArmFor(int id, std::chrono::milliseconds interval) {
+    if (Entry* entry = Find(id))
+        entry->timer.start(interval);
 }
 
 void SessionTimers::Cancel(int id) {

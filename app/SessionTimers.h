@@ -41,6 +41,8 @@ class SessionTimers {
 
     // Unknown ids do nothing (and are never armed).
     void Arm(int id);
+    // Once for `interval` instead (the rest of a watch); Interval stays.
+    void ArmFor(int id, std::chrono::milliseconds interval);
     void Cancel(int id);
     bool IsArmed(int id) const;
     void CancelAll();
@@ -48,6 +50,7 @@ class SessionTimers {
   private:
     struct Entry {
         int id = 0;
+        std::chrono::milliseconds interval{0};
         QTimer timer;
     };
     Entry* Find(int id);

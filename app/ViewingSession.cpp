@@ -100,6 +100,8 @@ void ViewingSession::ConnectAndLogin() {
     m_videoReceived = false;
     m_firstVideoAt.reset();
     ReleaseEngine();
+    // No receive thread runs now: the next connection's first video posts again.
+    m_firstVideoPosted.store(false);
     // A login time-out belongs to the connection it watched.
     m_timers.Cancel(SessionTimers::kLoginTimeout);
 
@@ -155,7 +157,7 @@ void ViewingSession::Fail(std::u16string_view key) {
 }
 
 void ViewingSession::ScheduleRetry() {
-    if (m_firstVideoAt && m_lastVideoAt - *m_firstVideoAt >= m_policy.stableViewing)
+    if (m_firstVideoAt && LastVideoAt() - *m_firstVideoAt >= m_policy.stableViewing)
         m_failures = 0;
     m_firstVideoAt.reset();
     ++m_failures;
@@ -308,13 +310,23 @@ void ViewingSession::OnTimer(int id) {
             ShowKey(u"connect_timeout");
             Fail({});
             break;
-        case SessionTimers::kVideoWatchdog:
+        case SessionTimers::kVideoWatchdog: {
             m_timers.Cancel(id);
             if (!m_watching)
                 break;
+            // Video still comes: watch again for the rest of an interval from
+            // the last frame (the receive thread only stamps the frames).
+            const auto interval = m_timers.Interval(id);
+            const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - LastVideoAt());
+            if (m_videoReceived && since < interval) {
+                m_timers.ArmFor(id, interval - since);
+                break;
+            }
             Disconnect();
             Fail({});
             break;
+        }
         default:
             break;
     }
@@ -402,7 +414,7 @@ void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
     // StartDecoding may run here: the pipeline serialises it with a
     // StopDecoding on the user-interface thread.
     if (m_video)
-        m_video->StartDecoding(info);
+        m_video->StartDecoding(VideoFormat{info.Width(), info.Height()});
     const std::string line =
         StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat);
     DebugOutput(line);
@@ -419,15 +431,21 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
     // part of the frame.
     if (m_video)
         m_video->AddFrame(bytes, length, keyFrame);
+    // Per frame only a time stamp; the session hears of the first frame alone.
+    m_lastVideoNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    if (m_firstVideoPosted.exchange(true))
+        return;
     PostEffect([this] {
-        const auto now = std::chrono::steady_clock::now();
         m_videoReceived = true;
         m_dialectFollows = 0;
-        if (!m_firstVideoAt)
-            m_firstVideoAt = now;
-        m_lastVideoAt = now;
+        m_firstVideoAt = std::chrono::steady_clock::now();
         m_timers.Arm(SessionTimers::kVideoWatchdog);
     });
+}
+
+std::chrono::steady_clock::time_point ViewingSession::LastVideoAt() const {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(m_lastVideoNs.load()));
 }
 
 }  // namespace kavrel

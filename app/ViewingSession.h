@@ -197,7 +197,12 @@ class ViewingSession : public QObject, public CServerNotify {
     int m_dialectFollows = 0;  // dialect switches followed since the last picture
     // Pictures of the current connection: when the first and the last came.
     std::optional<std::chrono::steady_clock::time_point> m_firstVideoAt;
-    std::chrono::steady_clock::time_point m_lastVideoAt;
+    // Stamped by the receive thread at every video frame (steady clock ticks).
+    std::atomic<std::chrono::steady_clock::rep> m_lastVideoNs{0};
+    // The connection's first frame has been posted (receive thread; reset
+    // before each connect, when no receive thread runs).
+    std::atomic<bool> m_firstVideoPosted{false};
+    std::chrono::steady_clock::time_point LastVideoAt() const;
     std::minstd_rand m_random;
 };
 

@@ -4,7 +4,9 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <cstring>
+#include <QTransform>
+#include <cmath>
+#include <utility>
 
 namespace kavrel {
 
@@ -17,25 +19,19 @@ CVideoAtom::CVideoAtom(QWidget* owner) : QWidget(owner), m_pipeline(this) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     if (owner != nullptr)
         show();
+    UpdateView();
 }
 
 CVideoAtom::~CVideoAtom() {
     m_pipeline.StopDecoding();
 }
 
-void CVideoAtom::StartDecoding(const StreamFormatInfo& format) {
+void CVideoAtom::StartDecoding(const VideoFormat& format) {
     m_pipeline.StartDecoding(format);
 }
 
 void CVideoAtom::StopDecoding() {
     m_pipeline.StopDecoding();
-    {
-        std::lock_guard lock(m_slotMutex);
-        m_slot = QImage();
-        m_slotFresh = false;
-    }
-    m_shown = QImage();
-    update();
 }
 
 void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
@@ -47,49 +43,67 @@ void CVideoAtom::RequestSnapshot() {
 }
 
 void CVideoAtom::SetFullScreen(bool on, bool turned) {
+    const bool turn = on && turned;
+    // The held picture turns at once; the decode thread's exact one follows.
+    if (turn != m_turned && !m_shown.isNull())
+        m_shown = m_shown.transformed(QTransform().rotate(turn ? 90 : -90));
     m_fullScreen = on;
-    m_pipeline.SetFullScreen(on && turned);
+    m_turned = turn;
+    UpdateView();
     update();
-}
-
-void CVideoAtom::SetKeepAspect(bool on) {
-    m_keepAspect = on;
-    update();
-}
-
-QRect CVideoAtom::PictureTarget(const QRect& area, QSize picture, bool keepAspect) {
-    if (!keepAspect || picture.isEmpty() || area.isEmpty())
-        return area;
-    const QSize fitted = picture.scaled(area.size(), Qt::KeepAspectRatio);
-    QRect target(QPoint(), fitted);
-    target.moveCenter(area.center());
-    return target;
 }
 
 bool CVideoAtom::IsFullScreen() const {
     return m_fullScreen;
 }
 
+void CVideoAtom::SetKeepAspect(bool on) {
+    m_keepAspect = on;
+    UpdateView();
+    update();
+}
+
+QRect CVideoAtom::PictureArea() const {
+    return m_fullScreen ? rect() : contentsRect();
+}
+
 QImage CVideoAtom::LatestPicture() const {
     return m_shown;
 }
 
-void CVideoAtom::OnPicture(const uint16_t* pixels, int width, int height) {
+void CVideoAtom::UpdateView() {
+    const QRect area = PictureArea();
+    const qreal ratio = devicePixelRatioF();
+    const PictureView view{std::max(1, int(std::lround(area.width() * ratio))),
+                           std::max(1, int(std::lround(area.height() * ratio))), m_turned,
+                           m_keepAspect};
+    if (view == m_view)
+        return;
+    m_view = view;
+    m_pipeline.SetView(view);
+    m_pipeline.Redraw();
+}
+
+uint16_t* CVideoAtom::PictureBuffer(int width, int height, ptrdiff_t* stride) {
+    if (m_back.width() != width || m_back.height() != height)
+        m_back = QImage(width, height, QImage::Format_RGB16);
+    // bits() detaches if someone still shares this image (a LatestPicture
+    // copy), so a picture somebody holds is never written.
+    uchar* bits = m_back.isNull() ? nullptr : m_back.bits();
+    if (bits == nullptr)
+        return nullptr;  // no memory: this picture is skipped
+    *stride = m_back.bytesPerLine() / ptrdiff_t(sizeof(uint16_t));
+    return reinterpret_cast<uint16_t*>(bits);
+}
+
+void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight) {
+    m_backSource = QSize(decodedWidth, decodedHeight);
     {
         std::lock_guard lock(m_slotMutex);
-        if (m_slot.width() != width || m_slot.height() != height) {
-            m_slot = QImage(width, height, QImage::Format_RGB16);
-        }
-        // bits() detaches if the UI thread still shares this image, so the
-        // picture on screen is never written while it may be painted.
-        uchar* target = m_slot.isNull() ? nullptr : m_slot.bits();
-        if (target == nullptr)
-            return;  // no memory for the copy: skip this picture
-        const size_t rowBytes = size_t(width) * sizeof(uint16_t);
-        for (int row = 0; row < height; ++row) {
-            std::memcpy(target + size_t(row) * size_t(m_slot.bytesPerLine()),
-                        pixels + size_t(row) * size_t(width), rowBytes);
-        }
+        // A picture not taken yet is replaced: the newest wins. Its memory
+        // is filled next time instead of allocating new.
+        m_slot.swap(m_back);
+        std::swap(m_slotSource, m_backSource);
         m_slotFresh = true;
     }
     if (!m_takePosted.exchange(true)) {
@@ -109,31 +123,43 @@ void CVideoAtom::TakeLatestPicture() {
         std::lock_guard lock(m_slotMutex);
         if (!m_slotFresh)
             return;
-        // Swap rather than copy: the decode thread fills the old picture's
-        // memory next time instead of allocating a new one.
         m_shown.swap(m_slot);
+        std::swap(m_shownSource, m_slotSource);
         m_slotFresh = false;
     }
     update();
     emit pictureShown();
 }
 
+void CVideoAtom::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateView();
+}
+
 void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
+    UpdateView();  // the device pixel ratio may have changed with the monitor
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    const QRect whole = rect();
-    QRect area = whole;
+    const QRect area = PictureArea();
     if (!m_fullScreen) {
-        // The thin border, then the picture over the client area inside it.
         painter.setPen(Qt::black);
-        painter.drawRect(whole.adjusted(0, 0, -1, -1));
-        area = contentsRect();
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
-    const QRect target = PictureTarget(area, m_shown.size(), m_keepAspect);
-    if (m_shown.isNull() || target != area)
+    if (m_shown.isNull()) {
         painter.fillRect(area, Qt::black);
-    if (!m_shown.isNull())
-        painter.drawImage(target, m_shown);
+        return;
+    }
+    // In device pixels: a picture made for this view lands 1:1; one made for
+    // an earlier view is stretched until its successor comes.
+    const qreal ratio = devicePixelRatioF();
+    const QSize device(m_view.width, m_view.height);
+    const QSize fitted = m_keepAspect ? m_shown.size().scaled(device, Qt::KeepAspectRatio) : device;
+    if (fitted != device)
+        painter.fillRect(area, Qt::black);
+    const QRectF target(area.x() + ((device.width() - fitted.width()) / 2) / ratio,
+                        area.y() + ((device.height() - fitted.height()) / 2) / ratio,
+                        fitted.width() / ratio, fitted.height() / ratio);
+    painter.drawImage(target, m_shown);
 }
 
 void CVideoAtom::mousePressEvent(QMouseEvent* event) {

@@ -2,19 +2,23 @@
 // The video window of the main window: owns the video pipeline and shows its
 // pictures.
 //
-// Pictures cross from the decode thread to the user-interface thread as
-// "latest picture wins": the decode thread copies each finished picture into
-// a one-picture slot under m_slotMutex and posts at most one repaint request;
-// the user-interface thread takes whatever is newest and paints it. No queue
-// of pictures ever builds up.
+// The decode thread converts each picture at the size the window shows it
+// (in device pixels, turned or not, filling the area or keeping its aspect:
+// the pipeline's PictureView, which this window keeps up to date) straight
+// into a back image. Pictures cross to the user-interface thread as "latest
+// picture wins": a finished back image is swapped into a one-picture slot
+// under m_slotMutex and at most one take is posted; the user-interface thread
+// swaps the newest into the image it paints. Nothing is copied and no queue
+// of pictures builds up.
 //
-// Painting: black before the first picture and after StopDecoding; otherwise
-// the latest picture, stretched without smoothing over the client area inside
-// the thin border (normal view) or over the whole widget (full screen: the
-// main window makes the widget cover the monitor), turned a quarter turn
-// clockwise when full screen asks for it. With "keep aspect" the picture is
-// scaled as large as fits without distortion, centred, with black bars. A
-// repaint in between shows the latest picture again.
+// Painting: black before the first picture; otherwise the picture shown last,
+// drawn 1:1 over the client area inside the thin border (normal view) or over
+// the whole widget (full screen: the main window makes the widget cover the
+// monitor), with black bars when it keeps its aspect. The picture stays
+// between streams (a stop, a channel change, a reconnect) until the next one
+// replaces it. After the view changed, the held picture is stretched into the
+// new place (turned at once when the turn changed) until the decode thread
+// has converted it again for the new view, which it does at once.
 
 #include <QImage>
 #include <QString>
@@ -24,7 +28,6 @@
 #include <mutex>
 #include <string>
 
-#include "protocol/WireFormat.h"
 #include "video/PictureSink.h"
 #include "video/VideoPipeline.h"
 
@@ -41,26 +44,27 @@ class CVideoAtom : public QWidget, private PictureSink {
     explicit CVideoAtom(QWidget* owner);
     ~CVideoAtom() override;  // stops decoding first
 
-    void StartDecoding(const StreamFormatInfo& format);  // receive thread or UI thread
-    void StopDecoding();                                 // UI thread; paints black afterwards
+    void StartDecoding(const VideoFormat& format);                  // receive thread or UI thread
+    void StopDecoding();                                            // UI thread; the picture stays
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);  // receive thread
     void RequestSnapshot();                                         // UI thread
 
-    // UI thread. The decode thread reads the mode once per picture; the
-    // picture on screen changes orientation with the next picture. `turned`
-    // (full screen only): the picture is drawn a quarter turn round, for a
-    // monitor taller than wide.
+    // UI thread. `turned` (full screen only): the picture is drawn a quarter
+    // turn round, for a monitor taller than wide.
     void SetFullScreen(bool on, bool turned = true);
     bool IsFullScreen() const;
     // UI thread: keep the picture's aspect (black bars) instead of stretching it.
     void SetKeepAspect(bool on);
     bool KeepAspect() const { return m_keepAspect; }
-    // Where the picture goes inside `area` for a picture of `picture` pixels.
-    static QRect PictureTarget(const QRect& area, QSize picture, bool keepAspect);
+    // The rectangle pictures are shown in: inside the border, or the whole
+    // widget in full screen.
+    QRect PictureArea() const;
 
-    // UI thread: the picture painted last (null before the first picture and
-    // after StopDecoding). Format_RGB16; turned in full screen.
+    // UI thread: the picture painted (null before the first picture).
+    // Format_RGB16, in device pixels, at the size and turn it was converted for.
     QImage LatestPicture() const;
+    // The decoded size of that picture (empty before the first).
+    QSize LatestPictureSource() const { return m_shownSource; }
     VideoPipeline& Pipeline() { return m_pipeline; }
 
   signals:
@@ -71,24 +75,37 @@ class CVideoAtom : public QWidget, private PictureSink {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
     // PictureSink, on the decode thread.
-    void OnPicture(const uint16_t* pixels, int width, int height) override;
+    bool HasPictureBuffer() const override { return true; }
+    uint16_t* PictureBuffer(int width, int height, ptrdiff_t* stride) override;
+    void OnPictureReady(int decodedWidth, int decodedHeight) override;
     void OnSnapshotWritten(bool ok, const std::string& path) override;
 
-    void TakeLatestPicture();  // UI thread, posted by OnPicture
+    void TakeLatestPicture();  // UI thread, posted by OnPictureReady
+    // UI thread: tells the pipeline the view, and asks for the held picture
+    // again when it changed.
+    void UpdateView();
+
+    QImage m_back;       // the decode thread's alone: the picture being converted
+    QSize m_backSource;  // the decode thread's alone: its decoded size
 
     mutable std::mutex m_slotMutex;
     QImage m_slot;             // guarded by m_slotMutex: the newest picture not yet taken
+    QSize m_slotSource;        // guarded by m_slotMutex
     bool m_slotFresh = false;  // guarded by m_slotMutex
     std::atomic<bool> m_takePosted{false};  // a TakeLatestPicture is on its way
 
     QImage m_shown;             // UI thread: what paintEvent draws
+    QSize m_shownSource;        // UI thread
     bool m_fullScreen = false;  // UI thread
+    bool m_turned = false;      // UI thread
     bool m_keepAspect = false;  // UI thread
+    PictureView m_view;         // UI thread: the view last given to the pipeline
 
     VideoPipeline m_pipeline;  // its decode thread calls back into this object
 };

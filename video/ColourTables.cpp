@@ -22,13 +22,15 @@ void ColourTables::Build() {
 
 void ConvertToRgb(const ColourTables& tables, const uint8_t* planar, uint8_t* rgb, int width,
                   int height) {
-    if (width <= 0 || height <= 0)
+    ConvertToRgb(tables, PackedPicture(planar, width, height), rgb);
+}
+
+void ConvertToRgb(const ColourTables& tables, const PlanarPicture& picture, uint8_t* rgb) {
+    if (picture.IsEmpty())
         return;
-    const PlanarLayout layout = PlanarLayoutFor(width, height);
+    const int width = picture.width;
+    const int height = picture.height;
     const ChromaSampling chroma(width, height);
-    const uint8_t* planeY = planar;
-    const uint8_t* planeU = planar + layout.uOffset;
-    const uint8_t* planeV = planar + layout.vOffset;
     const size_t rowBytes = 3 * size_t(width);
 
     // Two picture rows by four columns per step, as two 2 x 2 blocks that
@@ -42,15 +44,17 @@ void ConvertToRgb(const ColourTables& tables, const uint8_t* planar, uint8_t* rg
             int32_t green = 0;
             int32_t blue = 0;
             if (chroma.HasChroma()) {
-                const size_t at =
-                    size_t(chromaRow) * size_t(chroma.chromaWidth) + size_t(chroma.Column(left));
-                red = tables.vRed[planeV[at]];
-                green = tables.vGreen[planeV[at]] + tables.uGreen[planeU[at]];
-                blue = tables.uBlue[planeU[at]];
+                const uint8_t u =
+                    picture.u[ptrdiff_t(chromaRow) * picture.uStride + chroma.Column(left)];
+                const uint8_t v =
+                    picture.v[ptrdiff_t(chromaRow) * picture.vStride + chroma.Column(left)];
+                red = tables.vRed[v];
+                green = tables.vGreen[v] + tables.uGreen[u];
+                blue = tables.uBlue[u];
             }
             const int columns = left + 1 < width ? 2 : 1;
             for (int dy = 0; dy < rows; ++dy) {
-                const uint8_t* lumaRow = planeY + size_t(top + dy) * size_t(width);
+                const uint8_t* lumaRow = picture.y + ptrdiff_t(top + dy) * picture.yStride;
                 uint8_t* out = rgb + size_t(height - 1 - top - dy) * rowBytes + 3 * size_t(left);
                 for (int dx = 0; dx < columns; ++dx) {
                     const int32_t l = tables.luma[lumaRow[left + dx]];

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "video/PlanarPicture.h"
+
 namespace kavrel {
 
 struct ColourTables {
@@ -67,6 +69,8 @@ struct ChromaSampling {
 // bottom row first.
 void ConvertToRgb(const ColourTables& tables, const uint8_t* planar, uint8_t* rgb, int width,
                   int height);
+// The same from the planes where they are: 3 * width * height bytes.
+void ConvertToRgb(const ColourTables& tables, const PlanarPicture& picture, uint8_t* rgb);
 
 // The 24-bit picture to width * height 16-bit values in the same (bottom-up) row order.
 void ConvertToRgb565(const uint8_t* rgb, uint16_t* out16, int width, int height);

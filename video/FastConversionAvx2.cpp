@@ -20,6 +20,7 @@
 
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
+#include "video/SampledConversion.h"
 #include "video/ScreenArithmetic.h"
 
 namespace kavrel {
@@ -31,7 +32,12 @@ struct ChromaTerms {
     __m256i redLow, redHigh, greenLow, greenHigh, blueLow, blueHigh;
 };
 
-__attribute__((target("avx2"))) inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) {
+struct ChromaSums {
+    __m256i red, green, blue;
+};
+
+// The chroma terms of eight samples.
+__attribute__((target("avx2"))) inline ChromaSums Sums(const uint8_t* u, const uint8_t* v) {
     const __m256i u32 = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)));
     const __m256i v32 = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
     const __m256i red = _mm256_add_epi32(_mm256_mullo_epi32(v32, _mm256_set1_epi32(kVRed)),
@@ -42,13 +48,26 @@ __attribute__((target("avx2"))) inline ChromaTerms LoadChroma(const uint8_t* u, 
         _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(kGreenBias),
                                           _mm256_mullo_epi32(v32, _mm256_set1_epi32(kVGreen))),
                          _mm256_mullo_epi32(u32, _mm256_set1_epi32(kUGreen)));
-    // Each chroma sample serves two neighbouring pixels.
+    return ChromaSums{red, green, blue};
+}
+
+// Eight chroma samples, each serving two neighbouring pixels.
+__attribute__((target("avx2"))) inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) {
+    const ChromaSums sums = Sums(u, v);
     const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
     const __m256i high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
     return ChromaTerms{
-        _mm256_permutevar8x32_epi32(red, low),   _mm256_permutevar8x32_epi32(red, high),
-        _mm256_permutevar8x32_epi32(green, low), _mm256_permutevar8x32_epi32(green, high),
-        _mm256_permutevar8x32_epi32(blue, low),  _mm256_permutevar8x32_epi32(blue, high)};
+        _mm256_permutevar8x32_epi32(sums.red, low),   _mm256_permutevar8x32_epi32(sums.red, high),
+        _mm256_permutevar8x32_epi32(sums.green, low), _mm256_permutevar8x32_epi32(sums.green, high),
+        _mm256_permutevar8x32_epi32(sums.blue, low),  _mm256_permutevar8x32_epi32(sums.blue, high)};
+}
+
+// Sixteen chroma samples, one per pixel.
+__attribute__((target("avx2"))) inline ChromaTerms LoadPixelChroma(const uint8_t* u,
+                                                                   const uint8_t* v) {
+    const ChromaSums low = Sums(u, v);
+    const ChromaSums high = Sums(u + 8, v + 8);
+    return ChromaTerms{low.red, high.red, low.green, high.green, low.blue, high.blue};
 }
 
 // One channel of sixteen pixels: the sums shifted by 8 and packed with
@@ -124,6 +143,15 @@ __attribute__((target("avx2"))) void ConvertToScreenAvx2(const uint8_t* planar, 
                         out + rowStart);
         }
     }
+}
+
+__attribute__((target("avx2"))) void ConvertRowAvx2(const uint8_t* y, const uint8_t* u,
+                                                    const uint8_t* v, uint16_t* out, int count) {
+    int x = 0;
+    for (; x + 16 <= count; x += 16)
+        ConvertSixteen(y + x, LoadPixelChroma(u + x, v + x), out + x);
+    for (; x < count; ++x)
+        out[x] = ScalarPixel(y[x], u[x], v[x]);
 }
 
 }  // namespace kavrel

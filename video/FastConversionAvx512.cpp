@@ -15,6 +15,7 @@
 
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
+#include "video/SampledConversion.h"
 #include "video/ScreenArithmetic.h"
 
 #define KAVREL_AVX512 __attribute__((target("avx512f,avx512bw")))
@@ -28,8 +29,12 @@ struct ChromaTerms {
     __m512i redLow, redHigh, greenLow, greenHigh, blueLow, blueHigh;
 };
 
-// Sixteen chroma samples, each serving two neighbouring pixels.
-KAVREL_AVX512 inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) {
+struct ChromaSums {
+    __m512i red, green, blue;
+};
+
+// The chroma terms of sixteen samples.
+KAVREL_AVX512 inline ChromaSums Sums(const uint8_t* u, const uint8_t* v) {
     const __m512i u32 = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
     const __m512i v32 = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
     const __m512i red = _mm512_add_epi32(_mm512_mullo_epi32(v32, _mm512_set1_epi32(kVRed)),
@@ -40,12 +45,26 @@ KAVREL_AVX512 inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) 
         _mm512_sub_epi32(_mm512_sub_epi32(_mm512_set1_epi32(kGreenBias),
                                           _mm512_mullo_epi32(v32, _mm512_set1_epi32(kVGreen))),
                          _mm512_mullo_epi32(u32, _mm512_set1_epi32(kUGreen)));
+    return ChromaSums{red, green, blue};
+}
+
+// Sixteen chroma samples, each serving two neighbouring pixels.
+KAVREL_AVX512 inline ChromaTerms LoadChroma(const uint8_t* u, const uint8_t* v) {
+    const ChromaSums sums = Sums(u, v);
     const __m512i low = _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
     const __m512i high =
         _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
-    return ChromaTerms{_mm512_permutexvar_epi32(low, red),   _mm512_permutexvar_epi32(high, red),
-                       _mm512_permutexvar_epi32(low, green), _mm512_permutexvar_epi32(high, green),
-                       _mm512_permutexvar_epi32(low, blue),  _mm512_permutexvar_epi32(high, blue)};
+    return ChromaTerms{
+        _mm512_permutexvar_epi32(low, sums.red),   _mm512_permutexvar_epi32(high, sums.red),
+        _mm512_permutexvar_epi32(low, sums.green), _mm512_permutexvar_epi32(high, sums.green),
+        _mm512_permutexvar_epi32(low, sums.blue),  _mm512_permutexvar_epi32(high, sums.blue)};
+}
+
+// Thirty-two chroma samples, one per pixel.
+KAVREL_AVX512 inline ChromaTerms LoadPixelChroma(const uint8_t* u, const uint8_t* v) {
+    const ChromaSums low = Sums(u, v);
+    const ChromaSums high = Sums(u + 16, v + 16);
+    return ChromaTerms{low.red, high.red, low.green, high.green, low.blue, high.blue};
 }
 
 KAVREL_AVX512 inline __m512i Channel(__m512i lumaLow, __m512i lumaHigh, __m512i termLow,
@@ -119,6 +138,15 @@ KAVREL_AVX512 void ConvertToScreenAvx512(const uint8_t* planar, uint16_t* out, i
                         out + rowStart);
         }
     }
+}
+
+KAVREL_AVX512 void ConvertRowAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                                    uint16_t* out, int count) {
+    int x = 0;
+    for (; x + 32 <= count; x += 32)
+        ConvertThirtyTwo(y + x, LoadPixelChroma(u + x, v + x), out + x);
+    for (; x < count; ++x)
+        out[x] = ScalarPixel(y[x], u[x], v[x]);
 }
 
 }  // namespace kavrel

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
 }
 
 namespace kavrel {
@@ -22,6 +23,10 @@ void DecoderHandle::PacketDeleter::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
 
+void DecoderHandle::ScalerDeleter::operator()(SwsContext* scaler) const {
+    sws_freeContext(scaler);
+}
+
 PlanarLayout PlanarLayoutFor(int width, int height) {
     PlanarLayout layout;
     if (width <= 0 || height <= 0)
@@ -34,6 +39,20 @@ PlanarLayout PlanarLayoutFor(int width, int height) {
     layout.vOffset = layout.lumaBytes + layout.chromaBytes;
     layout.totalBytes = layout.lumaBytes + 2 * layout.chromaBytes;
     return layout;
+}
+
+PlanarPicture PackedPicture(const uint8_t* planar, int width, int height) {
+    const PlanarLayout layout = PlanarLayoutFor(width, height);
+    if (planar == nullptr || layout.totalBytes == 0)
+        return {};
+    return PlanarPicture{planar,
+                         planar + layout.uOffset,
+                         planar + layout.vOffset,
+                         width,
+                         layout.chromaWidth,
+                         layout.chromaWidth,
+                         width,
+                         height};
 }
 
 DecoderPtr OpenDecoder() {
@@ -67,20 +86,56 @@ bool IsPlanar420(const AVFrame& frame) {
            frame.width > 0 && frame.height > 0;
 }
 
-void CopyPlane(const uint8_t* source, int lineSize, int rowBytes, int rows, uint8_t* target) {
+PlanarPicture ViewOf(const AVFrame& frame) {
+    return PlanarPicture{frame.data[0],     frame.data[1],     frame.data[2], frame.linesize[0],
+                         frame.linesize[1], frame.linesize[2], frame.width,   frame.height};
+}
+
+void CopyPlane(const uint8_t* source, ptrdiff_t lineSize, int rowBytes, int rows, uint8_t* target) {
     for (int row = 0; row < rows; ++row) {
-        std::memcpy(target + size_t(row) * size_t(rowBytes),
-                    source + ptrdiff_t(row) * ptrdiff_t(lineSize), size_t(rowBytes));
+        std::memcpy(target + size_t(row) * size_t(rowBytes), source + ptrdiff_t(row) * lineSize,
+                    size_t(rowBytes));
     }
 }
 
-void CopyPicture(const AVFrame& frame, uint8_t* output) {
-    const PlanarLayout layout = PlanarLayoutFor(frame.width, frame.height);
-    CopyPlane(frame.data[0], frame.linesize[0], frame.width, frame.height, output);
-    CopyPlane(frame.data[1], frame.linesize[1], layout.chromaWidth, layout.chromaHeight,
+void CopyPicture(const PlanarPicture& picture, uint8_t* output) {
+    const PlanarLayout layout = PlanarLayoutFor(picture.width, picture.height);
+    CopyPlane(picture.y, picture.yStride, picture.width, picture.height, output);
+    CopyPlane(picture.u, picture.uStride, layout.chromaWidth, layout.chromaHeight,
               output + layout.uOffset);
-    CopyPlane(frame.data[2], frame.linesize[2], layout.chromaWidth, layout.chromaHeight,
+    CopyPlane(picture.v, picture.vStride, layout.chromaWidth, layout.chromaHeight,
               output + layout.vOffset);
+}
+
+// Converts the received picture of another layout into handle.converted.
+bool ConvertTo420(DecoderHandle& handle) {
+    const AVFrame& source = *handle.picture;
+    const auto format = static_cast<AVPixelFormat>(source.format);
+    if (format == AV_PIX_FMT_NONE || source.data[0] == nullptr || source.width <= 0 ||
+        source.height <= 0)
+        return false;
+    handle.scaler.reset(sws_getCachedContext(
+        handle.scaler.release(), source.width, source.height, format, source.width, source.height,
+        AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!handle.scaler)
+        return false;
+    if (!handle.converted) {
+        handle.converted.reset(av_frame_alloc());
+        if (!handle.converted)
+            return false;
+    }
+    AVFrame& target = *handle.converted;
+    if (target.width != source.width || target.height != source.height ||
+        target.data[0] == nullptr) {
+        av_frame_unref(&target);
+        target.format = AV_PIX_FMT_YUV420P;
+        target.width = source.width;
+        target.height = source.height;
+        if (av_frame_get_buffer(&target, 0) < 0)
+            return false;
+    }
+    return sws_scale(handle.scaler.get(), source.data, source.linesize, 0, source.height,
+                     target.data, target.linesize) > 0;
 }
 
 // Sends the packet; when the decoder still holds an earlier picture that was
@@ -100,11 +155,14 @@ int SendPacket(DecoderHandle& handle) {
 
 }  // namespace
 
-DecodeStatus DecodeFrame(DecoderHandle& handle, const uint8_t* input, int inputLength,
-                         uint8_t* output, size_t capacity, int* width, int* height) {
+namespace {
+
+// Sends one frame and receives its picture into the handle, as 8-bit 4:2:0:
+// the decoder's own or its conversion. False when no usable picture came.
+bool Receive(DecoderHandle& handle, const uint8_t* input, int inputLength) {
     // An empty packet would mean "end of stream" to the library.
     if (input == nullptr || inputLength <= 0 || !handle.context)
-        return DecodeStatus::kFailed;
+        return false;
 
     AVPacket* packet = handle.packet.get();
     av_packet_unref(packet);
@@ -115,35 +173,64 @@ DecodeStatus DecodeFrame(DecoderHandle& handle, const uint8_t* input, int inputL
     packet->data = nullptr;
     packet->size = 0;
     if (sent < 0)
-        return DecodeStatus::kFailed;
+        return false;
 
     AVFrame* picture = handle.picture.get();
     av_frame_unref(picture);
     if (avcodec_receive_frame(handle.context.get(), picture) < 0)
-        return DecodeStatus::kFailed;
-    if (!IsPlanar420(*picture)) {
+        return false;
+    if (!IsPlanar420(*picture) && !ConvertTo420(handle)) {
         av_frame_unref(picture);
-        return DecodeStatus::kFailed;
+        return false;
     }
+    return true;
+}
 
-    *width = picture->width;
-    *height = picture->height;
-    if (PlanarLayoutFor(picture->width, picture->height).totalBytes > capacity) {
+}  // namespace
+
+PlanarPicture HeldPicture(const DecoderHandle& handle) {
+    const AVFrame* picture = handle.picture.get();
+    if (picture == nullptr || picture->data[0] == nullptr)
+        return {};
+    if (IsPlanar420(*picture))
+        return ViewOf(*picture);
+    const AVFrame* converted = handle.converted.get();
+    if (converted == nullptr || converted->width != picture->width ||
+        converted->height != picture->height)
+        return {};
+    return ViewOf(*converted);
+}
+
+DecodeStatus DecodeToPicture(DecoderHandle& handle, const uint8_t* input, int inputLength,
+                             PlanarPicture* picture) {
+    if (!Receive(handle, input, inputLength))
+        return DecodeStatus::kFailed;
+    *picture = HeldPicture(handle);
+    return picture->IsEmpty() ? DecodeStatus::kFailed : DecodeStatus::kPicture;
+}
+
+DecodeStatus DecodeFrame(DecoderHandle& handle, const uint8_t* input, int inputLength,
+                         uint8_t* output, size_t capacity, int* width, int* height) {
+    if (!Receive(handle, input, inputLength))
+        return DecodeStatus::kFailed;
+    const PlanarPicture picture = HeldPicture(handle);
+    *width = picture.width;
+    *height = picture.height;
+    if (PlanarLayoutFor(picture.width, picture.height).totalBytes > capacity)
         return DecodeStatus::kOutputTooSmall;
-    }
-    CopyPicture(*picture, output);
-    av_frame_unref(picture);
+    CopyPicture(picture, output);
+    av_frame_unref(handle.picture.get());
     return DecodeStatus::kPicture;
 }
 
 bool CopyHeldPicture(DecoderHandle& handle, uint8_t* output, size_t capacity) {
-    AVFrame* picture = handle.picture.get();
-    if (picture == nullptr || !IsPlanar420(*picture))
+    const PlanarPicture picture = HeldPicture(handle);
+    if (picture.IsEmpty())
         return false;
-    if (PlanarLayoutFor(picture->width, picture->height).totalBytes > capacity)
+    if (PlanarLayoutFor(picture.width, picture.height).totalBytes > capacity)
         return false;
-    CopyPicture(*picture, output);
-    av_frame_unref(picture);
+    CopyPicture(picture, output);
+    av_frame_unref(handle.picture.get());
     return true;
 }
 

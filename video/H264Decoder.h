@@ -9,9 +9,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "video/PlanarPicture.h"
+
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
+struct SwsContext;
 
 namespace kavrel {
 
@@ -30,28 +33,24 @@ struct DecoderHandle {
     struct PacketDeleter {
         void operator()(AVPacket* packet) const;
     };
+    struct ScalerDeleter {
+        void operator()(SwsContext* scaler) const;
+    };
 
     const void* decoder = nullptr;  // the library's H.264 decoder description (AVCodec)
     std::unique_ptr<AVCodecContext, ContextDeleter> context;
     std::unique_ptr<AVFrame, FrameDeleter> picture;  // holds the last decoded picture
     std::unique_ptr<AVPacket, PacketDeleter> packet;
+    // Pictures in another layout than 8-bit 4:2:0 (4:2:2, 4:4:4, 10-bit ...)
+    // are converted into `converted` first; the converter is kept for the
+    // next picture of the same layout and size.
+    std::unique_ptr<SwsContext, ScalerDeleter> scaler;
+    std::unique_ptr<AVFrame, FrameDeleter> converted;
 };
 
 using DecoderPtr = std::unique_ptr<DecoderHandle>;
 
-// Packed planar YUV 4:2:0 layout written by DecodeFrame: the Y plane (height
-// rows of width bytes), then U and V (height/2 rows of width/2 bytes each;
-// halves drop the remainder), with no gaps.
-struct PlanarLayout {
-    size_t lumaBytes = 0;
-    size_t chromaBytes = 0;  // of one chroma plane
-    size_t uOffset = 0;
-    size_t vOffset = 0;
-    size_t totalBytes = 0;
-    int chromaWidth = 0;
-    int chromaHeight = 0;
-};
-PlanarLayout PlanarLayoutFor(int width, int height);
+// DecodeFrame writes the packed layout of PlanarLayoutFor (video/PlanarPicture.h).
 
 // Finds the H.264 decoder, allocates and opens a context with the library's
 // defaults (no size, no extradata, no flags, one thread), and allocates the
@@ -61,7 +60,7 @@ DecoderPtr OpenDecoder();
 enum class DecodeStatus {
     kPicture,         // a picture was copied into the output
     kFailed,          // no picture: empty input, no input consumed, a decoding error,
-                      // no picture ready yet, or a picture in a layout other than 8-bit 4:2:0
+                      // no picture ready yet, or a layout that cannot be converted
     kOutputTooSmall,  // a picture came out but needs more than `capacity` bytes; width and
                       // height are set and the picture is held for CopyHeldPicture
 };
@@ -74,6 +73,16 @@ enum class DecodeStatus {
 // height are the decoded picture's. On kFailed the output is left untouched.
 DecodeStatus DecodeFrame(DecoderHandle& handle, const uint8_t* input, int inputLength,
                          uint8_t* output, size_t capacity, int* width, int* height);
+
+// Decodes one encoded frame as DecodeFrame does, but copies nothing:
+// `picture` then shows the decoded picture in place (8-bit 4:2:0, converted
+// first when the stream has another layout). It stays valid, and the handle
+// keeps showing it through HeldPicture, until the next decode or the close.
+// kPicture or kFailed.
+DecodeStatus DecodeToPicture(DecoderHandle& handle, const uint8_t* input, int inputLength,
+                             PlanarPicture* picture);
+// The picture last decoded and still held; empty when there is none.
+PlanarPicture HeldPicture(const DecoderHandle& handle);
 
 // After kOutputTooSmall: copies the held picture into a larger output.
 // Returns false when the output is still too small or no picture is held.

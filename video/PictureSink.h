@@ -7,6 +7,7 @@
 // StartDecoding, StopDecoding or destroy the pipeline (those wait for the
 // decode thread to finish).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,10 +18,24 @@ class PictureSink {
     virtual ~PictureSink() = default;
 
     // A finished picture: width * height RGB565 values (red in bits 15-11),
-    // rows top-down with no gap. In full screen this is the picture turned a
-    // quarter turn clockwise, so `width` is the decoded height. The pixels are
+    // rows top-down with no gap, at the size of the pipeline's view (by
+    // default the decoded size). Turned, it is the picture turned a quarter
+    // turn clockwise, so `width` is then the decoded height. The pixels are
     // valid only during the call; copy what you keep.
-    virtual void OnPicture(const uint16_t* pixels, int width, int height) = 0;
+    virtual void OnPicture(const uint16_t* /*pixels*/, int /*width*/, int /*height*/) {}
+
+    // A sink that offers a buffer of its own (a window's back buffer) gets
+    // each picture converted straight into it, with no copy: PictureBuffer
+    // gives room for width x height values whose rows lie `*stride` values
+    // apart (null: this picture goes to OnPicture instead), and
+    // OnPictureReady says that the picture in it is complete; it gives the
+    // decoded picture's size. The buffer is the decode thread's from
+    // PictureBuffer until OnPictureReady returns.
+    virtual bool HasPictureBuffer() const { return false; }
+    virtual uint16_t* PictureBuffer(int /*width*/, int /*height*/, ptrdiff_t* /*stride*/) {
+        return nullptr;
+    }
+    virtual void OnPictureReady(int /*decodedWidth*/, int /*decodedHeight*/) {}
 
     // The outcome of a requested snapshot: ok only when the whole file was
     // written. `path` is the file written or attempted (empty when the

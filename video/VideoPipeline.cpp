@@ -6,10 +6,22 @@
 #include <new>
 #include <system_error>
 
+#include <QSize>
+
 #include "platform/DebugSink.h"
-#include "video/PictureTransform.h"
 
 namespace kavrel {
+
+PictureSize TargetSize(const PictureView& view, int width, int height) {
+    const PictureSize shown = ShownSize(width, height, view.turned);
+    if (view.width <= 0 || view.height <= 0)
+        return shown;
+    if (!view.keepAspect || shown.width <= 0 || shown.height <= 0)
+        return PictureSize{view.width, view.height};
+    const QSize fitted = QSize(shown.width, shown.height)
+                             .scaled(QSize(view.width, view.height), Qt::KeepAspectRatio);
+    return PictureSize{std::max(1, fitted.width()), std::max(1, fitted.height())};
+}
 
 template <typename T>
 bool VideoPipeline::Buffer<T>::Reserve(size_t count, std::atomic<uint64_t>& held) {
@@ -46,13 +58,12 @@ void VideoPipeline::EndThread() {
 
 void VideoPipeline::FreeDecoding() {
     CloseDecoder(m_decoder);
-    m_planar.Free(m_counters.bufferBytes);
     m_screen.Free(m_counters.bufferBytes);
     m_rgb.Free(m_counters.bufferBytes);
-    m_rotation.Free(m_counters.bufferBytes);
+    m_scratch = SamplingScratch{};
 }
 
-void VideoPipeline::StartDecoding(const StreamFormatInfo& format) {
+void VideoPipeline::StartDecoding(const VideoFormat& format) {
     std::lock_guard control(m_controlMutex);
     EndThread();
     FreeDecoding();
@@ -61,12 +72,14 @@ void VideoPipeline::StartDecoding(const StreamFormatInfo& format) {
     if (!m_decoder) {
         DebugOutput("Init codec failed\n");
     } else {
-        // The announcement only reserves room up to a cap; a larger picture
-        // gets its buffers when it is actually decoded, and a failed
-        // reservation here is retried then.
-        const size_t pixels =
-            std::min(size_t(format.Width()) * size_t(format.Height()), m_limits.maxReservedPixels);
-        if (m_planar.Reserve(pixels + pixels / 2, m_counters.bufferBytes)) {
+        // A sink without a buffer of its own gets the pictures from here. The
+        // announcement only reserves room up to a cap; a larger picture gets
+        // its buffer when it is actually decoded, and a failed reservation
+        // here is retried then.
+        if (m_sink == nullptr || !m_sink->HasPictureBuffer()) {
+            const size_t pixels =
+                std::min(size_t(std::max(0, format.width)) * size_t(std::max(0, format.height)),
+                         m_limits.maxReservedPixels);
             m_screen.Reserve(pixels, m_counters.bufferBytes);
         }
         m_tables.Build();
@@ -75,6 +88,7 @@ void VideoPipeline::StartDecoding(const StreamFormatInfo& format) {
     {
         std::lock_guard lock(m_queueMutex);
         m_stop = false;
+        m_redraw = false;
     }
     try {
         if (m_faults.failCreateThread) {
@@ -139,11 +153,29 @@ bool VideoPipeline::SnapshotPending() const {
     return m_snapshotRequest.load();
 }
 
+void VideoPipeline::SetView(const PictureView& view) {
+    std::lock_guard lock(m_viewMutex);
+    m_view = view;
+}
+PictureView VideoPipeline::View() const {
+    std::lock_guard lock(m_viewMutex);
+    return m_view;
+}
+
 void VideoPipeline::SetFullScreen(bool on) {
-    m_fullScreen.store(on);
+    std::lock_guard lock(m_viewMutex);
+    m_view.turned = on;
 }
 bool VideoPipeline::IsFullScreen() const {
-    return m_fullScreen.load();
+    return View().turned;
+}
+
+void VideoPipeline::Redraw() {
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_redraw = true;
+    }
+    m_queueCv.notify_one();
 }
 
 void VideoPipeline::SetPauseAfterPicture(std::chrono::milliseconds pause) {
@@ -187,15 +219,19 @@ void VideoPipeline::SetFaultInjection(FaultInjection faults) {
     m_faults = faults;
 }
 
-std::unique_ptr<CFrame> VideoPipeline::TakeFrame() {
+bool VideoPipeline::TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw) {
     std::vector<std::unique_ptr<CFrame>> dropped;
-    std::unique_ptr<CFrame> frame;
     DropPolicyResult policy;
     {
         std::unique_lock lock(m_queueMutex);
-        m_queueCv.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        m_queueCv.wait(lock, [this] { return m_stop || m_redraw || !m_queue.empty(); });
         if (m_stop)
-            return nullptr;
+            return false;
+        // A frame on its way makes a redraw needless: it is shown in the new view.
+        redraw = m_redraw && m_queue.empty();
+        m_redraw = false;
+        if (redraw)
+            return true;
         // The policy pass and the take that follows it form one step under the lock.
         policy = ApplyDropPolicy(m_queue, &dropped);
         for (const auto& gone : dropped)
@@ -207,73 +243,80 @@ std::unique_ptr<CFrame> VideoPipeline::TakeFrame() {
     if (policy.ran)
         DebugOutput("Drop frame\n");
     m_counters.framesDropped += dropped.size();
-    return frame;  // the dropped frames are freed here, outside the lock
+    return true;  // the dropped frames are freed here, outside the lock
 }
 
 void VideoPipeline::DecodeLoop() {
     pthread_setname_np(pthread_self(), "kavrel-decode");
-    while (std::unique_ptr<CFrame> frame = TakeFrame()) {
-        int width = 0;
-        int height = 0;
-        if (Decode(*frame, &width, &height)) {
+    std::unique_ptr<CFrame> frame;
+    bool redraw = false;
+    while (TakeWork(frame, redraw)) {
+        if (redraw) {
+            const PlanarPicture held = m_decoder ? HeldPicture(*m_decoder) : PlanarPicture{};
+            if (!held.IsEmpty() && WithinLimit(held))
+                Present(held);
+            continue;
+        }
+        PlanarPicture picture;
+        if (Decode(*frame, &picture)) {
             DebugOutput("Decode succeed\n");
             ++m_counters.framesDecoded;
-            Present(width, height);
+            Present(picture);
         } else {
             DebugOutput("Decode failed\n");
             ++m_counters.decodeFailures;
         }
+        frame.reset();
     }
 }
 
-bool VideoPipeline::Decode(const CFrame& frame, int* width, int* height) {
-    if (!m_decoder)
-        return false;
-    const DecodeStatus status = DecodeFrame(*m_decoder, frame.bytes.get(), frame.length,
-                                            m_planar.data.get(), m_planar.capacity, width, height);
-    if (status == DecodeStatus::kPicture)
-        return true;
-    if (status == DecodeStatus::kFailed)
-        return false;
-
-    // Larger than the buffer: grow to what was decoded, within the limit.
-    if (size_t(*width) * size_t(*height) > m_limits.maxPicturePixels)
-        return false;
-    const size_t needed = PlanarLayoutFor(*width, *height).totalBytes;
-    if (!m_planar.Reserve(needed, m_counters.bufferBytes))
-        return false;
-    return CopyHeldPicture(*m_decoder, m_planar.data.get(), m_planar.capacity);
+bool VideoPipeline::WithinLimit(const PlanarPicture& picture) const {
+    return size_t(picture.width) * size_t(picture.height) <= m_limits.maxPicturePixels;
 }
 
-void VideoPipeline::Present(int width, int height) {
-    const size_t pixels = size_t(width) * size_t(height);
+bool VideoPipeline::Decode(const CFrame& frame, PlanarPicture* picture) {
+    if (!m_decoder)
+        return false;
+    if (DecodeToPicture(*m_decoder, frame.bytes.get(), frame.length, picture) !=
+        DecodeStatus::kPicture)
+        return false;
+    return WithinLimit(*picture);
+}
+
+void VideoPipeline::Present(const PlanarPicture& picture) {
     if (m_snapshotRequest.load())
-        WriteRequestedSnapshot(width, height);
+        WriteRequestedSnapshot(picture);
 
-    if (!m_screen.Reserve(pixels, m_counters.bufferBytes))
-        return;
-    ConvertToScreen(m_path.load(), m_tables, m_planar.data.get(), m_screen.data.get(), width,
-                    height);
-
-    if (m_fullScreen.load()) {
-        if (!m_rotation.Reserve(pixels, m_counters.bufferBytes))
-            return;
-        RotateClockwise(m_screen.data.get(), m_rotation.data.get(), width, height);
-        if (m_sink != nullptr)
-            m_sink->OnPicture(m_rotation.data.get(), height, width);
+    const PictureView view = View();
+    const PictureSize target = TargetSize(view, picture.width, picture.height);
+    const ConversionPath path = m_path.load();
+    ptrdiff_t stride = 0;
+    uint16_t* buffer = m_sink != nullptr && m_sink->HasPictureBuffer()
+                           ? m_sink->PictureBuffer(target.width, target.height, &stride)
+                           : nullptr;
+    if (buffer != nullptr) {
+        ConvertSampled(path, picture, view.turned, buffer, stride, target.width, target.height,
+                       m_scratch);
+        m_sink->OnPictureReady(picture.width, picture.height);
     } else {
+        if (!m_screen.Reserve(size_t(target.width) * size_t(target.height), m_counters.bufferBytes))
+            return;
+        ConvertSampled(path, picture, view.turned, m_screen.data.get(), target.width, target.width,
+                       target.height, m_scratch);
         if (m_sink != nullptr)
-            m_sink->OnPicture(m_screen.data.get(), width, height);
+            m_sink->OnPicture(m_screen.data.get(), target.width, target.height);
     }
     ++m_counters.picturesDrawn;
     PauseAfterPicture();
 }
 
-void VideoPipeline::WriteRequestedSnapshot(int width, int height) {
+void VideoPipeline::WriteRequestedSnapshot(const PlanarPicture& picture) {
     bool ok = false;
     std::string path;
+    const int width = picture.width;
+    const int height = picture.height;
     if (m_rgb.Reserve(3 * size_t(width) * size_t(height), m_counters.bufferBytes)) {
-        ConvertToRgb(m_tables, m_planar.data.get(), m_rgb.data.get(), width, height);
+        ConvertToRgb(m_tables, picture, m_rgb.data.get());
         ok = m_snapshots.WriteSnapshot(width, height, m_rgb.data.get(), &path);
     }
     // Cleared after writing: a request made meanwhile is served by this file.

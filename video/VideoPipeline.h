@@ -9,9 +9,15 @@
 //    StopDecoding and the destructor: the user-interface thread. The two are
 //    serialised by m_controlMutex and each ends the decode thread before it
 //    touches the decoder or the buffers.
-//  - RequestSnapshot, SetFullScreen, SetPauseAfterPicture: any thread (atomics).
+//  - RequestSnapshot, SetView, SetFullScreen, Redraw, SetPauseAfterPicture:
+//    any thread (atomics, or the small view under its own lock).
 //  - The decode thread takes frames, decodes, converts, writes snapshots and
 //    calls the sink.
+//
+// Pictures are converted at the size they are shown (SampledConversion.h),
+// straight from the decoder's planes, into the sink's own buffer when it
+// offers one (PictureSink::PictureBuffer). The full-size conversion runs only
+// for a snapshot.
 
 #include <atomic>
 #include <chrono>
@@ -23,15 +29,37 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/WireFormat.h"
 #include "video/ColourTables.h"
 #include "video/FastConversion.h"
 #include "video/FrameQueue.h"
 #include "video/H264Decoder.h"
 #include "video/PictureSink.h"
+#include "video/SampledConversion.h"
 #include "video/SnapshotWriter.h"
 
 namespace kavrel {
+
+// The picture size a stream announces: all the pipeline needs of it.
+struct VideoFormat {
+    int width = 0;
+    int height = 0;
+};
+
+// How pictures are shown: stretched over an area of width x height pixels
+// (none: at their own size), turned a quarter turn clockwise first or not, and
+// either filling the area or keeping their aspect inside it.
+struct PictureView {
+    int width = 0;
+    int height = 0;
+    bool turned = false;
+    bool keepAspect = false;
+    bool operator==(const PictureView&) const = default;
+};
+
+// The size a picture of width x height is converted to under `view`. Keeping
+// the aspect gives the largest size of the picture's proportions that fits
+// (as QSize::scaled with Qt::KeepAspectRatio).
+PictureSize TargetSize(const PictureView& view, int width, int height);
 
 // Limits that keep a misbehaving server from exhausting memory.
 struct PipelineLimits {
@@ -73,7 +101,7 @@ class VideoPipeline {
     // Restarts decoding for the announced size: ends a running decode thread,
     // replaces the decoder and the buffers, starts a new thread. Queued frames
     // stay queued for the new decoder.
-    void StartDecoding(const StreamFormatInfo& format);
+    void StartDecoding(const VideoFormat& format);
     // Ends the thread, closes the decoder, frees the buffers and releases every
     // queued frame. A pending snapshot request is dropped and reported to the
     // sink as failed (on the calling thread).
@@ -86,8 +114,14 @@ class VideoPipeline {
     bool SnapshotPending() const;
 
     // Read once per picture by the decode thread.
+    void SetView(const PictureView& view);
+    PictureView View() const;
+    // The view's turn alone (full screen on a portrait monitor).
     void SetFullScreen(bool on);
     bool IsFullScreen() const;
+    // The picture decoded last, if the decoder still holds it, is converted
+    // and delivered again for the current view (after the view changed).
+    void Redraw();
 
     // Pause of the decode thread after each delivered picture. A pause of
     // 10 ms was meant to leave time to other threads; measured (bench_video,
@@ -129,13 +163,15 @@ class VideoPipeline {
         }
     };
 
-    void EndThread();                     // m_controlMutex held
-    void FreeDecoding();                  // m_controlMutex held, no thread
-    void DecodeLoop();                    // the decode thread
-    std::unique_ptr<CFrame> TakeFrame();  // null once stopped
-    bool Decode(const CFrame& frame, int* width, int* height);
-    void Present(int width, int height);
-    void WriteRequestedSnapshot(int width, int height);
+    void EndThread();     // m_controlMutex held
+    void FreeDecoding();  // m_controlMutex held, no thread
+    void DecodeLoop();    // the decode thread
+    // The next frame, or (with none queued) a redraw request; false once stopped.
+    bool TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw);
+    bool Decode(const CFrame& frame, PlanarPicture* picture);
+    bool WithinLimit(const PlanarPicture& picture) const;
+    void Present(const PlanarPicture& picture);
+    void WriteRequestedSnapshot(const PlanarPicture& picture);
     void PauseAfterPicture();
 
     PictureSink* const m_sink;
@@ -148,19 +184,21 @@ class VideoPipeline {
     // Owned by the decode thread while it runs; otherwise guarded by m_controlMutex.
     DecoderPtr m_decoder;
     ColourTables m_tables;
-    Buffer<uint8_t> m_planar;     // the decoded PlanarPicture
-    Buffer<uint16_t> m_screen;    // the top-down 16-bit picture
-    Buffer<uint8_t> m_rgb;        // the 24-bit picture, made only for a snapshot
-    Buffer<uint16_t> m_rotation;  // the turned 16-bit picture, full screen only
+    Buffer<uint16_t> m_screen;  // the 16-bit picture, for a sink without a buffer of its own
+    Buffer<uint8_t> m_rgb;      // the 24-bit picture, made only for a snapshot
+    SamplingScratch m_scratch;
 
     mutable std::mutex m_queueMutex;
     std::condition_variable m_queueCv;  // a frame arrived or a stop was asked
     FrameQueue m_queue;                 // guarded by m_queueMutex
     size_t m_queuedBytes = 0;           // guarded by m_queueMutex
     bool m_stop = false;                // guarded by m_queueMutex
+    bool m_redraw = false;              // guarded by m_queueMutex
+
+    mutable std::mutex m_viewMutex;
+    PictureView m_view;  // guarded by m_viewMutex
 
     std::atomic<bool> m_snapshotRequest{false};
-    std::atomic<bool> m_fullScreen{false};
     std::atomic<int> m_pauseMs{0};
     std::atomic<ConversionPath> m_path{BestConversionPath()};
 

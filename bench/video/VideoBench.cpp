@@ -269,8 +269,7 @@ void RunBacklog(benchmark::State& state, Size size, int pauseMs) {
             }
         });
         state.ResumeTiming();
-        pipeline.StartDecoding(
-            StreamFormatInfo::Make(uint16_t(size.width), uint16_t(size.height), 25, 0));
+        pipeline.StartDecoding(VideoFormat{size.width, size.height});
         sink.WaitFor(int(frames.size()));
         state.PauseTiming();
         running = false;

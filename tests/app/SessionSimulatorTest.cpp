@@ -17,6 +17,7 @@
 #include "tests/app/SessionFixture.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/sim/TestPattern.h"
+#include "video/CVideoAtom.h"
 
 namespace kavrel {
 namespace {
@@ -49,11 +50,19 @@ class SessionSimulatorTest : public test::SessionFixture {
     void Start(std::vector<std::string> args = {}, int channel = 0) {
         ASSERT_TRUE(m_sim.Start(args)) << m_sim.Log();
         MakeSessionWindow(m_sim.Port(), channel);
+        QObject::connect(m_window->VideoWindow(), &CVideoAtom::pictureShown,
+                         [this] { ++m_picturesShown; });
     }
+    // A picture of `channel` that arrives from now on (the last one stays on
+    // screen between streams, so one shown before does not count).
     bool WaitForPictureOf(int channel) {
-        return WaitFor(
-            [&] { return CornersOfChannel(m_window->VideoWindow()->LatestPicture(), channel); });
+        const int before = m_picturesShown;
+        return WaitFor([&] {
+            return m_picturesShown > before &&
+                   CornersOfChannel(m_window->VideoWindow()->LatestPicture(), channel);
+        });
     }
+    int m_picturesShown = 0;
 
     // The viewer acts on this thread: its events run while the log is awaited.
     test::SimulatorProcess m_sim{[] { QCoreApplication::processEvents(); }};
@@ -98,7 +107,8 @@ TEST_P(SessionDialectTest, PlayLogsInAndShowsTheChannelsPictures) {
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
     EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
-    EXPECT_TRUE(m_window->VideoWindow()->LatestPicture().isNull());
+    // The last picture stays on screen: no black flash between streams.
+    EXPECT_TRUE(CornersOfChannel(m_window->VideoWindow()->LatestPicture(), 0));
     EXPECT_TRUE(m_sim.WaitForLog("closed:"));
 }
 
@@ -309,9 +319,20 @@ TEST_F(SessionSimulatorTest, FullScreenShowsTheTurnedPictureAndGivesBackEveryRec
 
     m_window->OnCommand(control::kFullScreen);
     ASSERT_TRUE(m_window->IsFullScreen());
-    // The decode thread now draws the picture a quarter turn round.
-    ASSERT_TRUE(WaitFor(
-        [&] { return m_window->VideoWindow()->LatestPicture().size() == QSize(288, 352); }));
+    // The decode thread now draws the picture a quarter turn round, over
+    // the whole monitor: the picture's top left at the top right.
+    const QSize monitor = (*portrait)->geometry().size();
+    ASSERT_TRUE(WaitFor([&] {
+        const QImage picture = m_window->VideoWindow()->LatestPicture();
+        if (picture.size() != monitor)
+            return false;
+        const sim::Point at =
+            sim::CornerSampleAt(monitor.width(), monitor.height(), Corner::TopRight);
+        const QRgb pixel = picture.pixel(at.x, at.y);
+        return sim::ColourNear(
+            {uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))},
+            sim::CornerColour(0, Corner::TopLeft), kPictureTolerance);
+    }));
 
     m_window->OnCommand(control::kFullScreen);
     EXPECT_FALSE(m_window->IsFullScreen());

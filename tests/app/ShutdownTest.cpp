@@ -33,7 +33,7 @@ TEST_F(ShutdownTest, DestroyingTheWindowWhileVideoDecodesEndsTheDecodeThread) {
     ASSERT_NE(video, nullptr);
     QSignalSpy shown(video, &CVideoAtom::pictureShown);
 
-    video->StartDecoding(StreamFormatInfo::Make(176, 144, 25, 512000));
+    video->StartDecoding(VideoFormat{176, 144});
     // Frames arrive on another thread, as from a connection's receive thread.
     std::thread receiver([&] {
         for (const test::EncodedFrame& frame : frames) {

@@ -1,6 +1,8 @@
 // The video window offscreen: pictures reach the user-interface thread as
-// "latest wins", paint stretched, black before and after, turned in full
-// screen; taps and snapshot outcomes arrive as signals.
+// "latest wins", are converted at the size shown and painted 1:1 (the screen
+// the full conversion stretched would give), black before the first picture,
+// kept between streams, turned in full screen; taps and snapshot outcomes
+// arrive as signals.
 
 #include "video/CVideoAtom.h"
 
@@ -15,6 +17,8 @@
 #include "tests/support/H264TestEncoder.h"
 #include "tests/video/RecordingSink.h"
 #include "tests/video/VideoTestSupport.h"
+#include "video/PictureTransform.h"
+#include "video/SampledConversion.h"
 
 namespace kavrel {
 namespace {
@@ -85,13 +89,13 @@ TEST_F(CVideoAtomTest, IdentityOfTheWindow) {
     EXPECT_FALSE(m_atom->IsFullScreen());
 }
 
-TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureThenBlackAfterStop) {
+TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureWhichStaysAfterStop) {
     EXPECT_TRUE(AllBlack(Grab(), m_atom->rect()));
     EXPECT_TRUE(m_atom->LatestPicture().isNull());
 
     const auto stream = MakeStream(1);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
-    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
     Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
 
@@ -103,30 +107,65 @@ TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureThenBlackAfterSto
     m_atom->repaint();
     ExpectShows(Grab(), QPoint(1, 1), latest);
 
+    // No black flash between streams: the picture stays until the next one.
     m_atom->StopDecoding();
-    EXPECT_TRUE(m_atom->LatestPicture().isNull());
-    EXPECT_TRUE(AllBlack(Grab(), m_atom->rect()));
+    EXPECT_EQ(m_atom->LatestPicture(), latest);
+    ExpectShows(Grab(), QPoint(1, 1), latest);
 }
 
-TEST_F(CVideoAtomTest, PictureIsStretchedOverTheClientArea) {
+TEST_F(CVideoAtomTest, PaintedPixelsAreTheFullConversionStretchedAtEverySizeAndTurn) {
     const auto stream = MakeStream(1);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
-    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
     Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
+    const std::vector<uint16_t> upright = test::ReferenceScreen(stream.pictures[0]);
+    std::vector<uint16_t> turned(upright.size());
+    RotateClockwise(upright.data(), turned.data(), kWidth, kHeight);
 
-    // Twice the size: every picture pixel becomes a 2 x 2 block (no smoothing).
-    m_atom->resize(2 * kWidth + 2, 2 * kHeight + 2);
-    const QImage grabbed = Grab();
-    const QImage picture = m_atom->LatestPicture().convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < kHeight; y += 7) {
-        for (int x = 0; x < kWidth; x += 5) {
-            const QRgb expected = picture.pixel(x, y) & 0xFFFFFF;
-            for (int dy = 0; dy < 2; ++dy) {
-                for (int dx = 0; dx < 2; ++dx) {
-                    ASSERT_EQ(grabbed.pixel(1 + 2 * x + dx, 1 + 2 * y + dy) & 0xFFFFFF, expected);
-                }
-            }
+    struct Case {
+        QSize area;
+        bool turned;
+        bool keepAspect;
+    } cases[] = {
+        {{2 * kWidth, 2 * kHeight}, false, false},
+        {{177, 145}, false, false},
+        {{301, 97}, false, false},  // wider, and flatter, than the picture
+        {{61, 47}, false, false},   // smaller than the picture
+        {{300, 100}, false, true},
+        {{kHeight, kWidth}, true, false},
+        {{333, 211}, true, false},
+        {{50, 390}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.area.width()) + "x" + std::to_string(c.area.height()) +
+                     (c.turned ? " turned" : "") + (c.keepAspect ? " aspect" : ""));
+        m_atom->SetFullScreen(c.turned, true);
+        m_atom->SetKeepAspect(c.keepAspect);
+        // Full screen has no border: the area is the whole window.
+        const int border = c.turned ? 0 : 2;
+        m_atom->resize(c.area.width() + border, c.area.height() + border);
+        const PictureSize target = TargetSize(m_atom->Pipeline().View(), kWidth, kHeight);
+        // The held picture is converted again for the new view.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return m_atom->LatestPicture().size() == QSize(target.width, target.height); }));
+        const QImage grabbed = Grab();
+        const QRect area = m_atom->PictureArea();
+        const QPoint origin = area.topLeft() + QPoint((area.width() - target.width) / 2,
+                                                      (area.height() - target.height) / 2);
+        const std::vector<uint16_t>& source = c.turned ? turned : upright;
+        const PictureSize size = ShownSize(kWidth, kHeight, c.turned);
+        QImage expected(target.width, target.height, QImage::Format_RGB16);
+        for (int y = 0; y < target.height; ++y) {
+            const int row = SampleIndex(y, size.height, target.height);
+            auto* line = reinterpret_cast<uint16_t*>(expected.scanLine(y));
+            for (int x = 0; x < target.width; ++x)
+                line[x] = source[size_t(row) * size_t(size.width) +
+                                 size_t(SampleIndex(x, size.width, target.width))];
+        }
+        ExpectShows(grabbed, origin, expected);
+        if (c.keepAspect) {  // the bars are black
+            EXPECT_TRUE(AllBlack(grabbed, QRect(area.topLeft(), QSize(1, 1))));
         }
     }
 }
@@ -138,12 +177,16 @@ TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
     EXPECT_TRUE(m_atom->IsFullScreen());
     EXPECT_TRUE(m_atom->Pipeline().IsFullScreen());
     m_atom->setGeometry(0, 0, kHeight, kWidth);  // the turned picture's size, no border
-    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
     Feed(*m_atom, stream.frames);
     ASSERT_TRUE(shown.wait(30000));
 
     const QImage latest = m_atom->LatestPicture();
     ASSERT_EQ(latest.size(), QSize(kHeight, kWidth));
+    // Leaving turns the held picture upright at once, before any redraw.
+    m_atom->SetFullScreen(false);
+    EXPECT_EQ(m_atom->LatestPicture().size(), QSize(kWidth, kHeight));
+    m_atom->SetFullScreen(true);
     const QImage upright = ExpectedImage(stream.pictures[0]);
     // Top-left of the picture at the top-right corner; bottom-left at the top-left.
     EXPECT_EQ(latest.pixel(kHeight - 1, 0), upright.pixel(0, 0));
@@ -157,7 +200,7 @@ TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
 TEST_F(CVideoAtomTest, LatestPictureWinsWithoutAQueueOfPictures) {
     const auto stream = MakeStream(5);
     QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
-    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
     Feed(*m_atom, stream.frames);
     // All five are delivered while the user-interface thread is not looking.
     ASSERT_TRUE(test::WaitUntil([&] { return m_atom->Pipeline().Counters().picturesDrawn == 5; }));
@@ -191,7 +234,7 @@ TEST_F(CVideoAtomTest, SnapshotOutcomeArrivesOnTheUserInterfaceThread) {
     const auto stream = MakeStream(1);
     QSignalSpy written(m_atom, &CVideoAtom::snapshotWritten);
     m_atom->RequestSnapshot();
-    m_atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
     Feed(*m_atom, stream.frames);
     ASSERT_TRUE(written.wait(30000));
     EXPECT_TRUE(written[0][0].toBool());
@@ -206,7 +249,7 @@ TEST(CVideoAtomLifetimeTest, DestroyingWhileDecodingStopsFirst) {
     const auto stream = MakeStream(3);
     for (int round = 0; round < 3; ++round) {
         auto atom = std::make_unique<CVideoAtom>(nullptr);
-        atom->StartDecoding(StreamFormatInfo::Make(kWidth, kHeight, 25, 0));
+        atom->StartDecoding(VideoFormat{kWidth, kHeight});
         Feed(*atom, stream.frames);
         if (round > 0) {
             ASSERT_TRUE(

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
 #include "video/PictureTransform.h"
+#include "video/SampledConversion.h"
 
 namespace kavrel {
 namespace {
@@ -242,6 +244,80 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<std::pair<int, int>>& info) {
         return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
     });
+
+// The picture moved into planes with padded rows, as a decoder holds them.
+struct StridedPicture {
+    std::vector<uint8_t> bytes;
+    PlanarPicture planes;
+};
+StridedPicture Strided(const YuvPicture& picture, int padding) {
+    const PlanarLayout layout = PlanarLayoutFor(picture.width, picture.height);
+    const int yStride = picture.width + padding;
+    const int cStride = layout.chromaWidth + padding;
+    const size_t ySize = size_t(yStride) * picture.height;
+    const size_t cSize = size_t(cStride) * std::max(layout.chromaHeight, 1);
+    StridedPicture out{std::vector<uint8_t>(ySize + 2 * cSize, 0xEE), {}};
+    uint8_t* y = out.bytes.data();
+    uint8_t* u = y + ySize;
+    uint8_t* v = u + cSize;
+    for (int row = 0; row < picture.height; ++row)
+        std::copy_n(&picture.bytes[size_t(row) * picture.width], picture.width,
+                    y + size_t(row) * yStride);
+    for (int row = 0; row < layout.chromaHeight; ++row) {
+        const size_t from = size_t(row) * layout.chromaWidth;
+        std::copy_n(&picture.bytes[layout.uOffset + from], layout.chromaWidth,
+                    u + size_t(row) * cStride);
+        std::copy_n(&picture.bytes[layout.vOffset + from], layout.chromaWidth,
+                    v + size_t(row) * cStride);
+    }
+    out.planes = PlanarPicture{y, u, v, yStride, cStride, cStride, picture.width, picture.height};
+    return out;
+}
+
+TEST(SampledConversionTest, EqualsTheFullConversionStretchedOnEveryPath) {
+    const std::pair<int, int> pictures[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {33, 31}, {176, 144}};
+    const std::pair<int, int> targets[] = {{1, 1},   {5, 3},   {16, 16},
+                                           {17, 40}, {97, 61}, {480, 338}};
+    for (const auto& [width, height] : pictures) {
+        const YuvPicture picture = test::MakeNoisePicture(width, height, uint32_t(width * 31));
+        const StridedPicture strided = Strided(picture, 13);
+        const std::vector<uint16_t> upright = ReferenceScreen(picture);
+        std::vector<uint16_t> turned(upright.size());
+        RotateClockwise(upright.data(), turned.data(), width, height);
+        for (bool turn : {false, true}) {
+            const std::vector<uint16_t>& full = turn ? turned : upright;
+            const PictureSize shown = ShownSize(width, height, turn);
+            for (const auto& [targetWidth, targetHeight] : targets) {
+                std::vector<uint16_t> expected(size_t(targetWidth) * targetHeight);
+                for (int y = 0; y < targetHeight; ++y) {
+                    for (int x = 0; x < targetWidth; ++x) {
+                        expected[size_t(y) * targetWidth + x] =
+                            full[size_t(SampleIndex(y, shown.height, targetHeight)) * shown.width +
+                                 size_t(SampleIndex(x, shown.width, targetWidth))];
+                    }
+                }
+                for (ConversionPath path : FastPaths()) {
+                    // Rows 3 values longer than the target, guarded.
+                    const int stride = targetWidth + 3;
+                    std::vector<uint16_t> out(size_t(stride) * targetHeight, 0xBEEF);
+                    SamplingScratch scratch;
+                    ConvertSampled(path, strided.planes, turn, out.data(), stride, targetWidth,
+                                   targetHeight, scratch);
+                    std::vector<uint16_t> got;
+                    for (int y = 0; y < targetHeight; ++y) {
+                        const auto row = out.begin() + ptrdiff_t(y) * stride;
+                        got.insert(got.end(), row, row + targetWidth);
+                        ASSERT_TRUE(std::all_of(row + targetWidth, row + stride,
+                                                [](uint16_t v) { return v == 0xBEEF; }));
+                    }
+                    ASSERT_EQ(got, expected)
+                        << ConversionPathName(path) << " " << width << "x" << height << " to "
+                        << targetWidth << "x" << targetHeight << (turn ? " turned" : "");
+                }
+            }
+        }
+    }
+}
 
 TEST(FastConversionTest, ExtremeValuesMatchTheTables) {
     const uint8_t extremes[] = {0,   1,   15,  16,  17,  127, 128, 129,

@@ -37,7 +37,7 @@ TEST_F(VideoPipelineTest, DecodesAndDeliversExactTopDownPictures) {
     const auto stream = MakeLosslessStream(176, 144, 4, 2);
     ASSERT_EQ(stream.frames.size(), 4u);
     VideoPipeline pipeline(&m_sink);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 512000));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(4));
     pipeline.StopDecoding();
@@ -62,7 +62,7 @@ TEST_F(VideoPipelineTest, FullScreenDeliversThePictureTurnedClockwise) {
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFullScreen(true);
     EXPECT_TRUE(pipeline.IsFullScreen());
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(1));
     pipeline.StopDecoding();
@@ -84,7 +84,7 @@ TEST_F(VideoPipelineTest, PictureLargerThanAnnouncedGrowsTheBuffersAndIsShown) {
     VideoPipeline pipeline(&m_sink);
     pipeline.RequestSnapshot();
     pipeline.Snapshots().SetFolder(Folder());
-    pipeline.StartDecoding(StreamFormatInfo::Make(16, 16, 25, 0));
+    pipeline.StartDecoding(VideoFormat{16, 16});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(2));
     ASSERT_TRUE(m_sink.WaitForSnapshots(1));
@@ -101,7 +101,7 @@ TEST_F(VideoPipelineTest, PictureLargerThanAnnouncedGrowsTheBuffersAndIsShown) {
 TEST_F(VideoPipelineTest, AnHugeAnnouncementReservesOnlyTheCap) {
     const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
-    pipeline.StartDecoding(StreamFormatInfo::Make(65535, 65535, 25, 0));
+    pipeline.StartDecoding(VideoFormat{65535, 65535});
     const uint64_t reserved = pipeline.Counters().bufferBytes;
     const PipelineLimits limits;
     EXPECT_GT(reserved, 0u);
@@ -117,7 +117,7 @@ TEST_F(VideoPipelineTest, PictureAboveThePixelLimitCountsAsFailed) {
     PipelineLimits limits;
     limits.maxPicturePixels = 100 * 100;
     VideoPipeline pipeline(&m_sink, limits);
-    pipeline.StartDecoding(StreamFormatInfo::Make(16, 16, 25, 0));
+    pipeline.StartDecoding(VideoFormat{16, 16});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(test::WaitUntil([&] { return pipeline.Counters().decodeFailures == 1; }));
     EXPECT_EQ(m_debug.Count("Decode failed\n"), 1);
@@ -127,7 +127,7 @@ TEST_F(VideoPipelineTest, PictureAboveThePixelLimitCountsAsFailed) {
 TEST_F(VideoPipelineTest, GarbageFailsToDecodeAndTheNextKeyFrameIsShown) {
     const auto stream = MakeLosslessStream(176, 144, 1, 1);
     VideoPipeline pipeline(&m_sink);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     const std::vector<uint8_t> garbage(500, 0xA7);
     pipeline.AddFrame(garbage.data(), int(garbage.size()), 1);
     pipeline.AddFrame(nullptr, 100, 0);  // no bytes: an empty frame
@@ -143,7 +143,7 @@ TEST_F(VideoPipelineTest, DecoderThatCannotOpenFailsEveryFrameButKeepsTheThread)
     const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFaultInjection({.failOpenDecoder = true});
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     EXPECT_TRUE(pipeline.IsDecoding());
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(test::WaitUntil([&] { return pipeline.Counters().decodeFailures == 2; }));
@@ -153,7 +153,7 @@ TEST_F(VideoPipelineTest, DecoderThatCannotOpenFailsEveryFrameButKeepsTheThread)
 
     // The next start opens a decoder again.
     pipeline.SetFaultInjection({});
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(2));
 }
@@ -162,7 +162,7 @@ TEST_F(VideoPipelineTest, ThreadThatCannotStartLeavesFramesQueuedUntilTheNextSta
     const auto stream = MakeLosslessStream(176, 144, 3, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetFaultInjection({.failCreateThread = true});
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     EXPECT_EQ(m_debug.Count("Create decode thread failed\n"), 1);
     EXPECT_FALSE(pipeline.IsDecoding());
     Feed(pipeline, stream.frames);
@@ -170,7 +170,7 @@ TEST_F(VideoPipelineTest, ThreadThatCannotStartLeavesFramesQueuedUntilTheNextSta
 
     // A restart keeps the queued frames: the new decoder starts with them.
     pipeline.SetFaultInjection({});
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     ASSERT_TRUE(m_sink.WaitForPictures(3));
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(m_sink.Pictures()[i].pixels, ReferenceScreen(stream.pictures[i]));
@@ -187,7 +187,7 @@ TEST_F(VideoPipelineTest, StopDecodingReleasesEveryQueuedFrame) {
     EXPECT_EQ(pipeline.Counters().framesDiscarded, 15u);
 
     // A later start begins with an empty queue.
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     pipeline.StopDecoding();
     EXPECT_EQ(pipeline.Counters().framesDecoded + pipeline.Counters().decodeFailures, 0u);
     EXPECT_TRUE(m_sink.Pictures().empty());
@@ -196,9 +196,9 @@ TEST_F(VideoPipelineTest, StopDecodingReleasesEveryQueuedFrame) {
 TEST_F(VideoPipelineTest, RestartWhileDecodingAccountsForEveryFrame) {
     const auto stream = MakeLosslessStream(176, 144, 12, 1);
     VideoPipeline pipeline(&m_sink);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames, 0, 6);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames, 6);
     // Every frame is a key frame, so each one decodes whichever decoder takes it.
     ASSERT_TRUE(m_sink.WaitForPictures(12));
@@ -215,7 +215,7 @@ TEST_F(VideoPipelineTest, DropPolicySkipsToTheNewestRunOfFramesBeforeDecoding) {
         const auto& bytes = stream.frames[i].bytes;
         pipeline.AddFrame(bytes.data(), int(bytes.size()), (i == 3 || i == 15) ? 1 : 0);
     }
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     ASSERT_TRUE(m_sink.WaitForPictures(10));
     pipeline.StopDecoding();
 
@@ -249,7 +249,7 @@ TEST_F(VideoPipelineTest, SnapshotIsWrittenFromTheNextDecodedPictureAndReported)
     const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder());
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     pipeline.RequestSnapshot();
     EXPECT_TRUE(pipeline.SnapshotPending());
 
@@ -279,7 +279,7 @@ TEST_F(VideoPipelineTest, SnapshotThatCannotBeWrittenIsReportedAsFailure) {
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder() / "missing");
     pipeline.RequestSnapshot();
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForSnapshots(1));
     EXPECT_FALSE(m_sink.Snapshots()[0].ok);
@@ -293,14 +293,14 @@ TEST_F(VideoPipelineTest, PendingSnapshotFailsAtAStopInsteadOfServingTheNextStre
     VideoPipeline pipeline(&m_sink);
     pipeline.Snapshots().SetFolder(Folder());
     pipeline.RequestSnapshot();
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     pipeline.StopDecoding();
     EXPECT_FALSE(pipeline.SnapshotPending());
     ASSERT_EQ(m_sink.Snapshots().size(), 1u);
     EXPECT_FALSE(m_sink.Snapshots()[0].ok);
 
     // The next stream (another channel, minutes later) writes no file.
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(1));
     pipeline.StopDecoding();
@@ -312,7 +312,7 @@ TEST_F(VideoPipelineTest, PauseAfterPictureIsCutShortByAStop) {
     const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
     pipeline.SetPauseAfterPicture(std::chrono::hours(1));
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
     Feed(pipeline, stream.frames);
     ASSERT_TRUE(m_sink.WaitForPictures(1));
     // The thread now waits an hour unless the stop wakes it; the test would time out.

@@ -39,7 +39,7 @@ TEST(VideoPipelineThreadedTest, ProducerAndDecodeThreadDrainTheQueue) {
     ASSERT_EQ(frames.size(), 50u);
     test::RecordingSink sink;
     VideoPipeline pipeline(&sink);
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
 
     std::thread producer([&] {
         for (int round = 0; round < 6; ++round) {
@@ -69,7 +69,7 @@ TEST(VideoPipelineThreadedTest, StartStopSnapshotsAndFullScreenFromOtherThreads)
     test::RecordingSink sink;
     VideoPipeline pipeline(&sink);
     pipeline.Snapshots().SetFolder(folder.path().toStdString());
-    pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+    pipeline.StartDecoding(VideoFormat{176, 144});
 
     std::atomic<bool> done{false};
     // The receive thread: frames, and now and then a new stream format.
@@ -79,7 +79,7 @@ TEST(VideoPipelineThreadedTest, StartStopSnapshotsAndFullScreenFromOtherThreads)
                 pipeline.AddFrame(frame.bytes.data(), int(frame.bytes.size()),
                                   frame.keyFrame ? 1 : 0);
             }
-            pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+            pipeline.StartDecoding(VideoFormat{176, 144});
         }
         done = true;
     });
@@ -93,7 +93,7 @@ TEST(VideoPipelineThreadedTest, StartStopSnapshotsAndFullScreenFromOtherThreads)
         }
         if (step % 5 == 4) {
             pipeline.StopDecoding();
-            pipeline.StartDecoding(StreamFormatInfo::Make(176, 144, 25, 0));
+            pipeline.StartDecoding(VideoFormat{176, 144});
         }
         (void)pipeline.QueuedFrames();
         (void)pipeline.Counters();

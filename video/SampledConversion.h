@@ -1,0 +1,59 @@
+#pragma once
+// The picture on screen, converted at the size it is shown: the window
+// stretches the decoded picture over its video area without smoothing (and,
+// in full screen on a portrait monitor, turns it a quarter turn clockwise
+// first), so only the pixels that the stretch samples are converted, straight
+// from the decoder's planes into the target.
+//
+// The stretch is nearest-neighbour with centred samples: target index t of a
+// target n long takes source index SampleIndex(t, source, n). Every value is
+// the one the full conversion (ConvertToScreen) gives for that source pixel:
+// same chroma rules, same arithmetic, on every conversion path.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "video/FastConversion.h"
+#include "video/PlanarPicture.h"
+
+namespace kavrel {
+
+// The source index (0 to source - 1) that feeds target index `t` (0 to
+// target - 1) when `source` samples are stretched over `target`.
+inline int SampleIndex(int t, int source, int target) {
+    return int((int64_t(2 * t + 1) * source) / (int64_t(2) * target));
+}
+
+// The size a picture of width x height has once turned (or not).
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const PictureSize&) const = default;
+};
+inline PictureSize ShownSize(int width, int height, bool turned) {
+    return turned ? PictureSize{height, width} : PictureSize{width, height};
+}
+
+// Work space of ConvertSampled, kept between pictures so that a picture of
+// the same sizes allocates nothing. One per converting thread.
+struct SamplingScratch {
+    std::vector<ptrdiff_t> lumaAt;    // per target column: offset in the luma row or plane
+    std::vector<ptrdiff_t> uAt, vAt;  // the same in the chroma planes
+    std::vector<uint8_t> y, u, v;     // one target row's samples
+};
+
+// Writes the picture, turned a quarter turn clockwise when `turned`, stretched
+// to outWidth x outHeight RGB565 values (red in bits 15-11) whose rows lie
+// `outStride` values apart, top row first. Nothing for an empty picture or target.
+void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch);
+
+// One row of `count` pixels, each with its own Y, U and V sample.
+void ConvertRow(ConversionPath path, const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                uint16_t* out, int count);
+void ConvertRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out, int count);
+void ConvertRowAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out,
+                      int count);
+
+}  // namespace kavrel
