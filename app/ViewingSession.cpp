@@ -432,13 +432,15 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
     if (m_video)
         m_video->AddFrame(bytes, length, keyFrame);
     // Per frame only a time stamp; the session hears of the first frame alone.
-    m_lastVideoNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto stamp = std::chrono::steady_clock::now();
+    m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))
         return;
-    PostEffect([this] {
+    PostEffect([this, stamp] {
         m_videoReceived = true;
         m_dialectFollows = 0;
-        m_firstVideoAt = std::chrono::steady_clock::now();
+        // The frame's own time: the last frame's is never earlier.
+        m_firstVideoAt = stamp;
         m_timers.Arm(SessionTimers::kVideoWatchdog);
     });
 }

@@ -84,16 +84,16 @@ void CVideoAtom::UpdateView() {
     m_pipeline.Redraw();
 }
 
-uint16_t* CVideoAtom::PictureBuffer(int width, int height, ptrdiff_t* stride) {
+uint32_t* CVideoAtom::PictureBuffer(int width, int height, ptrdiff_t* stride) {
     if (m_back.width() != width || m_back.height() != height)
-        m_back = QImage(width, height, QImage::Format_RGB16);
+        m_back = QImage(width, height, QImage::Format_RGB32);
     // bits() detaches if someone still shares this image (a LatestPicture
     // copy), so a picture somebody holds is never written.
     uchar* bits = m_back.isNull() ? nullptr : m_back.bits();
     if (bits == nullptr)
         return nullptr;  // no memory: this picture is skipped
-    *stride = m_back.bytesPerLine() / ptrdiff_t(sizeof(uint16_t));
-    return reinterpret_cast<uint16_t*>(bits);
+    *stride = m_back.bytesPerLine() / ptrdiff_t(sizeof(uint32_t));
+    return reinterpret_cast<uint32_t*>(bits);
 }
 
 void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight) {

@@ -61,7 +61,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     QRect PictureArea() const;
 
     // UI thread: the picture painted (null before the first picture).
-    // Format_RGB16, in device pixels, at the size and turn it was converted for.
+    // Format_RGB32 (the window surface's own form, drawn without conversion),
+    // in device pixels, at the size and turn it was converted for.
     QImage LatestPicture() const;
     // The decoded size of that picture (empty before the first).
     QSize LatestPictureSource() const { return m_shownSource; }
@@ -82,7 +83,7 @@ class CVideoAtom : public QWidget, private PictureSink {
   private:
     // PictureSink, on the decode thread.
     bool HasPictureBuffer() const override { return true; }
-    uint16_t* PictureBuffer(int width, int height, ptrdiff_t* stride) override;
+    uint32_t* PictureBuffer(int width, int height, ptrdiff_t* stride) override;
     void OnPictureReady(int decodedWidth, int decodedHeight) override;
     void OnSnapshotWritten(bool ok, const std::string& path) override;
 

@@ -154,4 +154,28 @@ __attribute__((target("avx2"))) void ConvertRowAvx2(const uint8_t* y, const uint
         out[x] = ScalarPixel(y[x], u[x], v[x]);
 }
 
+__attribute__((target("avx2"))) void WidenRowAvx2(const uint16_t* in, uint32_t* out, int count) {
+    const __m256i five = _mm256_set1_epi32(0x1F);
+    const __m256i six = _mm256_set1_epi32(0x3F);
+    const __m256i opaque = _mm256_set1_epi32(int32_t(0xFF000000u));
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i v =
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)));
+        const __m256i red = _mm256_srli_epi32(v, 11);
+        const __m256i green = _mm256_and_si256(_mm256_srli_epi32(v, 5), six);
+        const __m256i blue = _mm256_and_si256(v, five);
+        const __m256i red8 = _mm256_or_si256(_mm256_slli_epi32(red, 3), _mm256_srli_epi32(red, 2));
+        const __m256i green8 =
+            _mm256_or_si256(_mm256_slli_epi32(green, 2), _mm256_srli_epi32(green, 4));
+        const __m256i blue8 =
+            _mm256_or_si256(_mm256_slli_epi32(blue, 3), _mm256_srli_epi32(blue, 2));
+        const __m256i pixel = _mm256_or_si256(_mm256_or_si256(opaque, _mm256_slli_epi32(red8, 16)),
+                                              _mm256_or_si256(_mm256_slli_epi32(green8, 8), blue8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), pixel);
+    }
+    for (; x < count; ++x)
+        out[x] = WidenRgb565(in[x]);
+}
+
 }  // namespace kavrel

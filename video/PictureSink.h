@@ -25,14 +25,15 @@ class PictureSink {
     virtual void OnPicture(const uint16_t* /*pixels*/, int /*width*/, int /*height*/) {}
 
     // A sink that offers a buffer of its own (a window's back buffer) gets
-    // each picture converted straight into it, with no copy: PictureBuffer
-    // gives room for width x height values whose rows lie `*stride` values
-    // apart (null: this picture goes to OnPicture instead), and
+    // each picture converted straight into it, with no copy, as 32-bit values
+    // 0xFFRRGGBB (the 16-bit values widened, SampledConversion.h):
+    // PictureBuffer gives room for width x height values whose rows lie
+    // `*stride` values apart (null: this picture goes to OnPicture instead), and
     // OnPictureReady says that the picture in it is complete; it gives the
     // decoded picture's size. The buffer is the decode thread's from
     // PictureBuffer until OnPictureReady returns.
     virtual bool HasPictureBuffer() const { return false; }
-    virtual uint16_t* PictureBuffer(int /*width*/, int /*height*/, ptrdiff_t* /*stride*/) {
+    virtual uint32_t* PictureBuffer(int /*width*/, int /*height*/, ptrdiff_t* /*stride*/) {
         return nullptr;
     }
     virtual void OnPictureReady(int /*decodedWidth*/, int /*decodedHeight*/) {}

@@ -19,10 +19,21 @@ void ConvertRow(ConversionPath path, const uint8_t* y, const uint8_t* u, const u
     }
 }
 
-void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
-                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch) {
-    if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
+void WidenRow(const uint16_t* in, uint32_t* out, int count) {
+    if (CpuSupportsAvx2()) {
+        WidenRowAvx2(in, out, count);
         return;
+    }
+    for (int x = 0; x < count; ++x)
+        out[x] = WidenRgb565(in[x]);
+}
+
+namespace {
+
+// Gathers each target row's samples and hands them to `take(ty, y, u, v)`.
+template <typename Take>
+void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int outHeight,
+                SamplingScratch& scratch, Take take) {
     const ChromaSampling chroma(picture.width, picture.height);
     const bool hasChroma = chroma.HasChroma() && picture.u != nullptr && picture.v != nullptr;
     const size_t columns = size_t(outWidth);
@@ -35,6 +46,9 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
     // Grey where the picture has no chroma at all.
     std::fill(scratch.u.begin(), scratch.u.end(), uint8_t(128));
     std::fill(scratch.v.begin(), scratch.v.end(), uint8_t(128));
+
+    // The chroma planes' offsets are one array when their rows lie alike.
+    const bool sharedChroma = !turned || picture.uStride == picture.vStride;
 
     // Upright, a target column is a source column and a target row a source
     // row. Turned, a target column is a source row counted from the bottom and
@@ -74,17 +88,46 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
                 vBase = picture.v + chroma.Column(along);
             }
         }
+        const ptrdiff_t* lumaAt = scratch.lumaAt.data();
+        uint8_t* y = scratch.y.data();
         for (size_t tx = 0; tx < columns; ++tx)
-            scratch.y[tx] = lumaBase[scratch.lumaAt[tx]];
+            y[tx] = lumaBase[lumaAt[tx]];
         if (hasChroma) {
+            const ptrdiff_t* uAt = scratch.uAt.data();
+            const ptrdiff_t* vAt = sharedChroma ? uAt : scratch.vAt.data();
+            uint8_t* u = scratch.u.data();
+            uint8_t* v = scratch.v.data();
             for (size_t tx = 0; tx < columns; ++tx) {
-                scratch.u[tx] = uBase[scratch.uAt[tx]];
-                scratch.v[tx] = vBase[scratch.vAt[tx]];
+                u[tx] = uBase[uAt[tx]];
+                v[tx] = vBase[vAt[tx]];
             }
         }
-        ConvertRow(path, scratch.y.data(), scratch.u.data(), scratch.v.data(),
-                   out + ptrdiff_t(ty) * outStride, outWidth);
+        take(ty, scratch.y.data(), scratch.u.data(), scratch.v.data());
     }
+}
+
+}  // namespace
+
+void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch) {
+    if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
+        return;
+    SampleRows(picture, turned, outWidth, outHeight, scratch,
+               [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+                   ConvertRow(path, y, u, v, out + ptrdiff_t(ty) * outStride, outWidth);
+               });
+}
+
+void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch) {
+    if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
+        return;
+    scratch.row.resize(size_t(outWidth));
+    SampleRows(picture, turned, outWidth, outHeight, scratch,
+               [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+                   ConvertRow(path, y, u, v, scratch.row.data(), outWidth);
+                   WidenRow(scratch.row.data(), out + ptrdiff_t(ty) * outStride, outWidth);
+               });
 }
 
 }  // namespace kavrel

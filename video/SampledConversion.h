@@ -39,8 +39,9 @@ inline PictureSize ShownSize(int width, int height, bool turned) {
 // the same sizes allocates nothing. One per converting thread.
 struct SamplingScratch {
     std::vector<ptrdiff_t> lumaAt;    // per target column: offset in the luma row or plane
-    std::vector<ptrdiff_t> uAt, vAt;  // the same in the chroma planes
+    std::vector<ptrdiff_t> uAt, vAt;  // the same in the chroma planes (turned: rows apart)
     std::vector<uint8_t> y, u, v;     // one target row's samples
+    std::vector<uint16_t> row;        // one converted row, before widening
 };
 
 // Writes the picture, turned a quarter turn clockwise when `turned`, stretched
@@ -49,11 +50,29 @@ struct SamplingScratch {
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
                     ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch);
 
+// The same as 32-bit values 0xFFRRGGBB, each channel of the 16-bit value
+// widened by repeating its top bits (as a 16-bit picture is widened when it
+// is drawn), so the screen shows exactly what the 16-bit picture would. The
+// form a desktop's window surface takes without conversion.
+void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch);
+
+inline uint32_t WidenRgb565(uint16_t value) {
+    const uint32_t red = value >> 11;
+    const uint32_t green = (value >> 5) & 0x3F;
+    const uint32_t blue = value & 0x1F;
+    return 0xFF000000u | (((red << 3) | (red >> 2)) << 16) | (((green << 2) | (green >> 4)) << 8) |
+           ((blue << 3) | (blue >> 2));
+}
+
 // One row of `count` pixels, each with its own Y, U and V sample.
 void ConvertRow(ConversionPath path, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                 uint16_t* out, int count);
 void ConvertRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out, int count);
 void ConvertRowAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out,
                       int count);
+// WidenRgb565 over a row.
+void WidenRow(const uint16_t* in, uint32_t* out, int count);
+void WidenRowAvx2(const uint16_t* in, uint32_t* out, int count);
 
 }  // namespace kavrel

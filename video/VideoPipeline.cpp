@@ -291,7 +291,7 @@ void VideoPipeline::Present(const PlanarPicture& picture) {
     const PictureSize target = TargetSize(view, picture.width, picture.height);
     const ConversionPath path = m_path.load();
     ptrdiff_t stride = 0;
-    uint16_t* buffer = m_sink != nullptr && m_sink->HasPictureBuffer()
+    uint32_t* buffer = m_sink != nullptr && m_sink->HasPictureBuffer()
                            ? m_sink->PictureBuffer(target.width, target.height, &stride)
                            : nullptr;
     if (buffer != nullptr) {

@@ -33,6 +33,8 @@ test::TestStream MakeStream(int count) {
     return test::MakeLosslessStream(kWidth, kHeight, count, 1, 100);
 }
 
+// The reference 16-bit picture, widened to the window's 32-bit form by Qt
+// itself (the screen a 16-bit picture gives).
 QImage ExpectedImage(const YuvPicture& picture) {
     const std::vector<uint16_t> screen = test::ReferenceScreen(picture);
     QImage image(picture.width, picture.height, QImage::Format_RGB16);
@@ -40,7 +42,7 @@ QImage ExpectedImage(const YuvPicture& picture) {
         std::memcpy(image.scanLine(y), screen.data() + size_t(y) * picture.width,
                     size_t(picture.width) * 2);
     }
-    return image;
+    return image.convertToFormat(QImage::Format_RGB32);
 }
 
 bool AllBlack(const QImage& image, const QRect& area) {
@@ -100,7 +102,7 @@ TEST_F(CVideoAtomTest, BlackBeforeTheFirstPictureThenThePictureWhichStaysAfterSt
     ASSERT_TRUE(shown.wait(30000));
 
     const QImage latest = m_atom->LatestPicture();
-    EXPECT_EQ(latest.format(), QImage::Format_RGB16);
+    EXPECT_EQ(latest.format(), QImage::Format_RGB32);
     EXPECT_EQ(latest, ExpectedImage(stream.pictures[0]));
     ExpectShows(Grab(), QPoint(1, 1), latest);
     // A repaint shows the same picture again.

@@ -313,10 +313,28 @@ TEST(SampledConversionTest, EqualsTheFullConversionStretchedOnEveryPath) {
                     ASSERT_EQ(got, expected)
                         << ConversionPathName(path) << " " << width << "x" << height << " to "
                         << targetWidth << "x" << targetHeight << (turn ? " turned" : "");
+                    // The window's 32-bit form: the same values widened.
+                    std::vector<uint32_t> wide(size_t(targetWidth) * targetHeight);
+                    ConvertSampled(path, strided.planes, turn, wide.data(), targetWidth,
+                                   targetWidth, targetHeight, scratch);
+                    for (size_t i = 0; i < wide.size(); ++i)
+                        ASSERT_EQ(wide[i], WidenRgb565(expected[i])) << i;
                 }
             }
         }
     }
+}
+
+TEST(SampledConversionTest, WideningRepeatsTheTopBitsOnEveryPath) {
+    std::vector<uint16_t> all(65536 + 5);
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = uint16_t(i);
+    std::vector<uint32_t> wide(all.size());
+    WidenRow(all.data(), wide.data(), int(all.size()));
+    for (size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(wide[i], WidenRgb565(all[i])) << i;
+    EXPECT_EQ(WidenRgb565(0xFFFF), 0xFFFFFFFFu);
+    EXPECT_EQ(WidenRgb565(0x8410), 0xFF848284u);  // 10000 100000 10000
 }
 
 TEST(FastConversionTest, ExtremeValuesMatchTheTables) {

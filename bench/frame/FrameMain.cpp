@@ -1,0 +1,181 @@
+// kavrel-framebench --port P [--seconds S] [--size WxH]
+//
+// What showing a picture costs the viewer: plays the stream of the server on
+// 127.0.0.1:P in the main window, shown (offscreen) and painted as on a
+// desktop, and prints, over S seconds (default 10) from the first picture:
+// the frames decoded, the process's CPU time (every thread) per frame, and
+// the resident memory. bench/frame_cost.sh runs it beside ffmpeg.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "app/COrvaneDlg.h"
+#include "app/NetworkBringUp.h"
+#include "config/ConfigStore.h"
+#include "settings/HistoryStore.h"
+#include "skin/MessageBox.h"
+#include "video/CVideoAtom.h"
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A "Vm..." line of /proc/self/status, in KB.
+long StatusKb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// CPU seconds of every thread of this process, by thread name.
+std::map<std::string, double> ThreadCpu() {
+    std::map<std::string, double> cpu;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int open = line.indexOf('(');
+        const int close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        // utime and stime are the 14th and 15th fields of the whole line.
+        cpu[line.mid(open + 1, close - open - 1).toStdString()] +=
+            (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return cpu;
+}
+
+template <typename Done>
+void RunUntil(Done done, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs) {
+        QEventLoop pause;
+        QTimer::singleShot(5, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int port = 0;
+    int seconds = 10;
+    int width = 480;
+    int height = 640;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--port") == 0)
+            port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--size") == 0)
+            std::sscanf(argv[i + 1], "%dx%d", &width, &height);
+    }
+    if (port <= 0 || seconds <= 0 || width <= 0 || height <= 0) {
+        std::fprintf(stderr, "usage: kavrel-framebench --port P [--seconds S] [--size WxH]\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return 1;
+    {
+        QFile config(scratch.filePath("config.txt"));
+        if (!config.open(QIODevice::WriteOnly))
+            return 1;
+        config.write(QStringLiteral("[server]\nserver_address=127.0.0.1\nserver_port=%1\n"
+                                    "server_username=admin\nserver_password=admin\n"
+                                    "server_channel=0\n")
+                         .arg(port)
+                         .toUtf8());
+    }
+    kavrel::SetConfigFilePath(scratch.filePath("config.txt").toStdU16String());
+    kavrel::SetSettingsStoreFile(scratch.filePath("settings.ini").toStdU16String());
+    kavrel::SetNetworkBringUp([] { return true; });
+    kavrel::SetMessageBoxHandler([](QWidget*, const QString&, const QString&,
+                                    QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) { return QMessageBox::No; });
+
+    kavrel::SettingsLabels labels;
+    kavrel::COrvaneDlg window(labels);
+    window.Initialise();
+    window.resize(width, height);
+    window.show();
+    kavrel::CVideoAtom* video = window.VideoWindow();
+    int painted = 0;
+    QObject::connect(video, &kavrel::CVideoAtom::pictureShown, [&] { ++painted; });
+
+    window.OnCommand(kavrel::control::kPlay);
+    RunUntil([&] { return painted > 0; }, 30000);
+    if (painted == 0) {
+        std::fprintf(stderr, "kavrel-framebench: no picture from port %d\n", port);
+        return 1;
+    }
+    // bench/frame_cost.sh attaches its profiler at this line.
+    std::printf("measuring pid %lld\n", (long long)getpid());
+    std::fflush(stdout);
+    const std::map<std::string, double> threadsBefore = ThreadCpu();
+    const double cpuBefore = CpuSeconds();
+    const uint64_t decodedBefore = video->Pipeline().Counters().framesDecoded;
+    const int paintedBefore = painted;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        // One timer, no polling: the loop wakes only for the viewer's own work.
+        QEventLoop measure;
+        QTimer::singleShot(seconds * 1000, &measure, &QEventLoop::quit);
+        measure.exec();
+    }
+    const double cpu = CpuSeconds() - cpuBefore;
+    std::map<std::string, double> threads = ThreadCpu();
+    const double wall = double(clock.elapsed()) / 1000.0;
+    const uint64_t frames = video->Pipeline().Counters().framesDecoded - decodedBefore;
+    const QImage shown = video->LatestPicture();
+    std::printf("window %dx%d, picture shown %dx%d, decoded %dx%d\n", width, height, shown.width(),
+                shown.height(), video->LatestPictureSource().width(),
+                video->LatestPictureSource().height());
+    std::printf("frames %llu in %.1f s, pictures shown %d\n", (unsigned long long)frames, wall,
+                painted - paintedBefore);
+    std::printf("viewer_cpu_ms_per_frame %.3f\n", frames ? cpu * 1000.0 / double(frames) : 0.0);
+    std::printf("viewer_cpu_percent %.1f\n", 100.0 * cpu / wall);
+    std::printf("resident_kb %ld peak_kb %ld\n", StatusKb("VmRSS:"), StatusKb("VmHWM:"));
+    for (auto& [name, seconds] : threads) {
+        const auto before = threadsBefore.find(name);
+        const double used = seconds - (before == threadsBefore.end() ? 0.0 : before->second);
+        if (used > 0 && frames > 0)
+            std::printf("  thread %-16s %.3f ms per frame\n", name.c_str(),
+                        used * 1000.0 / double(frames));
+    }
+    window.OnCommand(kavrel::control::kPlay);
+    return 0;
+}

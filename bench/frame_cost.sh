@@ -1,0 +1,83 @@
+#!/bin/bash
+# What showing a 1080p25 stream costs the viewer, beside what the ffmpeg
+# command line spends to decode the same stream with one thread to rgb565le,
+# measured in one run, alternating, ROUNDS times (default 3):
+#   (a) the viewer's CPU per frame (every thread of the process, main window
+#       shown offscreen at 480x640) / ffmpeg's CPU per frame: goal <= 0.9;
+#   (b) with perf (where it may profile): the share of the viewer's samples
+#       outside libavcodec while it plays: goal <= 15 %;
+#   (c) the viewer's resident memory while playing 1080p: goal <= 80 MB.
+# The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
+# kavrel-sim --file, so both decode the same bytes.
+#
+# Usage: bench/frame_cost.sh [build folder] [rounds]
+#   (build folder default: build, configured with KAVREL_BUILD_BENCH=ON; it
+#   installs ffmpeg with apt-get when missing and run as root)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+rounds=${2:-3}
+bench="$build/bench/frame/kavrel-framebench"
+sim="$build/tools/kavrel-sim"
+[ -x "$bench" ] || { echo "frame_cost.sh: no $bench (build with KAVREL_BUILD_BENCH=ON)" >&2; exit 2; }
+if ! command -v ffmpeg >/dev/null; then
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get install -y --no-install-recommends ffmpeg >/dev/null
+    else
+        echo "frame_cost.sh: needs ffmpeg (apt-get install ffmpeg)" >&2; exit 2
+    fi
+fi
+
+work=$(mktemp -d)
+simpid=""
+cleanup() { [ -n "$simpid" ] && kill "$simpid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+stream="$work/1080p25.h264"
+ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 10 \
+    -c:v libx264 -preset veryfast -b:v 4M -g 50 -bf 0 -pix_fmt yuv420p -f h264 -y "$stream"
+frames=$(ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=nb_read_frames -of csv=p=0 "$stream")
+
+"$sim" --port 0 --file "$stream" >"$work/sim.out" 2>"$work/sim.log" &
+simpid=$!
+for _ in $(seq 100); do grep -q "listening on" "$work/sim.out" && break; sleep 0.1; done
+port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")
+[ -n "$port" ] || { echo "frame_cost.sh: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+
+# CPU seconds (user + system) of one command, from the shell's child times.
+cpu_of() {
+    ( "$@" >/dev/null 2>&1; times ) | tail -1 |
+        awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.3f", u[1]*60 + u[2] + s[1]*60 + s[2] }'
+}
+
+ratios=""
+echo "stream: 1920x1080, 25 fps, $frames frames, $(stat -c %s "$stream") bytes"
+for round in $(seq "$rounds"); do
+    ffmpeg_cpu=$(cpu_of ffmpeg -hide_banner -threads 1 -i "$stream" -f rawvideo -pix_fmt rgb565le -y /dev/null)
+    ffmpeg_ms=$(awk -v c="$ffmpeg_cpu" -v f="$frames" 'BEGIN { printf "%.3f", c * 1000 / f }')
+    QT_QPA_PLATFORM=offscreen "$bench" --port "$port" --seconds 10 >"$work/viewer.out"
+    viewer_ms=$(awk '/^viewer_cpu_ms_per_frame/ { print $2 }' "$work/viewer.out")
+    ratio=$(awk -v v="$viewer_ms" -v f="$ffmpeg_ms" 'BEGIN { printf "%.2f", v / f }')
+    ratios="$ratios $ratio"
+    echo "round $round: viewer $viewer_ms ms/frame, ffmpeg -threads 1 $ffmpeg_ms ms/frame, ratio $ratio"
+done
+grep -E "^(window|frames|resident|  thread)" "$work/viewer.out"
+median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+echo "(a) CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
+rss=$(awk '/^resident_kb/ { printf "%.1f", $4 / 1024 }' "$work/viewer.out")
+echo "(c) resident memory at 1080p: peak $rss MB (goal <= 80)"
+
+if command -v perf >/dev/null && perf record -o "$work/probe.data" -- true >/dev/null 2>&1; then
+    QT_QPA_PLATFORM=offscreen "$bench" --port "$port" --seconds 12 >"$work/perf.out" &
+    viewer=$!
+    for _ in $(seq 300); do grep -q "^measuring" "$work/perf.out" && break; sleep 0.1; done
+    pid=$(awk '/^measuring pid/ { print $3 }' "$work/perf.out")
+    perf record -F 999 -p "$pid" -o "$work/perf.data" -- sleep 10 >/dev/null 2>&1 || true
+    wait "$viewer"
+    perf report -i "$work/perf.data" --sort dso --stdio 2>/dev/null | grep '%' >"$work/dso.txt" || true
+    head -6 "$work/dso.txt"
+    outside=$(awk '$2 !~ /libavcodec/ { sub("%", "", $1); s += $1 } END { printf "%.1f", s }' "$work/dso.txt")
+    echo "(b) viewer samples outside libavcodec: $outside % (goal <= 15)"
+else
+    echo "(b) perf cannot profile here: share outside libavcodec not measured"
+fi
