@@ -2,10 +2,15 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/SingleInstance.h"
+#include "config/ConfigStore.h"
 
 namespace kavrel {
 
-COrvaneApp::COrvaneApp(int& argc, char** argv) : QApplication(argc, argv) {}
+COrvaneApp::COrvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The desktop finds the menu entry and icon by this name (the Wayland
+    // application id), as the installed org.kavrel.Kavrel.desktop is called.
+    setDesktopFileName(QString::fromLatin1(kDesktopFileId));
+}
 
 COrvaneApp* COrvaneApp::Instance() {
     return qobject_cast<COrvaneApp*>(QCoreApplication::instance());
@@ -16,6 +21,7 @@ int COrvaneApp::Run(const CommandLine& options) {
     if (instance.Claim() == SingleInstance::Outcome::OtherRaised)
         return 0;
 
+    PrepareConfigFile();
     COrvaneDlg window(m_settingsLabels);
     instance.SetWindow(&window);
     window.Initialise();

@@ -1,8 +1,8 @@
 #pragma once
 // The application object: one per process. Holds the settings dialog's
 // labels, which the main window loads at start, and runs the program:
-// single-instance check, then the main window's modal run; when that returns
-// the process ends.
+// single-instance check, the first start's copy of config.txt, then the main
+// window's modal run; when that returns the process ends.
 
 #include <QApplication>
 
@@ -10,6 +10,10 @@
 #include "config/Localisation.h"
 
 namespace kavrel {
+
+// The application's id on the desktop: the name of its desktop entry, icon and
+// AppStream file.
+inline constexpr char kDesktopFileId[] = "org.kavrel.Kavrel";
 
 class COrvaneApp : public QApplication {
     Q_OBJECT

@@ -36,9 +36,9 @@
 
 #include "app/ReconnectPolicy.h"
 #include "app/SessionTimers.h"
+#include "config/ServerSettings.h"
 #include "protocol/CServerNotify.h"
 #include "protocol/WireFormat.h"
-#include "settings/ServerSettings.h"
 
 namespace kavrel {
 

@@ -12,7 +12,11 @@
 //     is read-only or cannot be replaced, or when the value holds a line break.
 // Text is UTF-16 here and UTF-8 in the file.
 //
-// Thread: the user-interface thread (the path setting alone is locked).
+// A file that holds a password (a non-empty server_password in section
+// "server") is written with mode 0600; a write that creates the file creates
+// its missing folders with mode 0700.
+//
+// Thread: the user-interface thread (the path settings alone are locked).
 
 #include <optional>
 #include <string>
@@ -20,12 +24,22 @@
 
 namespace kavrel {
 
-// The file beside the executable: applicationDirPath() + "/config.txt", or
-// the path set with SetConfigFilePath().
+// The path set with SetConfigFilePath(), else the config.txt that belongs to
+// the executable's folder: beside it in a build tree, the user's own copy for
+// an installed program (see ConfigLocation.h).
 std::u16string ConfigFilePath();
 
 // Points the store at another file (tests, tools); empty restores the default.
 void SetConfigFilePath(std::u16string path);
+
+// Makes the store act as if the executable lay in `directory` (tests of an
+// installed layout); empty restores the real folder.
+void SetProgramDirectory(std::u16string directory);
+
+// Called once at start, before the first read: an installed program's first
+// start copies the installed default to the user's own copy. Nothing happens
+// for a path set with SetConfigFilePath() or a config.txt beside the executable.
+void PrepareConfigFile();
 
 // Value of the first (section, key) entry; empty when absent.
 std::u16string ReadConfigValue(std::u16string_view section, std::u16string_view key);

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/ServerSettings.h"
+#include "config/ServerSettings.h"
 
 namespace kavrel {
 
@@ -103,14 +103,6 @@ inline constexpr std::array<std::u16string_view, 21> kStatusTextKeys = {
     u"connect_break",   u"login_succeed",  u"login_fail",    u"change_channel", u"connect_timeout",
     u"reconnect_in",
 };
-
-// Section and keys of the current server, in the order they are read and written.
-inline constexpr std::u16string_view kServerSection = u"server";
-inline constexpr std::u16string_view kServerAddressKey = u"server_address";
-inline constexpr std::u16string_view kServerPortKey = u"server_port";
-inline constexpr std::u16string_view kServerUserNameKey = u"server_username";
-inline constexpr std::u16string_view kServerPasswordKey = u"server_password";
-inline constexpr std::u16string_view kServerChannelKey = u"server_channel";
 
 // The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).
 int DetectLanguage();

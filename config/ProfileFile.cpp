@@ -93,9 +93,9 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Creates a new, empty temporary file beside `target` (mode 0666 less the
+// Creates a new, empty temporary file beside `target` (`mode` less the
 // umask). Returns its descriptor and fills `tempPath`, or -1.
-int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
+int CreateTemporaryBeside(const std::string& target, mode_t mode, std::string& tempPath) {
     static std::atomic<unsigned> counter{0};
     const std::string directory = DirectoryOf(target);
     const size_t slash = target.rfind('/');
@@ -103,7 +103,7 @@ int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
     for (int attempt = 0; attempt < 64; ++attempt) {
         tempPath = directory + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
                    std::to_string(counter.fetch_add(1));
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -228,14 +228,17 @@ void ProfileFile::SetEntry(std::string_view section, std::string_view key, std::
     }
 }
 
-bool ProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+bool ProfileFile::CanStore(std::string_view section, std::string_view key, std::string_view value) {
     // A line break inside a name or value would split the line on the next
     // load (and could smuggle in headers or keys), and "=" inside a key would
-    // move the split point: such a write is refused and the file left alone.
-    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-        key.find('=') != std::string_view::npos) {
-        return false;
-    }
+    // move the split point.
+    return !HasLineBreak(section) && !HasLineBreak(key) && !HasLineBreak(value) &&
+           key.find('=') == std::string_view::npos;
+}
+
+bool ProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+    if (!CanStore(section, key, value))
+        return false;  // refused: the file is left alone
     SetEntry(section, key, value);
     return Save();
 }
@@ -268,7 +271,7 @@ std::string ProfileFile::Serialize() const {
     return out;
 }
 
-bool ProfileFile::Save() const {
+bool ProfileFile::Save(ProfileAccess access) const {
     const std::string target = ResolveTarget(m_path);
     struct stat oldInfo;
     const bool exists = ::stat(target.c_str(), &oldInfo) == 0;
@@ -281,18 +284,21 @@ bool ProfileFile::Save() const {
         return false;
     }
 
+    const bool ownerOnly = access == ProfileAccess::OwnerOnly;
     std::string tempPath;
-    FileDescriptor temp(CreateTemporaryBeside(target, tempPath));
+    FileDescriptor temp(CreateTemporaryBeside(target, ownerOnly ? 0600 : 0666, tempPath));
     if (temp.Get() < 0)
         return false;
     bool ok = true;
-    if (exists) {
+    if (ownerOnly) {
+        ok = ::fchmod(temp.Get(), 0600) == 0;  // a umask may have taken the owner's bits
+    } else if (exists) {
         ok = ::fchmod(temp.Get(), oldInfo.st_mode & 07777) == 0;
-        // Keeps the owner when an administrator edits a user's file; an
-        // ordinary user cannot give a file away, and that is fine.
-        if (ok)
-            (void)!::fchown(temp.Get(), oldInfo.st_uid, oldInfo.st_gid);
     }
+    // Keeps the owner when an administrator edits a user's file; an ordinary
+    // user cannot give a file away, and that is fine.
+    if (ok && exists)
+        (void)!::fchown(temp.Get(), oldInfo.st_uid, oldInfo.st_gid);
     ok = ok && WriteAll(temp.Get(), Serialize());
     ok = ok && ::fsync(temp.Get()) == 0;
     ok = temp.Close() && ok;

@@ -25,8 +25,9 @@
 // blanks around "="), a plain line as its value, and a "[section]" header
 // whenever the section changes (never for "###"). It replaces the file
 // atomically: a temporary file in the same folder is written, flushed and
-// renamed over the old one, which keeps the old file's permission bits. A
-// failed save leaves the old file as it was.
+// renamed over the old one, which keeps the old file's permission bits (or,
+// for a file that holds a secret, makes it the owner's alone). A failed save
+// leaves the old file as it was.
 //
 // Not thread-safe; one object serves one read or one write of a value.
 
@@ -43,6 +44,15 @@ struct ProfileEntry {
     std::string value;
 
     bool operator==(const ProfileEntry&) const = default;
+};
+
+// Who may read the saved file.
+enum class ProfileAccess {
+    KeepMode,   // an existing file keeps its permission bits; a new one gets
+                // 0666 less the umask
+    OwnerOnly,  // mode 0600 whatever it was: the file holds a secret. The
+                // temporary is created 0600, so no one else can open it
+                // while it is written.
 };
 
 enum class ProfileLoadResult {
@@ -72,7 +82,7 @@ class ProfileFile {
     // nothing was replaced: the target exists but is not a writable regular
     // file, or the temporary file could not be created, written, flushed or
     // renamed (it is removed again in that case).
-    bool Save() const;
+    bool Save(ProfileAccess access = ProfileAccess::KeepMode) const;
 
     // Value of the first entry with this section and key; empty when none.
     std::string Get(std::string_view section, std::string_view key) const;
@@ -85,8 +95,13 @@ class ProfileFile {
     // returns the result of Save().
     bool Set(std::string_view section, std::string_view key, std::string_view value);
 
-    // The in-memory half of Set(), without saving.
+    // The in-memory half of Set(), without saving and without its check:
+    // callers check the entry with CanStore() first.
     void SetEntry(std::string_view section, std::string_view key, std::string_view value);
+
+    // False for an entry Set() refuses: a line break in any part or "=" in
+    // the key would change the file's lines or split point on the next load.
+    static bool CanStore(std::string_view section, std::string_view key, std::string_view value);
 
     // Parses file content into the entries (what Load() does after reading).
     void Parse(std::string_view content);

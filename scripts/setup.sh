@@ -8,7 +8,8 @@ PACKAGES="build-essential cmake ninja-build pkg-config clang-format \
 qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev \
 libavcodec-dev libavutil-dev libswscale-dev libyuv-dev \
 libgtest-dev libgmock-dev googletest libbenchmark-dev \
-fonts-liberation clang libclang-rt-14-dev llvm iproute2"
+fonts-liberation clang libclang-rt-14-dev llvm iproute2 \
+desktop-file-utils appstream dpkg-dev file"
 
 missing=""
 for p in $PACKAGES; do

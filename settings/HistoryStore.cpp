@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <memory>
 #include <mutex>
 
+#include "config/ConfigLocation.h"
 #include "platform/DebugSink.h"
 #include "platform/TextCodec.h"
 
@@ -40,7 +40,8 @@ std::unique_ptr<QSettings> OpenStore() {
 // the existing file's permissions, so the passwords are never readable by
 // others, not even for a moment.
 void EnsurePrivateStoreFile(const QString& fileName) {
-    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    // The folder is shared with config.txt, which holds a password too.
+    MakePrivateDirectories(QFile::encodeName(QFileInfo(fileName).absolutePath()).toStdString());
     const QByteArray path = QFile::encodeName(fileName);
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, kStoreFileMode);
     if (fd < 0)

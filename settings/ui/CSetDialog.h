@@ -27,8 +27,8 @@
 #include <string_view>
 
 #include "config/Localisation.h"
+#include "config/ServerSettings.h"
 #include "settings/HistoryStore.h"
-#include "settings/ServerSettings.h"
 #include "settings/ui/SetDialogLayout.h"
 #include "skin/CSkinDialog.h"
 

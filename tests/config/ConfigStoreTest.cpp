@@ -25,7 +25,10 @@ class ConfigStoreTest : public testing::Test {
         m_path = m_folder.File("config.txt");
         SetConfigFilePath(FromUtf8(m_path));
     }
-    void TearDown() override { SetConfigFilePath({}); }
+    void TearDown() override {
+        SetConfigFilePath({});
+        SetProgramDirectory({});
+    }
 
     std::u16string Read(std::u16string_view section, std::u16string_view key) {
         return ReadConfigValue(section, key);
@@ -42,12 +45,37 @@ class ConfigStoreTest : public testing::Test {
     std::string m_path;
 };
 
-TEST_F(ConfigStoreTest, DefaultPathLiesBesideTheExecutable) {
+TEST_F(ConfigStoreTest, DefaultPathFollowsTheProgramsFolder) {
+    test::ScopedEnvironmentVariable configHome("XDG_CONFIG_HOME", m_folder.File("home").c_str());
+    const std::string bin = m_folder.File("bin");
+    std::filesystem::create_directory(bin);
     SetConfigFilePath({});
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
-    EXPECT_EQ(ToUtf8(ConfigFilePath()), exe.parent_path().string() + "/config.txt");
+    SetProgramDirectory(FromUtf8(bin));
+    EXPECT_EQ(ToUtf8(ConfigFilePath()), m_folder.File("home/orvane/config.txt"));
+    test::WriteFile(bin + "/config.txt", "");
+    EXPECT_EQ(ToUtf8(ConfigFilePath()), bin + "/config.txt");
     SetConfigFilePath(u"/elsewhere/config.txt");
     EXPECT_EQ(ConfigFilePath(), u"/elsewhere/config.txt");
+}
+
+TEST_F(ConfigStoreTest, FileThatHoldsAPasswordIsWrittenForItsOwnerOnly) {
+    test::WriteFile(m_path, "[lan0]\nset_ok=OK\n");
+    ASSERT_EQ(::chmod(m_path.c_str(), 0644), 0);
+    WriteConfigValue(u"lan0", u"set_ok", u"Yes");
+    WriteConfigValue(u"server", u"server_password", u"");
+    EXPECT_EQ(test::FileMode(m_path), 0644u);
+    WriteConfigValue(u"server", u"server_password", u"secret");
+    EXPECT_EQ(test::FileMode(m_path), 0600u);
+
+    // A first save into folders that are not there yet: the user's copy of an
+    // installed program whose default was not found.
+    const std::string fresh = m_folder.File("new/orvane/config.txt");
+    SetConfigFilePath(FromUtf8(fresh));
+    WriteConfigValue(u"server", u"server_password", u"secret");
+    EXPECT_EQ(test::ReadFile(fresh), "[server]\nserver_password=secret\n");
+    EXPECT_EQ(test::FileMode(fresh), 0600u);
+    EXPECT_EQ(test::FileMode(m_folder.File("new")), 0700u);
+    EXPECT_EQ(test::FileMode(m_folder.File("new/orvane")), 0700u);
 }
 
 TEST_F(ConfigStoreTest, MissingFileReadsEmptyAndFirstWriteCreatesOneHeaderAndKey) {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -44,6 +46,29 @@ inline unsigned FileMode(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0u;
 }
+
+// Sets (or, with nullptr, removes) an environment variable while it lives.
+class ScopedEnvironmentVariable {
+  public:
+    ScopedEnvironmentVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_previous = old;
+        Apply(value);
+    }
+    ~ScopedEnvironmentVariable() { Apply(m_previous ? m_previous->c_str() : nullptr); }
+    ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+    ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+  private:
+    void Apply(const char* value) {
+        if (value)
+            ::setenv(m_name.c_str(), value, 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
 
 // Makes file permissions count while it lives: a root test process acts as
 // "nobody" (the saved set-user-ID lets it return). No-op for other users.

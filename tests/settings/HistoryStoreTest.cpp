@@ -72,6 +72,7 @@ TEST_F(HistoryStoreTest, ValuesOfAnyContentAndLengthReadBackWhole) {
 
 TEST_F(HistoryStoreTest, StoreFileIsKeptPrivate) {
     ASSERT_TRUE(WriteRegistryString(u"port", u"80@.@"));
+    EXPECT_EQ(test::FileMode(m_folder.File("orvane")), 0700u);  // made by the store
     ASSERT_EQ(::chmod(m_path.c_str(), 0644), 0);
     ASSERT_TRUE(WriteRegistryString(u"port", u"80@.@81@.@"));
     EXPECT_EQ(test::FileMode(m_path), 0600u);

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "config/Localisation.h"
-#include "settings/ServerSettings.h"
+#include "config/ServerSettings.h"
 #include "settings/ui/CSetDialog.h"
 #include "skin/MessageBox.h"
 #include "tests/config/FileTestSupport.h"

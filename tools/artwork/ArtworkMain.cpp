@@ -1,11 +1,19 @@
 // kavrel-artwork OUTPUT_DIR [SHEET.png]
+// kavrel-artwork --icons ICON_THEME_DIR
 //
 // Draws every skin bitmap and the application icon into OUTPUT_DIR as
 // "<id>.bmp" (24-bit, uncompressed) and writes "bitmaps.qrc" there, which
 // lists them under the resource prefix "/bitmaps". With SHEET.png it also
 // writes a contact sheet of all pictures at twice their size, to look at them
-// side by side. Needs a Qt platform for fonts; QT_QPA_PLATFORM=offscreen works
-// without a display.
+// side by side.
+//
+// With --icons it draws the desktop's application icon instead: the logo on a
+// transparent ground, as ICON_THEME_DIR/<N>x<N>/apps/org.kavrel.Kavrel.png for
+// each size a launcher asks for (the scalable SVG beside them is drawn by
+// hand after the same shapes).
+//
+// Needs a Qt platform for fonts; QT_QPA_PLATFORM=offscreen works without a
+// display.
 
 #include <QDir>
 #include <QFile>
@@ -13,11 +21,37 @@
 #include <QPainter>
 #include <QTextStream>
 #include <cstdio>
+#include <cstring>
 
 #include "skin/artwork/ArtworkCatalogue.h"
+#include "skin/artwork/Glyphs.h"
 #include "tools/artwork/BmpWriter.h"
 
 namespace {
+
+// The desktop id the program announces (app/COrvaneApp.h, kDesktopFileId).
+constexpr const char* kIconName = "org.kavrel.Kavrel";
+constexpr int kIconSizes[] = {22, 48, 64, 128, 256};
+
+int WriteDesktopIcons(const QDir& theme) {
+    for (const int pixels : kIconSizes) {
+        QImage icon(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::transparent);
+        QPainter painter(&icon);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.scale(pixels / 100.0, pixels / 100.0);  // the logo's 100 x 100 design box
+        kavrel::artwork::DrawLogo(painter);
+        painter.end();
+        const QString folder = QString("%1x%1/apps").arg(pixels);
+        const QString path = theme.filePath(folder + "/" + kIconName + ".png");
+        if (!theme.mkpath(folder) || !icon.save(path, "PNG")) {
+            std::fprintf(stderr, "kavrel-artwork: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    return 0;
+}
 
 bool WriteContactSheet(const std::vector<kavrel::artwork::ArtworkEntry>& entries,
                        const QString& path) {
@@ -46,8 +80,12 @@ bool WriteContactSheet(const std::vector<kavrel::artwork::ArtworkEntry>& entries
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--icons") == 0)
+        return WriteDesktopIcons(QDir(QString::fromLocal8Bit(argv[2])));
     if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: kavrel-artwork OUTPUT_DIR [SHEET.png]\n");
+        std::fprintf(stderr,
+                     "usage: kavrel-artwork OUTPUT_DIR [SHEET.png]\n"
+                     "       kavrel-artwork --icons ICON_THEME_DIR\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));

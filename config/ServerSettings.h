@@ -3,6 +3,7 @@
 // it, the history stores it and the login carries it.
 
 #include <string>
+#include <string_view>
 
 namespace kavrel {
 
@@ -15,5 +16,14 @@ struct ServerSettings {
 
     bool operator==(const ServerSettings&) const = default;
 };
+
+// Section and keys of the current server in "config.txt", in the order they
+// are read and written.
+inline constexpr std::u16string_view kServerSection = u"server";
+inline constexpr std::u16string_view kServerAddressKey = u"server_address";
+inline constexpr std::u16string_view kServerPortKey = u"server_port";
+inline constexpr std::u16string_view kServerUserNameKey = u"server_username";
+inline constexpr std::u16string_view kServerPasswordKey = u"server_password";
+inline constexpr std::u16string_view kServerChannelKey = u"server_channel";
 
 }  // namespace kavrel
