@@ -1,5 +1,6 @@
 #include "tests/support/H264TestEncoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -77,7 +78,8 @@ std::unique_ptr<H264TestEncoder> H264TestEncoder::Create(const EncoderOptions& o
         return nullptr;
     context->width = options.width;
     context->height = options.height;
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    const AVPixelFormat format = options.fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    context->pix_fmt = format;
     context->time_base = AVRational{1, options.frameRate};
     context->framerate = AVRational{options.frameRate, 1};
     context->gop_size = options.gopSize;
@@ -98,7 +100,7 @@ std::unique_ptr<H264TestEncoder> H264TestEncoder::Create(const EncoderOptions& o
     if (!encoder->m_frame || !encoder->m_packet)
         return nullptr;
     AVFrame* frame = encoder->m_frame.get();
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = format;
     frame->width = options.width;
     frame->height = options.height;
     if (av_frame_get_buffer(frame, 0) < 0)
@@ -119,11 +121,22 @@ bool H264TestEncoder::Encode(const YuvPicture& picture, EncodedFrame* encoded) {
         std::memcpy(frame->data[0] + ptrdiff_t(y) * frame->linesize[0],
                     picture.Y() + size_t(y) * picture.width, size_t(picture.width));
     }
-    for (int y = 0; y < picture.height / 2; ++y) {
-        std::memcpy(frame->data[1] + ptrdiff_t(y) * frame->linesize[1],
-                    picture.U() + size_t(y) * chromaWidth, size_t(chromaWidth));
-        std::memcpy(frame->data[2] + ptrdiff_t(y) * frame->linesize[2],
-                    picture.V() + size_t(y) * chromaWidth, size_t(chromaWidth));
+    if (frame->format == AV_PIX_FMT_YUV444P) {
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x) {
+                const size_t at = size_t(std::min(y / 2, picture.height / 2 - 1)) * chromaWidth +
+                                  size_t(std::min(x / 2, chromaWidth - 1));
+                frame->data[1][ptrdiff_t(y) * frame->linesize[1] + x] = picture.U()[at];
+                frame->data[2][ptrdiff_t(y) * frame->linesize[2] + x] = picture.V()[at];
+            }
+        }
+    } else {
+        for (int y = 0; y < picture.height / 2; ++y) {
+            std::memcpy(frame->data[1] + ptrdiff_t(y) * frame->linesize[1],
+                        picture.U() + size_t(y) * chromaWidth, size_t(chromaWidth));
+            std::memcpy(frame->data[2] + ptrdiff_t(y) * frame->linesize[2],
+                        picture.V() + size_t(y) * chromaWidth, size_t(chromaWidth));
+        }
     }
     frame->pts = m_nextPts++;
 

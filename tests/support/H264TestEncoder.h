@@ -52,6 +52,9 @@ struct EncoderOptions {
     int frameRate = 25;
     std::string preset = "ultrafast";
     std::string profile;  // empty: chosen by the encoder ("baseline", "main", ...)
+    // 4:4:4 instead of 4:2:0 (each chroma sample of the picture repeated over
+    // its 2 x 2 block), as some cameras send.
+    bool fullChroma = false;
 };
 
 class H264TestEncoder {

@@ -139,6 +139,39 @@ TEST_F(VideoPipelineTest, GarbageFailsToDecodeAndTheNextKeyFrameIsShown) {
     EXPECT_EQ(m_sink.Pictures()[0].pixels, ReferenceScreen(stream.pictures[0]));
 }
 
+TEST_F(VideoPipelineTest, AStreamInFullChromaIsShownNotFailed) {
+    // Four flat quadrants; a 4:4:4 stream of them is brought to 4:2:0 first.
+    test::YuvPicture picture = test::YuvPicture::Blank(176, 144);
+    const uint8_t levels[4][3] = {{60, 90, 200}, {150, 40, 120}, {200, 180, 60}, {100, 128, 128}};
+    for (int y = 0; y < 144; ++y) {
+        for (int x = 0; x < 176; ++x) {
+            const int quadrant = (y < 72 ? 0 : 2) + (x < 88 ? 0 : 1);
+            picture.Y()[y * 176 + x] = levels[quadrant][0];
+            if (x % 2 == 0 && y % 2 == 0) {
+                picture.U()[(y / 2) * 88 + x / 2] = levels[quadrant][1];
+                picture.V()[(y / 2) * 88 + x / 2] = levels[quadrant][2];
+            }
+        }
+    }
+    test::EncoderOptions options;
+    options.fullChroma = true;
+    const auto frames = test::EncodeSequence(options, {picture, picture});
+    ASSERT_EQ(frames.size(), 2u);
+    VideoPipeline pipeline(&m_sink);
+    pipeline.StartDecoding(VideoFormat{176, 144});
+    Feed(pipeline, frames);
+    ASSERT_TRUE(m_sink.WaitForPictures(2));
+    pipeline.StopDecoding();
+    EXPECT_EQ(m_debug.Count("Decode failed\n"), 0);
+    // Away from the quadrants' borders every pixel is the 4:2:0 picture's.
+    const std::vector<uint16_t> expected = ReferenceScreen(picture);
+    const std::vector<uint16_t>& shown = m_sink.Pictures()[1].pixels;
+    for (int y : {10, 60, 90, 130}) {
+        for (int x : {10, 80, 100, 170})
+            EXPECT_EQ(shown[size_t(y) * 176 + x], expected[size_t(y) * 176 + x]) << x << "," << y;
+    }
+}
+
 TEST_F(VideoPipelineTest, DecoderThatCannotOpenFailsEveryFrameButKeepsTheThread) {
     const auto stream = MakeLosslessStream(176, 144, 2, 1);
     VideoPipeline pipeline(&m_sink);
