@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "app/NetworkBringUp.h"
+#include "app/QuadView.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -39,7 +40,9 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
 
 COrvaneDlg::~COrvaneDlg() {
     // The connection first (its receive thread feeds the video window), then
-    // the decode thread, before any control goes.
+    // the decode thread, before any control goes; the tiles' sessions too.
+    if (m_quad)
+        m_quad->Clear();
     m_session.reset();
     if (m_videoWindow)
         m_videoWindow->StopDecoding();
@@ -193,8 +196,11 @@ void COrvaneDlg::CreateControls() {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_videoWindow->mapToGlobal(at));
     });
+    m_quad = new QuadView(this);
+    m_quad->setGeometry(m_videoWindowRect);
     SetToolTips();
     ConnectSessionSignals();
+    ConnectQuadSignals();
 }
 
 void COrvaneDlg::ApplyLayout() {
@@ -202,6 +208,7 @@ void COrvaneDlg::ApplyLayout() {
         return;
     if (m_fullScreen) {
         m_videoWindow->setGeometry(rect());
+        m_quad->setGeometry(rect());
         return;
     }
     const MainLayout layout = ComputeWindowLayout(width(), height());
@@ -215,6 +222,7 @@ void COrvaneDlg::ApplyLayout() {
     m_statusLine->setGeometry(layout.statusLine.ToQRect());
     m_videoWindow->setGeometry(layout.video.ToQRect());
     m_videoWindowRect = m_videoWindow->geometry();
+    m_quad->setGeometry(m_videoWindowRect);
     update();
 }
 

@@ -51,6 +51,7 @@ namespace kavrel {
 class CSkinButton;
 class CSkinStatic;
 class CVideoAtom;
+class QuadView;
 
 class COrvaneDlg : public CSkinDialog {
     Q_OBJECT
@@ -116,6 +117,18 @@ class COrvaneDlg : public CSkinDialog {
     // The right-click menu of the video window, made afresh (the caller owns it).
     QMenu* MakeVideoMenu();
 
+    // --- The quad view (COrvaneDlgQuad.cpp) ---
+    // The page's four channels at once, each tile a session of its own, shown
+    // where the video window lies (G and the menu toggle it). While it shows,
+    // the single view's session is stopped and PTZ, Capture and the status
+    // line act on the selected tile.
+    bool IsQuadView() const { return m_quadOn; }
+    QuadView* Quad() const { return m_quad; }
+    // Toggles between the single view and the quad view of the page shown.
+    void ToggleQuadView();
+    // The session the commands act on: the selected tile's in the quad view.
+    ViewingSession& ActiveSession();
+
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
     SessionTimers& Timers() { return m_session->Timers(); }
@@ -175,6 +188,18 @@ class COrvaneDlg : public CSkinDialog {
     void OnSet();
     void OnPtz(int id);
     void OnChannel(int id);
+
+    // The quad view (COrvaneDlgQuad.cpp).
+    void ConnectQuadSignals();  // after the controls exist
+    void EnterQuadView();
+    // Back to the single view, watching `channel` (0-based).
+    void LeaveQuadView(int channel);
+    // Ends the quad view's sessions and shows the single view, watching nothing.
+    void CloseQuadView();
+    // Shows the tiles of the channel page shown, watching them.
+    void ShowQuadPage();
+    void OnTileTapped(int index);
+    void OnTileDoubleTapped(int index);
 
     // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
@@ -237,6 +262,8 @@ class COrvaneDlg : public CSkinDialog {
     CSkinStatic* m_statusLine = nullptr;
     CVideoAtom* m_videoWindow = nullptr;
     QRect m_videoWindowRect;
+    QuadView* m_quad = nullptr;  // over the video window's place while m_quadOn
+    bool m_quadOn = false;
 };
 
 }  // namespace kavrel

@@ -131,6 +131,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         OnChannelKey(key == Qt::Key_0 ? 9 : key - Qt::Key_1);
     } else if (key == Qt::Key_PageUp) {
         OnPreviousPage();
+    } else if (key == Qt::Key_G) {
+        ToggleQuadView();
     } else if (key == Qt::Key_A) {
         ToggleKeepAspect();
     } else if (key == Qt::Key_Escape) {
@@ -151,7 +153,7 @@ void COrvaneDlg::keyReleaseEvent(QKeyEvent* event) {
     }
     event->accept();
     m_heldPtz = 0;
-    m_session->PtzRelease();
+    ActiveSession().PtzRelease();
 }
 
 void COrvaneDlg::OnChannelKey(int index) {

@@ -2,6 +2,7 @@
 // the first page showing at start.
 
 #include "app/COrvaneDlg.h"
+#include "app/QuadView.h"
 #include "platform/DebugSink.h"
 #include "skin/CSkinButton.h"
 
@@ -37,6 +38,9 @@ void COrvaneDlg::OnSwitch() {
             m_channelButtons[size_t(index)]->show();
     }
     m_page = next;
+    // The quad view shows the page: its tiles reconnect on the new channels.
+    if (m_quadOn && m_page != page)
+        ShowQuadPage();
 }
 
 void COrvaneDlg::ShowChannelPage(int first) {
@@ -65,6 +69,8 @@ void COrvaneDlg::OnPreviousPage() {
         return;  // one page: nothing to turn to
     const int last = (limit - 1) / control::kChannelsPerPage * control::kChannelsPerPage;
     ShowChannelPage(m_page == 0 ? last : m_page - control::kChannelsPerPage);
+    if (m_quadOn)
+        ShowQuadPage();
 }
 
 }  // namespace kavrel

@@ -2,9 +2,11 @@
 // commands mapped to the session, and the session's texts, Play face and
 // channel count shown by the window's controls. User-interface thread only.
 
+#include <QMetaObject>
 #include <array>
 
 #include "app/COrvaneDlg.h"
+#include "app/QuadView.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -72,12 +74,33 @@ void COrvaneDlg::OnChannelCount(int count) {
     }
     // A page the server has no channel of would leave no button to press and
     // no page for Switch to turn from.
-    if (m_page >= count)
+    if (m_page >= count) {
         ShowChannelPage(0);
+        if (m_quadOn) {
+            // Later: this runs inside a tile's session, which the new page ends.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (m_quadOn)
+                        ShowQuadPage();
+                },
+                Qt::QueuedConnection);
+        }
+    } else if (m_quadOn) {
+        m_quad->LimitChannels(qMin(count, int(control::kChannelButtons)));
+    }
 }
 
 void COrvaneDlg::OnPlay() {
     DebugOutput("Play\n");
+    if (m_quadOn) {
+        if (m_quad->AnyWatching())
+            m_quad->StopAll();
+        else
+            m_quad->StartAll();
+        SetPlayFace(m_quad->AnyWatching());
+        return;
+    }
     m_session->PlayToggle();
 }
 
@@ -86,7 +109,7 @@ void COrvaneDlg::OnPtz(int id) {
     if (id < control::kFirstPtz || id > control::kLastPtz)
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
-    m_session->Ptz(command.key, command.code);
+    ActiveSession().Ptz(command.key, command.code);
 }
 
 void COrvaneDlg::OnPtzKeyDown(int id) {
@@ -95,12 +118,18 @@ void COrvaneDlg::OnPtzKeyDown(int id) {
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
     m_heldPtz = id;
-    m_session->PtzHold(command.key, command.code);
+    ActiveSession().PtzHold(command.key, command.code);
 }
 
 void COrvaneDlg::OnChannel(int id) {
     DebugPrintf("-------------------%d\n", id);
     const int channel = id - control::kFirstChannel;
+    if (m_quadOn) {
+        // A channel button opens its channel in the single view.
+        if (channel < m_channelCount)
+            LeaveQuadView(channel);
+        return;
+    }
     if (channel == m_session->CurrentChannel() || channel >= m_channelCount)
         return;
     m_session->ChangeChannel(channel);

@@ -21,6 +21,8 @@ void COrvaneDlg::OnSet() {
         return;  // Cancel: nothing here changes (the dialog stored its history)
 
     const ServerSettings& chosen = dialog.current();
+    // Another server: the single view watches it.
+    CloseQuadView();
     m_session->SetVariant(ProtocolVariant::Current);
     m_session->SetServer(chosen);
     m_settingsChannel = chosen.channel;  // -1 when the dialog chose none

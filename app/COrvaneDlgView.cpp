@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "app/COrvaneDlg.h"
+#include "app/QuadView.h"
 #include "platform/DebugSink.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -23,14 +24,15 @@ constexpr QPoint kParkedPosition{1000, 1000};
 
 void COrvaneDlg::OnCapture() {
     DebugOutput("Capture\n");
-    m_session->Capture();
+    ActiveSession().Capture();
 }
 
 void COrvaneDlg::OnFullScreen() {
     DebugOutput("Fullscreen\n");
     // Entering needs a picture; leaving never does, so a connection that
     // drops in full screen cannot keep the user from the buttons.
-    if (!m_fullScreen && !m_session->VideoReceived())
+    const bool videoReceived = m_quadOn ? m_quad->AnyVideoReceived() : m_session->VideoReceived();
+    if (!m_fullScreen && !videoReceived)
         return;
     SetFullScreenView(!m_fullScreen);
 }
@@ -58,6 +60,8 @@ void COrvaneDlg::ToggleKeepAspect() {
     m_preferences.keepAspect = !m_preferences.keepAspect;
     if (m_videoWindow)
         m_videoWindow->SetKeepAspect(m_preferences.keepAspect);
+    if (m_quad)
+        m_quad->SetKeepAspect(m_preferences.keepAspect);
 }
 
 QMenu* COrvaneDlg::MakeVideoMenu() {
@@ -77,6 +81,9 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     QAction* aspect = add(u"cmd_keep_aspect", "A", [this] { ToggleKeepAspect(); });
     aspect->setCheckable(true);
     aspect->setChecked(m_preferences.keepAspect);
+    QAction* quad = add(u"cmd_quad_view", "G", [this] { ToggleQuadView(); });
+    quad->setCheckable(true);
+    quad->setChecked(m_quadOn);
     menu->addSeparator();
     add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });
     return menu;
@@ -144,6 +151,7 @@ void COrvaneDlg::SetFullScreenView(bool on) {
     // did not change (or changes later, under a window manager).
     ApplyLayout();
     m_videoWindow->SetFullScreen(on, whole.height() > whole.width());
+    m_quad->SetFullScreen(on);
     update();
 }
 

@@ -25,6 +25,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -103,6 +104,10 @@ class ViewingSession : public QObject, public CServerNotify {
     const StreamFormatInfo& LastStreamFormat() const { return m_lastStreamFormat; }
     // A retry is scheduled: the count-down runs.
     bool RetryPending() const { return m_retryTimer.isActive(); }
+    // What is left of the wait before that retry (0 when none waits).
+    std::chrono::milliseconds RetryRemaining() const {
+        return std::chrono::milliseconds(std::max(0, m_retryTimer.remainingTime()));
+    }
 
     // Timers 1000, 2000 and 4000; tests shorten their intervals.
     SessionTimers& Timers() { return m_timers; }

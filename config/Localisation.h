@@ -27,7 +27,7 @@ inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Every key the program passes to LoadText; each lan section of the delivered
 // "config.txt" holds all of them.
-inline constexpr std::array<std::u16string_view, 47> kTextKeys = {
+inline constexpr std::array<std::u16string_view, 50> kTextKeys = {
     u"set_title",
     u"set_history",
     u"set_server",
@@ -75,13 +75,16 @@ inline constexpr std::array<std::u16string_view, 47> kTextKeys = {
     u"cmd_exit",
     u"cmd_keep_aspect",
     u"cmd_channel",
+    u"cmd_quad_view",
+    u"tile_connecting",
+    u"tile_retry_in",
 };
 
 // Keys this program added to the design's texts. A config.txt written by an
 // earlier version may lack them: for these alone, a missing entry shows the
 // text of the config.txt built into the program. The design's own keys have
 // no fallback.
-inline constexpr std::array<std::u16string_view, 11> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 14> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -93,6 +96,9 @@ inline constexpr std::array<std::u16string_view, 11> kAddedTextKeys = {
     u"cmd_exit",
     u"cmd_keep_aspect",
     u"cmd_channel",
+    u"cmd_quad_view",
+    u"tile_connecting",
+    u"tile_retry_in",
 };
 
 // The keys shown in the main window's status line (they must fit one line).

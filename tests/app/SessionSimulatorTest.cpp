@@ -8,11 +8,15 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
+#include "app/QuadView.h"
 #include "skin/CSkinButton.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/support/SimulatorProcess.h"
@@ -340,6 +344,174 @@ TEST_F(SessionSimulatorTest, FullScreenShowsTheTurnedPictureAndGivesBackEveryRec
     EXPECT_FALSE(m_window->ChannelButton(4)->isHidden());
     EXPECT_TRUE(m_window->ChannelButton(0)->isHidden());
     EXPECT_TRUE(WaitForPictureOf(0));
+}
+
+// The quad view: the tile `index` shows channel `channel` (the picture held
+// by a new tile is its own stream's).
+bool TileShows(const COrvaneDlg& window, int index, int channel) {
+    const CVideoAtom* tile = window.Quad()->Tile(index);
+    return tile && CornersOfChannel(tile->LatestPicture(), channel);
+}
+
+bool TilesShowPage(const COrvaneDlg& window, int first) {
+    for (int index = 0; index < QuadView::kTiles; ++index) {
+        if (!TileShows(window, index, first + index))
+            return false;
+    }
+    return true;
+}
+
+std::string LoginOn(int channel, int channels) {
+    return "channel " + std::to_string(channel) + " of " + std::to_string(channels);
+}
+
+TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingleView) {
+    Start({"--channels", "8"});
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    const QRect videoPlace = m_window->VideoWindowRect();
+
+    // The menu offers it, with its key.
+    std::unique_ptr<QMenu> menu(m_window->MakeVideoMenu());
+    const QList<QAction*> actions = menu->actions();
+    const auto entry = std::find_if(actions.begin(), actions.end(), [&](QAction* action) {
+        return action->text() == Text(u"cmd_quad_view") + "\tG";
+    });
+    ASSERT_NE(entry, actions.end());
+    EXPECT_FALSE((*entry)->isChecked());
+
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    ASSERT_TRUE(m_window->IsQuadView());
+    EXPECT_FALSE(m_window->VideoWindow()->isVisible());
+    EXPECT_EQ(m_window->Quad()->geometry(), videoPlace);
+    // Channels 1 to 4 in button order, each converted at its tile's size.
+    const auto atTileSize = [&] {
+        for (int index = 0; index < QuadView::kTiles; ++index) {
+            const CVideoAtom* tile = m_window->Quad()->Tile(index);
+            if (tile->LatestPicture().size() != tile->size() * tile->devicePixelRatioF())
+                return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 0) && atTileSize(); }))
+        << m_sim.Log();
+    for (int index = 0; index < QuadView::kTiles; ++index) {
+        EXPECT_LE(m_window->Quad()->Tile(index)->width() * 2, videoPlace.width()) << index;
+        EXPECT_TRUE(m_sim.WaitForLog(LoginOn(index, 8), 1, Lines::Exactly));
+    }
+    // Above and left of one another, in button order.
+    EXPECT_EQ(m_window->Quad()->Tile(1)->x(), m_window->Quad()->Tile(3)->x());
+    EXPECT_GT(m_window->Quad()->Tile(1)->x(), m_window->Quad()->Tile(0)->x());
+    EXPECT_GT(m_window->Quad()->Tile(2)->y(), m_window->Quad()->Tile(0)->y());
+
+    // PgDn: the next page's four channels, on new connections.
+    QTest::keyClick(m_window.get(), Qt::Key_PageDown);
+    EXPECT_EQ(m_window->ChannelPage(), 4);
+    ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 4); })) << m_sim.Log();
+    for (int channel = 4; channel < 8; ++channel)
+        EXPECT_TRUE(m_sim.WaitForLog(LoginOn(channel, 8), 1, Lines::Exactly));
+    // The first page's connections have ended.
+    EXPECT_TRUE(m_sim.WaitForLog("closed:", 4));
+
+    // A double-click on the bottom left tile opens channel 7 in single view.
+    QTest::mouseDClick(m_window->Quad()->Tile(2), Qt::LeftButton);
+    EXPECT_FALSE(m_window->IsQuadView());
+    EXPECT_TRUE(m_window->VideoWindow()->isVisible());
+    EXPECT_EQ(m_window->currentChannel(), 6);
+    ASSERT_TRUE(WaitForPictureOf(6)) << m_sim.Log();
+    EXPECT_TRUE(m_sim.WaitForLog(LoginOn(6, 8), 2, Lines::Exactly));
+    // The tiles' four connections have ended: only the single view's is left.
+    EXPECT_TRUE(m_sim.WaitForLog("closed:", 8));
+
+    // G returns to the page's quad view, with channel 7's tile selected.
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    ASSERT_TRUE(m_window->IsQuadView());
+    EXPECT_EQ(m_window->Quad()->FirstChannel(), 4);
+    EXPECT_EQ(m_window->Quad()->Selected(), 2);
+    ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 4); })) << m_sim.Log();
+    EXPECT_TRUE(m_sim.WaitForLog("closed:", 9));
+}
+
+TEST_F(SessionSimulatorTest, QuadTileThatLosesItsConnectionReconnectsAloneWhileTheOthersPlay) {
+    // Channel 2's viewers are closed after every 25 frames; the others never.
+    Start({"--fault", "close", "--fault-frames", "25", "--fault-channel", "1"});
+    m_window->ToggleQuadView();
+    ASSERT_TRUE(m_window->IsQuadView());
+    QuadView& quad = *m_window->Quad();
+    ReconnectPolicy fast;
+    fast.steps = {200ms};
+    std::array<int, QuadView::kTiles> countdowns{};
+    for (int index = 0; index < QuadView::kTiles; ++index) {
+        quad.Session(index)->SetReconnectPolicy(fast);
+        QObject::connect(quad.Session(index), &ViewingSession::statusShown,
+                         [&countdowns, index](const QString& text) {
+                             if (text.startsWith("Reconnecting in"))
+                                 ++countdowns[size_t(index)];
+                         });
+    }
+    ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 0); })) << m_sim.Log();
+
+    // Closed, counted down, logged in again and playing again, twice.
+    ASSERT_TRUE(m_sim.WaitForLog(LoginOn(1, 4), 3)) << m_sim.Log();
+    ASSERT_TRUE(m_sim.WaitForLog("closing after 25 frames (fault close)", 2));
+    ASSERT_TRUE(WaitFor([&] { return countdowns[1] >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return quad.Session(1)->VideoReceived(); }));
+    EXPECT_TRUE(TileShows(*m_window, 1, 1));
+    EXPECT_TRUE(quad.Session(1)->Watching());
+
+    // The other three kept their one connection and their pictures.
+    for (int index : {0, 2, 3}) {
+        EXPECT_EQ(countdowns[size_t(index)], 0) << index;
+        EXPECT_TRUE(m_sim.WaitForLog(LoginOn(index, 4), 1, Lines::Exactly)) << index;
+        EXPECT_TRUE(quad.Session(index)->VideoReceived()) << index;
+        EXPECT_TRUE(TileShows(*m_window, index, index)) << index;
+    }
+    // The status line speaks of the selected tile (the first) alone.
+    EXPECT_EQ(quad.Selected(), 0);
+    EXPECT_EQ(std::count_if(m_statuses.begin(), m_statuses.end(),
+                            [](const QString& text) { return text.startsWith("Reconnecting in"); }),
+              0);
+}
+
+TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTile) {
+    Start();
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->ToggleQuadView();
+    QuadView& quad = *m_window->Quad();
+    ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 0); })) << m_sim.Log();
+
+    // A click selects the bottom left tile (channel 3).
+    QTest::mouseClick(quad.Tile(2), Qt::LeftButton);
+    EXPECT_EQ(quad.Selected(), 2);
+    EXPECT_EQ(&m_window->ActiveSession(), quad.Session(2));
+    EXPECT_EQ(m_statuses.back(), "CH=3,FPS=25,Size=352*288,Rate=512kb");
+
+    // PTZ: on channel 3's connection only (each connection streams its own
+    // channel; a command for another would be logged as ignored).
+    quad.Session(2)->Timers().SetInterval(SessionTimers::kPtzStop, 100ms);
+    m_window->OnCommand(control::kPtzUp);
+    EXPECT_EQ(m_statuses.back(), Text(u"ptz_up"));
+    ASSERT_TRUE(m_sim.WaitForLog("ptz: channel 2, command", 3)) << m_sim.Log();
+    EXPECT_EQ(m_sim.CountLog("ptz: channel"), m_sim.CountLog("ptz: channel 2, command"));
+    EXPECT_EQ(m_sim.CountLog("not the channel streamed"), 0);
+
+    // Capture: the selected tile's picture, at its decoded size.
+    m_window->OnCommand(control::kCapture);
+    ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
+    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile file(m_documents.filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    ASSERT_EQ(bmp.size(), 54 + 3 * 352 * 288);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(bmp.constData());
+    for (Corner corner : {Corner::TopLeft, Corner::BottomRight}) {
+        const sim::Point at = sim::CornerSampleAt(352, 288, corner);
+        const uint8_t* pixel = bytes + 54 + size_t(287 - at.y) * 352 * 3 + size_t(at.x) * 3;
+        EXPECT_TRUE(sim::ColourNear({pixel[2], pixel[1], pixel[0]}, sim::CornerColour(2, corner)))
+            << int(corner);
+    }
 }
 
 // Not a check: prints the time from a channel button press to the first

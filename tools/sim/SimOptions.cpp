@@ -88,6 +88,7 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
         {"--bitrate", {16000, 50000000, [&](long long v) { out.bitRate = int(v); }}},
         {"--gop", {1, 1000, [&](long long v) { out.gop = int(v); }}},
         {"--fault-frames", {0, 1000000, [&](long long v) { out.faultFrames = int(v); }}},
+        {"--fault-channel", {0, 31, [&](long long v) { out.faultChannel = int(v); }}},
         {"--garbage-bytes", {1, 1000000, [&](long long v) { out.garbageBytes = int(v); }}},
         {"--refuse-code", {0, 65535, [&](long long v) { out.refuseCode = int(v); }}},
         {"--max-connections", {1, 256, [&](long long v) { out.maxConnections = int(v); }}},
@@ -214,6 +215,8 @@ Faults (--fault NAME, repeatable):
   larger-picture       encode at --fault-size while announcing --size
   absurd-size          announce 65535 x 65535
   --fault-size WxH     size for resize and larger-picture (default twice --size)
+  --fault-channel N    the faults struck while streaming (close to resize) strike
+                       only viewers of channel N (0-based; default: every viewer)
 
 Wrong user or password is refused with result 2, a channel not offered with 3.
 Events are logged on stderr, one line each; SIGINT or SIGTERM ends the program

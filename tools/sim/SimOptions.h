@@ -68,6 +68,7 @@ struct SimOptions {
     std::string file;           // H.264 Annex B file to stream instead of the generated picture
     FaultSet faults;
     int faultFrames = 25;
+    int faultChannel = -1;    // the streaming faults strike only this channel's viewers; -1: all
     PictureSize faultSize{};  // resize / larger-picture size; zero: twice --size
     int garbageBytes = 4096;
     int refuseCode = 2;

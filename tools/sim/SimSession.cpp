@@ -309,7 +309,8 @@ bool SimSession::StrikeFault() {
 }
 
 bool SimSession::SendNextFrame() {
-    if (!m_options.faults.Empty()) {
+    if (!m_options.faults.Empty() &&
+        (m_options.faultChannel < 0 || m_options.faultChannel == m_channel)) {
         if (!StrikeFault())
             return false;
         if (m_stalled)
