@@ -557,17 +557,19 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     // same command.
     std::unique_ptr<QMenu> menu(window.MakeVideoMenu());
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 6);  // with a separator before Settings
+    ASSERT_EQ(actions.size(), 7);  // with a separator before Settings
     EXPECT_TRUE(actions[0]->text().startsWith(Text(u"cmd_play") + "\t"));
     EXPECT_TRUE(actions[1]->text().startsWith(Text(u"cmd_capture")));
     EXPECT_TRUE(actions[2]->text().startsWith(Text(u"cmd_fullscreen")));
     EXPECT_TRUE(actions[3]->isChecked());  // keep aspect, as chosen above
-    EXPECT_TRUE(actions[5]->text().startsWith(Text(u"cmd_set")));
+    EXPECT_EQ(actions[4]->text(), Text(u"cmd_quad_view") + "\tG");
+    EXPECT_FALSE(actions[4]->isChecked());
+    EXPECT_TRUE(actions[6]->text().startsWith(Text(u"cmd_set")));
     actions[3]->trigger();
     EXPECT_FALSE(window.KeepAspect());
     actions[0]->trigger();
     EXPECT_TRUE(window.PlayFaceActive());
-    actions[5]->trigger();
+    actions[6]->trigger();
     EXPECT_EQ(dialogs, 2);
     // A right click on the video opens it.
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
