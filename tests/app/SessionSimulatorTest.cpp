@@ -473,7 +473,7 @@ TEST_F(SessionSimulatorTest, QuadTileThatLosesItsConnectionReconnectsAloneWhileT
               0);
 }
 
-TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTile) {
+TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTileAndFullScreenShowsAllFour) {
     Start();
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
@@ -512,6 +512,22 @@ TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTile) {
         EXPECT_TRUE(sim::ColourNear({pixel[2], pixel[1], pixel[0]}, sim::CornerColour(2, corner)))
             << int(corner);
     }
+
+    // Full screen: the four tiles over the whole monitor, each converted at
+    // its new size.
+    m_window->OnCommand(control::kFullScreen);
+    ASSERT_TRUE(m_window->IsFullScreen());
+    const QSize monitor = m_window->screen()->geometry().size();
+    ASSERT_TRUE(WaitFor([&] {
+        const CVideoAtom* tile = quad.Tile(3);
+        return quad.size() == monitor &&
+               tile->LatestPicture().size() == tile->size() * tile->devicePixelRatioF() &&
+               TilesShowPage(*m_window, 0);
+    }));
+    EXPECT_GE(quad.Tile(3)->width() * 2 + 1, monitor.width());
+    m_window->OnCommand(control::kFullScreen);
+    EXPECT_FALSE(m_window->IsFullScreen());
+    EXPECT_TRUE(m_window->IsQuadView());
 }
 
 // Not a check: prints the time from a channel button press to the first
