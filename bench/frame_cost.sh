@@ -6,7 +6,10 @@
 #       shown offscreen at 480x640) / ffmpeg's CPU per frame: goal <= 0.9;
 #   (b) with perf (where it may profile): the share of the viewer's samples
 #       outside libavcodec while it plays: goal <= 15 %;
-#   (c) the viewer's resident memory while playing 1080p: goal <= 80 MB.
+#   (c) the viewer's resident memory while playing 1080p: goal <= 80 MB;
+#   (d) the quad view: CPU per second for four 720p25 tiles against the one
+#       1080p25 single view, and the resident memory with four tiles
+#       (goal: under 150 MB).
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
@@ -66,6 +69,23 @@ median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print 
 echo "(a) CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 rss=$(awk '/^resident_kb/ { printf "%.1f", $4 / 1024 }' "$work/viewer.out")
 echo "(c) resident memory at 1080p: peak $rss MB (goal <= 80)"
+
+# (d) Four 720p25 tiles from a four-channel simulator.
+stream720="$work/720p25.h264"
+ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=1280x720:rate=25 -t 10 \
+    -c:v libx264 -preset veryfast -b:v 2M -g 50 -bf 0 -pix_fmt yuv420p -f h264 -y "$stream720"
+"$sim" --port 0 --channels 4 --file "$stream720" >"$work/sim4.out" 2>"$work/sim4.log" &
+sim4pid=$!
+for _ in $(seq 100); do grep -q "listening on" "$work/sim4.out" && break; sleep 0.1; done
+port4=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim4.out")
+QT_QPA_PLATFORM=offscreen "$bench" --port "$port4" --seconds 10 --quad 1 >"$work/quad.out"
+kill "$sim4pid" 2>/dev/null || true
+single=$(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/viewer.out")
+quad=$(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/quad.out")
+quadrss=$(awk '/^resident_kb/ { printf "%.1f", $4 / 1024 }' "$work/quad.out")
+grep -E "^frames" "$work/quad.out"
+echo "(d) CPU per second: four 720p25 tiles $quad ms, one 1080p25 view $single ms;" \
+    "resident memory with four tiles: peak $quadrss MB (goal < 150)"
 
 if command -v perf >/dev/null && perf record -o "$work/probe.data" -- true >/dev/null 2>&1; then
     QT_QPA_PLATFORM=offscreen "$bench" --port "$port" --seconds 12 >"$work/perf.out" &

@@ -1,10 +1,12 @@
-// kavrel-framebench --port P [--seconds S] [--size WxH]
+// kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1]
 //
 // What showing a picture costs the viewer: plays the stream of the server on
 // 127.0.0.1:P in the main window, shown (offscreen) and painted as on a
 // desktop, and prints, over S seconds (default 10) from the first picture:
-// the frames decoded, the process's CPU time (every thread) per frame, and
-// the resident memory. bench/frame_cost.sh runs it beside ffmpeg.
+// the frames decoded, the process's CPU time (every thread) per frame and
+// per second, and the resident memory. With --quad 1 the page's four
+// channels play in the quad view instead (frames: the four tiles' together).
+// bench/frame_cost.sh runs it beside ffmpeg.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,9 +22,11 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
+#include "app/QuadView.h"
 #include "config/ConfigStore.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
@@ -91,11 +95,14 @@ int main(int argc, char** argv) {
     int seconds = 10;
     int width = 480;
     int height = 640;
+    bool quad = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--port") == 0)
             port = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--quad") == 0)
+            quad = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--size") == 0)
             std::sscanf(argv[i + 1], "%dx%d", &width, &height);
     }
@@ -131,12 +138,27 @@ int main(int argc, char** argv) {
     window.Initialise();
     window.resize(width, height);
     window.show();
-    kavrel::CVideoAtom* video = window.VideoWindow();
+    // The windows whose pictures count: the single view's, or the four tiles.
+    std::vector<kavrel::CVideoAtom*> videos;
+    if (quad) {
+        window.ToggleQuadView();
+        for (int index = 0; index < kavrel::QuadView::kTiles; ++index)
+            videos.push_back(window.Quad()->Tile(index));
+    } else {
+        videos.push_back(window.VideoWindow());
+        window.OnCommand(kavrel::control::kPlay);
+    }
     int painted = 0;
-    QObject::connect(video, &kavrel::CVideoAtom::pictureShown, [&] { ++painted; });
-
-    window.OnCommand(kavrel::control::kPlay);
-    RunUntil([&] { return painted > 0; }, 30000);
+    for (kavrel::CVideoAtom* video : videos)
+        QObject::connect(video, &kavrel::CVideoAtom::pictureShown, [&] { ++painted; });
+    auto decoded = [&] {
+        uint64_t frames = 0;
+        for (kavrel::CVideoAtom* video : videos)
+            frames += video->Pipeline().Counters().framesDecoded;
+        return frames;
+    };
+    kavrel::CVideoAtom* video = videos.front();
+    RunUntil([&] { return painted >= int(videos.size()); }, 30000);
     if (painted == 0) {
         std::fprintf(stderr, "kavrel-framebench: no picture from port %d\n", port);
         return 1;
@@ -146,7 +168,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const std::map<std::string, double> threadsBefore = ThreadCpu();
     const double cpuBefore = CpuSeconds();
-    const uint64_t decodedBefore = video->Pipeline().Counters().framesDecoded;
+    const uint64_t decodedBefore = decoded();
     const int paintedBefore = painted;
     QElapsedTimer clock;
     clock.start();
@@ -159,7 +181,7 @@ int main(int argc, char** argv) {
     const double cpu = CpuSeconds() - cpuBefore;
     std::map<std::string, double> threads = ThreadCpu();
     const double wall = double(clock.elapsed()) / 1000.0;
-    const uint64_t frames = video->Pipeline().Counters().framesDecoded - decodedBefore;
+    const uint64_t frames = decoded() - decodedBefore;
     const QImage shown = video->LatestPicture();
     std::printf("window %dx%d, picture shown %dx%d, decoded %dx%d\n", width, height, shown.width(),
                 shown.height(), video->LatestPictureSource().width(),
@@ -168,6 +190,7 @@ int main(int argc, char** argv) {
                 painted - paintedBefore);
     std::printf("viewer_cpu_ms_per_frame %.3f\n", frames ? cpu * 1000.0 / double(frames) : 0.0);
     std::printf("viewer_cpu_percent %.1f\n", 100.0 * cpu / wall);
+    std::printf("viewer_cpu_ms_per_second %.1f\n", 1000.0 * cpu / wall);
     std::printf("resident_kb %ld peak_kb %ld\n", StatusKb("VmRSS:"), StatusKb("VmHWM:"));
     for (auto& [name, seconds] : threads) {
         const auto before = threadsBefore.find(name);
@@ -176,6 +199,7 @@ int main(int argc, char** argv) {
             std::printf("  thread %-16s %.3f ms per frame\n", name.c_str(),
                         used * 1000.0 / double(frames));
     }
-    window.OnCommand(kavrel::control::kPlay);
+    if (!quad)
+        window.OnCommand(kavrel::control::kPlay);
     return 0;
 }
