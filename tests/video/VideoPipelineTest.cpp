@@ -165,7 +165,7 @@ TEST_F(VideoPipelineTest, AStreamInFullChromaIsShownNotFailed) {
     EXPECT_EQ(m_debug.Count("Decode failed\n"), 0);
     // Away from the quadrants' borders every pixel is the 4:2:0 picture's.
     const std::vector<uint16_t> expected = ReferenceScreen(picture);
-    const std::vector<uint16_t>& shown = m_sink.Pictures()[1].pixels;
+    const std::vector<uint16_t> shown = m_sink.Pictures()[1].pixels;
     for (int y : {10, 60, 90, 130}) {
         for (int x : {10, 80, 100, 170})
             EXPECT_EQ(shown[size_t(y) * 176 + x], expected[size_t(y) * 176 + x]) << x << "," << y;
