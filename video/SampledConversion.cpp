@@ -88,6 +88,22 @@ void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int out
                 vBase = picture.v + chroma.Column(along);
             }
         }
+        // The next target row's source rows, fetched while this one converts:
+        // the decoded picture is larger than the caches.
+        if (!turned && ty + 1 < outHeight) {
+            const int next = SampleIndex(ty + 1, shown.height, outHeight);
+            const uint8_t* row = picture.y + ptrdiff_t(next) * picture.yStride;
+            for (int x = 0; x < picture.width; x += 64)
+                __builtin_prefetch(row + x);
+            if (hasChroma && chroma.Row(next) != chroma.Row(along)) {
+                const uint8_t* u = picture.u + ptrdiff_t(chroma.Row(next)) * picture.uStride;
+                const uint8_t* v = picture.v + ptrdiff_t(chroma.Row(next)) * picture.vStride;
+                for (int x = 0; x < chroma.chromaWidth; x += 64) {
+                    __builtin_prefetch(u + x);
+                    __builtin_prefetch(v + x);
+                }
+            }
+        }
         const ptrdiff_t* lumaAt = scratch.lumaAt.data();
         uint8_t* y = scratch.y.data();
         for (size_t tx = 0; tx < columns; ++tx)
