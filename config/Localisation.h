@@ -9,6 +9,7 @@
 // Thread: the user-interface thread (every call reads or rewrites the file).
 
 #include <QLocale>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -24,61 +25,6 @@ inline constexpr uint16_t kLangIdChineseHongKong = 0x0C04;
 inline constexpr uint16_t kLangIdChineseTaiwan = 0x0404;
 inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
-
-// Every key the program passes to LoadText; each lan section of the delivered
-// "config.txt" holds all of them.
-inline constexpr std::array<std::u16string_view, 50> kTextKeys = {
-    u"set_title",
-    u"set_history",
-    u"set_server",
-    u"set_port",
-    u"set_user",
-    u"set_password",
-    u"set_default",
-    u"set_ok",
-    u"set_add",
-    u"set_delete",
-    u"set_delete_no_select",
-    u"set_record_exist",
-    u"set_record_succeed",
-    u"set_invalid_address",
-    u"set_invalid_port",
-    u"leave_alert",
-    u"leave_text",
-    u"capture_succeed",
-    u"capture_failed",
-    u"ptz_left",
-    u"ptz_right",
-    u"ptz_up",
-    u"ptz_down",
-    u"ptz_zoom_in",
-    u"ptz_zoom_out",
-    u"ptz_iris_add",
-    u"ptz_iris_sub",
-    u"ptz_focus_add",
-    u"ptz_focus_sub",
-    u"connect_begin",
-    u"login_server",
-    u"connect_failed",
-    u"connect_break",
-    u"login_succeed",
-    u"login_fail",
-    u"change_channel",
-    u"connect_timeout",
-    u"reconnect_in",
-    u"cmd_play",
-    u"cmd_capture",
-    u"cmd_fullscreen",
-    u"cmd_switch",
-    u"cmd_previous",
-    u"cmd_set",
-    u"cmd_exit",
-    u"cmd_keep_aspect",
-    u"cmd_channel",
-    u"cmd_quad_view",
-    u"tile_connecting",
-    u"tile_retry_in",
-};
 
 // Keys this program added to the design's texts. A config.txt written by an
 // earlier version may lack them: for these alone, a missing entry shows the
@@ -100,6 +46,55 @@ inline constexpr std::array<std::u16string_view, 14> kAddedTextKeys = {
     u"tile_connecting",
     u"tile_retry_in",
 };
+
+// The design's own keys.
+inline constexpr std::array<std::u16string_view, 36> kDesignTextKeys = {
+    u"set_title",
+    u"set_history",
+    u"set_server",
+    u"set_port",
+    u"set_user",
+    u"set_password",
+    u"set_default",
+    u"set_ok",
+    u"set_add",
+    u"set_delete",
+    u"set_delete_no_select",
+    u"set_record_exist",
+    u"set_record_succeed",
+    u"set_invalid_address",
+    u"set_invalid_port",
+    u"leave_alert",
+    u"leave_text",
+    u"capture_succeed",
+    u"ptz_left",
+    u"ptz_right",
+    u"ptz_up",
+    u"ptz_down",
+    u"ptz_zoom_in",
+    u"ptz_zoom_out",
+    u"ptz_iris_add",
+    u"ptz_iris_sub",
+    u"ptz_focus_add",
+    u"ptz_focus_sub",
+    u"connect_begin",
+    u"login_server",
+    u"connect_failed",
+    u"connect_break",
+    u"login_succeed",
+    u"login_fail",
+    u"change_channel",
+    u"connect_timeout",
+};
+
+// Every key the program passes to LoadText; each lan section of the delivered
+// "config.txt" holds all of them.
+inline constexpr auto kTextKeys = [] {
+    std::array<std::u16string_view, kDesignTextKeys.size() + kAddedTextKeys.size()> all{};
+    auto end = std::copy(kDesignTextKeys.begin(), kDesignTextKeys.end(), all.begin());
+    std::copy(kAddedTextKeys.begin(), kAddedTextKeys.end(), end);
+    return all;
+}();
 
 // The keys shown in the main window's status line (they must fit one line).
 inline constexpr std::array<std::u16string_view, 21> kStatusTextKeys = {
