@@ -36,6 +36,14 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
+    m_releaseGrace.setSingleShot(true);
+    connect(&m_releaseGrace, &QTimer::timeout, this, &COrvaneDlg::ReleaseHeldPtz);
+    // Another application in front: the held key's release never comes here.
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state != Qt::ApplicationActive)
+                    ReleaseHeldPtz();
+            });
 }
 
 COrvaneDlg::~COrvaneDlg() {
@@ -266,6 +274,9 @@ CSkinButton* COrvaneDlg::ChannelButton(int index) const {
 }
 
 void COrvaneDlg::OnCommand(int id) {
+    // Every command (a click, a key, a menu entry) ends a held camera key
+    // first, so that no camera keeps turning while the view moves on.
+    ReleaseHeldPtz();
     if (id == control::kTitleExit || id == control::kExit) {
         OnExit();
     } else if (id == control::kPlay) {

@@ -28,7 +28,9 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMenu>
+#include <QPointer>
 #include <QRect>
+#include <QTimer>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -138,6 +140,13 @@ class COrvaneDlg : public CSkinDialog {
     // Runs the handler of timer `id` as if it had expired.
     void OnTimer(int id) { m_session->OnTimer(id); }
 
+    // A camera key's release ends its hold only when no press of the same key
+    // follows within this time: a busy X11 client can read the release of an
+    // auto-repeat before its press and see both unmarked.
+    static constexpr std::chrono::milliseconds kKeyReleaseGrace{60};
+    // The camera key held now (its button id; 0: none).
+    int HeldPtz() const { return m_heldPtz; }
+
     // The window's caption and the title label's text.
     static constexpr const char* kCaption = "Kavrel";
     static constexpr const char* kTitleText = " Kavrel 1.0.1";
@@ -163,6 +172,8 @@ class COrvaneDlg : public CSkinDialog {
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    // Focus out and deactivation end a held camera key at once.
+    bool event(QEvent* event) override;
 
   private:
     // Start-up steps.
@@ -196,8 +207,11 @@ class COrvaneDlg : public CSkinDialog {
     void LeaveQuadView(int channel);
     // Ends the quad view's sessions and shows the single view, watching nothing.
     void CloseQuadView();
-    // Shows the tiles of the channel page shown, watching them.
-    void ShowQuadPage();
+    // Shows the tiles of the channel page shown, watching them, with the tile
+    // at `selected` selected; -1: the tile of the current channel when it is
+    // on the page, otherwise the one selected before (a page turn keeps the
+    // place the user chose).
+    void ShowQuadPage(int selected = -1);
     void OnTileTapped(int index);
     void OnTileDoubleTapped(int index);
 
@@ -218,6 +232,10 @@ class COrvaneDlg : public CSkinDialog {
     // its key is down.
     void OnPtzKeyDown(int id);
     void OnChannelKey(int index);
+    // Ends a held camera key now: the stop goes to the session (and channel)
+    // that took the press, whatever is selected now. Every command, view,
+    // selection and page change and every loss of focus runs it first.
+    void ReleaseHeldPtz();
 
     // Channel pages (COrvaneDlgPages.cpp). Shows the page whose first index
     // is `first` (its buttons of the channels the server has) and hides the
@@ -252,6 +270,11 @@ class COrvaneDlg : public CSkinDialog {
     ViewPreferences m_preferences;
     int m_page = 0;     // first index of the channel page shown
     int m_heldPtz = 0;  // the PTZ button whose key is down; 0: none
+    // The session that took the held key's press; null when none, or when it
+    // has gone (it stopped the camera itself as it went).
+    QPointer<ViewingSession> m_heldSession;
+    // Runs while a held key's release waits to see whether a press follows.
+    QTimer m_releaseGrace;
 
     // Controls (children of this window; nullptr when not created).
     CSkinStatic* m_titleLabel = nullptr;

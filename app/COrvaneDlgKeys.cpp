@@ -2,6 +2,11 @@
 // name each key. Every key runs what its button runs; the camera keys move
 // the camera while held (press: stop then the command; release: the stop).
 // Auto-repeated presses are ignored, so a held key sends its command once.
+//
+// A held key always ends in a stop: at its release (after kKeyReleaseGrace,
+// so that an auto-repeat's release and press that reach a busy client
+// unmarked continue the hold), and at once when the window loses focus or
+// any command, view, selection or page change comes first.
 // User-interface thread only.
 
 #include <QKeyEvent>
@@ -110,10 +115,16 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
-    if (event->isAutoRepeat())
-        return;
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = Significant(event->modifiers());
+    if (m_releaseGrace.isActive() && modifiers == Qt::NoModifier &&
+        PtzCommandOf(key) == m_heldPtz) {
+        // The release just before was the keyboard's repeat: still held.
+        m_releaseGrace.stop();
+        return;
+    }
+    if (event->isAutoRepeat())
+        return;
 
     for (const CommandKey& binding : kCommandKeys) {
         if (binding.key == key && binding.modifiers == modifiers) {
@@ -152,8 +163,32 @@ void COrvaneDlg::keyReleaseEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
+    // A press of the same key within the grace time continues the hold.
+    m_releaseGrace.start(kKeyReleaseGrace);
+}
+
+bool COrvaneDlg::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::FocusOut:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide:
+            // The key's release will go to another window, or nowhere.
+            ReleaseHeldPtz();
+            break;
+        default:
+            break;
+    }
+    return CSkinDialog::event(event);
+}
+
+void COrvaneDlg::ReleaseHeldPtz() {
+    m_releaseGrace.stop();
+    if (m_heldPtz == 0)
+        return;
     m_heldPtz = 0;
-    ActiveSession().PtzRelease();
+    if (ViewingSession* session = m_heldSession.data())
+        session->PtzRelease();
+    m_heldSession.clear();
 }
 
 void COrvaneDlg::OnChannelKey(int index) {

@@ -64,6 +64,7 @@ void COrvaneDlg::ShowFirstChannelPage() {
 }
 
 void COrvaneDlg::OnPreviousPage() {
+    ReleaseHeldPtz();
     const int limit = qMin(m_channelCount, control::kChannelButtons);
     if (limit <= control::kChannelsPerPage)
         return;  // one page: nothing to turn to

@@ -37,6 +37,7 @@ ViewingSession& COrvaneDlg::ActiveSession() {
 }
 
 void COrvaneDlg::ToggleQuadView() {
+    ReleaseHeldPtz();
     if (!m_quad)
         return;
     if (m_quadOn)
@@ -57,17 +58,23 @@ void COrvaneDlg::EnterQuadView() {
     m_videoWindow->hide();
     m_quad->show();
     m_quad->raise();
-    ShowQuadPage();
+    // The single view's channel stays selected when it is on the page.
+    const int channel = m_session->CurrentChannel();
+    const bool onPage = channel >= m_page && channel < m_page + QuadView::kTiles;
+    ShowQuadPage(onPage ? channel - m_page : 0);
 }
 
-void COrvaneDlg::ShowQuadPage() {
+void COrvaneDlg::ShowQuadPage(int selected) {
+    ReleaseHeldPtz();
+    if (selected < 0)
+        selected = m_quad->HasTiles() ? m_quad->Selected() : 0;
     QuadView::Setup setup;
     setup.server = m_session->Server();
     setup.variant = m_session->Variant();
     setup.languageIndex = languageIndex();
     setup.snapshotFolder = m_videoWindow->Pipeline().Snapshots().Folder();
     setup.channelCount = qMin(m_channelCount, control::kChannelButtons);
-    m_quad->ShowPage(m_page, setup, m_session->CurrentChannel());
+    m_quad->ShowPage(m_page, setup, selected);
     SetPlayFace(m_quad->AnyWatching());
 }
 
@@ -94,6 +101,7 @@ void COrvaneDlg::LeaveQuadView(int channel) {
 }
 
 void COrvaneDlg::OnTileTapped(int index) {
+    ReleaseHeldPtz();
     if (m_fullScreen) {
         // As in the single view: a tap leaves full screen.
         OnVideoTapped();
@@ -103,6 +111,7 @@ void COrvaneDlg::OnTileTapped(int index) {
 }
 
 void COrvaneDlg::OnTileDoubleTapped(int index) {
+    ReleaseHeldPtz();
     // Its first press left full screen: that double-click opens nothing.
     if (m_tapLeftFullScreen.isValid() &&
         m_tapLeftFullScreen.elapsed() <= QApplication::doubleClickInterval()) {

@@ -75,6 +75,7 @@ void COrvaneDlg::OnChannelCount(int count) {
     // A page the server has no channel of would leave no button to press and
     // no page for Switch to turn from.
     if (m_page >= count) {
+        ReleaseHeldPtz();
         ShowChannelPage(0);
         if (m_quadOn) {
             // Later: this runs inside a tile's session, which the new page ends.
@@ -117,8 +118,11 @@ void COrvaneDlg::OnPtzKeyDown(int id) {
     if (id < control::kFirstPtz || id > control::kLastPtz)
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
+    // Another camera key still held: its stop first, on its own session.
+    ReleaseHeldPtz();
     m_heldPtz = id;
-    ActiveSession().PtzHold(command.key, command.code);
+    m_heldSession = &ActiveSession();
+    m_heldSession->PtzHold(command.key, command.code);
 }
 
 void COrvaneDlg::OnChannel(int id) {

@@ -29,6 +29,7 @@ void COrvaneDlg::OnCapture() {
 
 void COrvaneDlg::OnFullScreen() {
     DebugOutput("Fullscreen\n");
+    ReleaseHeldPtz();
     // Entering needs a picture; leaving never does, so a connection that
     // drops in full screen cannot keep the user from the buttons.
     const bool videoReceived = m_quadOn ? m_quad->AnyVideoReceived() : m_session->VideoReceived();
@@ -65,6 +66,7 @@ void COrvaneDlg::ToggleKeepAspect() {
 }
 
 QMenu* COrvaneDlg::MakeVideoMenu() {
+    ReleaseHeldPtz();
     auto* menu = new QMenu(this);
     // Each entry shows its key after a tab, as menus do.
     auto add = [&](const char16_t* key, const char* shortcut, auto command) {

@@ -81,6 +81,7 @@ QuadView::~QuadView() {
 }
 
 void QuadView::Clear() {
+    CancelStarts();
     // The sessions first: their receive threads feed the tiles.
     for (Entry& entry : m_tiles)
         entry.session.reset();
@@ -96,12 +97,11 @@ void QuadView::Clear() {
     }
 }
 
-void QuadView::ShowPage(int first, const Setup& setup, int selectedChannel) {
+void QuadView::ShowPage(int first, const Setup& setup, int selected) {
     Clear();
     m_first = first;
     m_channelCount = setup.channelCount;
-    const bool selectedOnPage = selectedChannel >= first && selectedChannel < first + kTiles;
-    m_selected = selectedOnPage ? selectedChannel - first : 0;
+    m_selected = selected >= 0 && selected < kTiles ? selected : 0;
     for (int index = 0; index < kTiles; ++index) {
         Entry& entry = m_tiles[size_t(index)];
         auto* tile = new QuadTile(this);
@@ -180,7 +180,14 @@ void QuadView::LimitChannels(int channelCount) {
     }
 }
 
+void QuadView::CancelStarts() {
+    ++m_startRound;
+    for (Entry& entry : m_tiles)
+        entry.startPending = false;
+}
+
 void QuadView::StopAll() {
+    CancelStarts();
     for (Entry& entry : m_tiles) {
         if (entry.session && entry.session->Watching())
             entry.session->Stop();
@@ -197,18 +204,26 @@ void QuadView::StartAll() {
         const ServerSettings server = session->Server();
         if (server.address.empty() || server.port.empty())
             continue;
-        // The session is the timer's context: a page turned meanwhile cancels it.
-        QTimer::singleShot(kStagger * started, session, [session, channel] {
-            if (!session->Watching())
-                session->Start(channel);
-        });
+        // The session is the timer's context: a page turned meanwhile cancels
+        // it. Stop since, or a server that turned out to lack the channel,
+        // leaves the tile black.
+        m_tiles[size_t(index)].startPending = true;
+        QTimer::singleShot(kStagger * started, session,
+                           [this, index, session, channel, round = m_startRound] {
+                               if (round != m_startRound)
+                                   return;
+                               m_tiles[size_t(index)].startPending = false;
+                               if (channel < m_channelCount && !session->Watching())
+                                   session->Start(channel);
+                               emit watchingChanged();
+                           });
         ++started;
     }
 }
 
 bool QuadView::AnyWatching() const {
     return std::any_of(m_tiles.begin(), m_tiles.end(), [](const Entry& entry) {
-        return entry.session && entry.session->Watching();
+        return entry.session && (entry.startPending || entry.session->Watching());
     });
 }
 

@@ -57,9 +57,8 @@ class QuadView : public QWidget {
         bool watch = true;                     // start the sessions (false: black tiles only)
     };
     // Ends the tiles shown and makes four new ones for channels `first` to
-    // `first` + 3 (0-based); the tile of `selectedChannel` is selected when it
-    // is on the page, otherwise the first.
-    void ShowPage(int first, const Setup& setup, int selectedChannel = -1);
+    // `first` + 3 (0-based), with the tile at `selected` (0 to 3) selected.
+    void ShowPage(int first, const Setup& setup, int selected = 0);
     // Ends every session and removes the tiles.
     void Clear();
     bool HasTiles() const { return m_tiles[0].session != nullptr; }
@@ -75,11 +74,15 @@ class QuadView : public QWidget {
     // Requires tiles.
     ViewingSession& SelectedSession() const { return *m_tiles[size_t(m_selected)].session; }
 
-    // Stops (and leaves black) the tiles whose channel the server lacks.
+    // Stops (and leaves black) the tiles whose channel the server lacks; their
+    // starts still waiting do not run.
     void LimitChannels(int channelCount);
-    // Play: ends every session, or starts those of the channels the server has.
+    // Play: ends every session, or starts those of the channels the server
+    // has, kStagger apart. StopAll (and Clear) also cancel the starts that
+    // have not run yet.
     void StopAll();
     void StartAll();
+    // Some tile watches or is about to start.
     bool AnyWatching() const;
     bool AnyVideoReceived() const;
 
@@ -104,15 +107,19 @@ class QuadView : public QWidget {
   private:
     struct Entry {
         std::unique_ptr<ViewingSession> session;
-        QuadTile* tile = nullptr;  // child widget
+        QuadTile* tile = nullptr;   // child widget
+        bool startPending = false;  // its staggered start has not run yet
     };
     void PlaceTiles();
+    void CancelStarts();
     void Repaint(int index);
 
     std::array<Entry, kTiles> m_tiles;
     int m_first = 0;
     int m_selected = 0;
     int m_channelCount = 0;
+    // Bumped by StopAll and Clear: a staggered start of an older round is void.
+    uint64_t m_startRound = 0;
     bool m_fullScreen = false;
     bool m_keepAspect = false;
 };

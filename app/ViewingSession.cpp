@@ -36,6 +36,7 @@ ViewingSession::ViewingSession(QObject* parent)
 }
 
 ViewingSession::~ViewingSession() {
+    StopMoving();
     m_timers.CancelAll();
     m_timers.SetHandler({});
     CancelRetry();
@@ -93,6 +94,9 @@ void ViewingSession::ReleaseEngine() {
     m_engine->Disconnect();
     m_engine.reset();
     m_connected = false;
+    // The connection that carried the movement is gone; nothing can stop it now.
+    m_moving = false;
+    m_ptzHeld = false;
     m_generation.fetch_add(1);
 }
 
@@ -211,6 +215,7 @@ void ViewingSession::Stop() {
     // Stopped during a count-down there is no connection to break, but the
     // count-down must not stay on screen.
     const bool countingDown = RetryPending() && !m_engine;
+    StopMoving();
     SetWatching(false);
     CancelRetry();
     Disconnect();
@@ -220,10 +225,14 @@ void ViewingSession::Stop() {
 
 void ViewingSession::Ptz(std::u16string_view key, int code) {
     ShowKey(key);
+    // A click ends any hold: its automatic stop must not be suppressed.
+    m_ptzHeld = false;
     if (!m_engine || !m_connected)
         return;
     m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
     m_engine->SendPtz(m_currentChannel, code);
+    m_moving = true;
+    m_movingChannel = m_currentChannel;
     m_timers.Arm(SessionTimers::kPtzStop);
 }
 
@@ -237,6 +246,19 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
         return;
     m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
     m_engine->SendPtz(m_currentChannel, code);
+    m_moving = true;
+    m_movingChannel = m_currentChannel;
+}
+
+void ViewingSession::StopMoving() {
+    m_ptzHeld = false;
+    if (!m_moving)
+        return;
+    m_moving = false;
+    // Its stop goes now; timer 1000 has nothing left to stop.
+    m_timers.Cancel(SessionTimers::kPtzStop);
+    if (m_engine && m_connected)
+        m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
 }
 
 void ViewingSession::PtzRelease() {
@@ -247,6 +269,7 @@ void ViewingSession::PtzRelease() {
 }
 
 void ViewingSession::ChangeChannel(int channel) {
+    StopMoving();
     if (m_video)
         m_video->StopDecoding();
     if (!m_engine) {
@@ -297,8 +320,11 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
-            if (m_engine && m_connected && !m_ptzHeld)
-                m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
+            if (m_engine && m_connected && !m_ptzHeld) {
+                m_engine->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(),
+                                  wire::kPtzStop);
+                m_moving = false;
+            }
             const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
                                                           StatisticsSeparator::AfterTimer);
             ShowText(QString::fromStdString(line));

@@ -84,9 +84,12 @@ class ViewingSession : public QObject, public CServerNotify {
     void Ptz(std::u16string_view key, int code);
     // The same command held (a key kept down): stop, then the command, and no
     // automatic stop until PtzRelease, which sends the stop and puts the
-    // statistics line back. Nothing when no PTZ is held.
+    // statistics line back. Nothing when no PTZ is held. A click (Ptz) ends
+    // a hold: its automatic stop is not suppressed.
     void PtzHold(std::u16string_view key, int code);
     void PtzRelease();
+    // A command went out and its stop has not: the camera may be turning.
+    bool Moving() const { return m_moving; }
     // The channel change of a channel button (the caller has checked that
     // `channel` differs from the current one and that the server has it).
     void ChangeChannel(int channel);
@@ -160,6 +163,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void ShowKey(std::u16string_view key);
     void ShowText(const QString& text);
     void OnSnapshotWritten(bool ok);
+    // Sends the stop on the channel that was told to move, before Stop, a
+    // channel change or the end of the session takes the connection away: a
+    // camera must never keep turning after its viewer moved on.
+    void StopMoving();
 
     // Receive thread: runs `effect` on the user-interface thread unless the
     // connection that posted it has been closed by then.
@@ -182,6 +189,8 @@ class ViewingSession : public QObject, public CServerNotify {
     StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
     bool m_watching = false;              // the Play face
     bool m_ptzHeld = false;               // a PtzHold awaits its PtzRelease
+    bool m_moving = false;                // a PTZ command went out, its stop has not
+    int m_movingChannel = 0;              // the channel that command went to
 
     // The current connection; none when disconnected. Its receive thread is
     // the only other thread that calls into this object.
