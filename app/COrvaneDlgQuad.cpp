@@ -66,6 +66,7 @@ void COrvaneDlg::ShowQuadPage() {
     setup.variant = m_session->Variant();
     setup.languageIndex = languageIndex();
     setup.snapshotFolder = m_videoWindow->Pipeline().Snapshots().Folder();
+    setup.snapshotWorker = m_videoWindow->Pipeline().SharedSnapshotWorker();
     setup.channelCount = qMin(m_channelCount, control::kChannelButtons);
     m_quad->ShowPage(m_page, setup, m_session->CurrentChannel());
     SetPlayFace(m_quad->AnyWatching());
