@@ -13,15 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
-#include <future>
-#include <memory>
 
 #include "tests/support/H264TestEncoder.h"
 #include "tests/video/RecordingSink.h"
 #include "tests/video/VideoTestSupport.h"
 #include "video/PictureTransform.h"
 #include "video/SampledConversion.h"
-#include "video/SnapshotWorker.h"
 
 namespace kavrel {
 namespace {
@@ -263,37 +260,6 @@ TEST(CVideoAtomLifetimeTest, DestroyingWhileDecodingStopsFirst) {
         atom.reset();  // posted pictures for the destroyed window are dropped
         QCoreApplication::processEvents();
     }
-}
-
-TEST(CVideoAtomLifetimeTest, DestroyedWhileItsSnapshotIsWrittenGetsNothingPostedAndTheFileIsWhole) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const auto stream = MakeStream(1);
-    // The worker a long-lived window would share; the test holds the write open.
-    auto worker = std::make_shared<SnapshotWorker>();
-    std::promise<void> started;
-    std::promise<void> open;
-    std::shared_future<void> opened = open.get_future().share();
-    worker->Writer().SetFolder(folder.path().toStdString());
-    worker->Writer().SetWriteHook([&] {
-        started.set_value();
-        opened.wait_for(std::chrono::minutes(1));
-    });
-    auto atom = std::make_unique<CVideoAtom>(nullptr);
-    atom->Pipeline().ShareSnapshotWorker(worker);
-    atom->RequestSnapshot();
-    atom->StartDecoding(VideoFormat{kWidth, kHeight});
-    Feed(*atom, stream.frames);
-    ASSERT_EQ(started.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
-
-    atom.reset();  // a tile of a page turned away
-    open.set_value();
-    worker.reset();  // the outcome finds no window to post to
-    QCoreApplication::processEvents();
-    const auto files = std::filesystem::directory_iterator(folder.path().toStdString());
-    const auto file = std::filesystem::begin(files)->path();
-    EXPECT_EQ(std::filesystem::file_size(file), 54u + 3u * kWidth * kHeight);
-    EXPECT_EQ(QImage(QString::fromStdString(file.string())).size(), QSize(kWidth, kHeight));
 }
 
 }  // namespace
