@@ -73,6 +73,7 @@ void COrvaneDlg::ShowQuadPage(int selected) {
     setup.variant = m_session->Variant();
     setup.languageIndex = languageIndex();
     setup.snapshotFolder = m_videoWindow->Pipeline().Snapshots().Folder();
+    setup.snapshotWorker = m_videoWindow->Pipeline().SharedSnapshotWorker();
     setup.channelCount = qMin(m_channelCount, control::kChannelButtons);
     m_quad->ShowPage(m_page, setup, selected);
     SetPlayFace(m_quad->AnyWatching());

@@ -34,6 +34,7 @@ namespace kavrel {
 
 class CVideoAtom;
 class QuadTile;
+class SnapshotWorker;
 
 class QuadView : public QWidget {
     Q_OBJECT
@@ -55,6 +56,9 @@ class QuadView : public QWidget {
         std::filesystem::path snapshotFolder;  // where Capture writes
         int channelCount = 0;                  // tiles of channels at or above it stay black
         bool watch = true;                     // start the sessions (false: black tiles only)
+        // The main window's snapshot writer, shared so that a page turn
+        // never waits for a tile's file (none: each tile its own).
+        std::shared_ptr<SnapshotWorker> snapshotWorker;
     };
     // Ends the tiles shown and makes four new ones for channels `first` to
     // `first` + 3 (0-based), with the tile at `selected` (0 to 3) selected.

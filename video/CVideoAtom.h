@@ -85,6 +85,9 @@ class CVideoAtom : public QWidget, private PictureSink {
     bool HasPictureBuffer() const override { return true; }
     uint32_t* PictureBuffer(int width, int height, ptrdiff_t* stride) override;
     void OnPictureReady(int decodedWidth, int decodedHeight) override;
+    // PictureSink, mostly on the snapshot worker's thread: posted on. The
+    // pipeline, a member, stops these calls before the QObject goes, and
+    // whatever was posted by then is dropped with it.
     void OnSnapshotWritten(bool ok, const std::string& path) override;
 
     void TakeLatestPicture();  // UI thread, posted by OnPictureReady

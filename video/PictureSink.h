@@ -2,10 +2,13 @@
 // Where the decode thread delivers its results: the owner of a VideoPipeline
 // (the video window, a tool or a test) implements this.
 //
-// Both operations are called on the decode thread, one at a time, with no
-// pipeline lock held. They must return promptly and must not call
-// StartDecoding, StopDecoding or destroy the pipeline (those wait for the
-// decode thread to finish).
+// The picture operations are called on the decode thread, one at a time, with
+// no pipeline lock held. OnSnapshotWritten comes from the snapshot worker's
+// thread (or, for a request that never reached it, from the decode thread or
+// the thread that stops decoding), one outcome at a time and never once the
+// pipeline's destructor has returned. None may take long, call StartDecoding
+// or StopDecoding, or destroy the pipeline (those wait for the decode thread,
+// or for the report to end).
 
 #include <cstddef>
 #include <cstdint>

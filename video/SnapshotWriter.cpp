@@ -117,14 +117,21 @@ void SnapshotWriter::SetClock(Clock clock) {
     m_clock = std::move(clock);
 }
 
+void SnapshotWriter::SetWriteHook(std::function<void()> hook) {
+    std::lock_guard lock(m_mutex);
+    m_writeHook = std::move(hook);
+}
+
 bool SnapshotWriter::WriteSnapshot(int width, int height, const uint8_t* rgb,
                                    std::string* path) const {
     std::filesystem::path folder;
     std::tm localTime{};
+    std::function<void()> hook;
     {
         std::lock_guard lock(m_mutex);
         folder = m_folder;
         localTime = m_clock ? m_clock() : LocalTimeNow();
+        hook = m_writeHook;
     }
     path->assign((folder / SnapshotFileName(localTime)).string());
     if (rgb == nullptr || !FitsInBmp(width, height))
@@ -140,6 +147,8 @@ bool SnapshotWriter::WriteSnapshot(int width, int height, const uint8_t* rgb,
             return false;
         }
         path->assign(candidate.string());
+        if (hook)
+            hook();
         const bool written = WriteBody(file.get(), width, height, rgb);
         const bool closed = std::fclose(file.release()) == 0;
         if (written && closed)

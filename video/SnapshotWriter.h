@@ -49,6 +49,10 @@ class SnapshotWriter {
     std::filesystem::path Folder() const;
     // Tests fix the time to provoke name clashes; an empty clock restores local time.
     void SetClock(Clock clock);
+    // Runs on the writing thread once the file is created, before its bytes go
+    // out: tests and benches make the write slow (a folder on a network) or
+    // hold it. Empty: none.
+    void SetWriteHook(std::function<void()> hook);
 
     // Writes the 3 * width * height bytes of `rgb` (blue green red, bottom row
     // first) behind the headers. True only when the whole file was written and
@@ -58,8 +62,9 @@ class SnapshotWriter {
 
   private:
     mutable std::mutex m_mutex;
-    std::filesystem::path m_folder;  // guarded by m_mutex
-    Clock m_clock;                   // guarded by m_mutex; empty: the C library's local time
+    std::filesystem::path m_folder;     // guarded by m_mutex
+    Clock m_clock;                      // guarded by m_mutex; empty: the C library's local time
+    std::function<void()> m_writeHook;  // guarded by m_mutex
 };
 
 }  // namespace kavrel

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include <QSize>
 
@@ -37,29 +38,37 @@ bool VideoPipeline::Buffer<T>::Reserve(size_t count, std::atomic<uint64_t>& held
 }
 
 VideoPipeline::VideoPipeline(PictureSink* sink, PipelineLimits limits)
-    : m_sink(sink), m_limits(limits) {
-    m_tables.Build();
+    : m_sink(sink),
+      m_limits(limits),
+      m_outcomes(std::make_shared<SnapshotOutcomes>()),
+      m_worker(std::make_shared<SnapshotWorker>()) {
+    m_outcomes->pipeline = this;
 }
 
 VideoPipeline::~VideoPipeline() {
     StopDecoding();
+    std::lock_guard lock(m_outcomes->mutex);
+    m_outcomes->pipeline = nullptr;
 }
 
-void VideoPipeline::EndThread() {
-    if (!m_thread.joinable())
-        return;
+void VideoPipeline::RequestStop() {
     {
         std::lock_guard lock(m_queueMutex);
         m_stop = true;
     }
     m_queueCv.notify_all();
+}
+
+void VideoPipeline::EndThread() {
+    if (!m_thread.joinable())
+        return;
+    RequestStop();
     m_thread.join();
 }
 
 void VideoPipeline::FreeDecoding() {
     CloseDecoder(m_decoder);
     m_screen.Free(m_counters.bufferBytes);
-    m_rgb.Free(m_counters.bufferBytes);
     m_scratch = SamplingScratch{};
 }
 
@@ -82,7 +91,6 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
                          m_limits.maxReservedPixels);
             m_screen.Reserve(pixels, m_counters.bufferBytes);
         }
-        m_tables.Build();
     }
 
     {
@@ -114,12 +122,13 @@ void VideoPipeline::StopDecoding() {
     }
     m_counters.framesDiscarded += released.size();
 
-    // A pending snapshot belongs to the pictures that stop here: served later,
-    // it would be of another channel or minutes late. It fails now instead.
-    if (m_snapshotRequest.exchange(false)) {
-        ++m_counters.snapshotsFailed;
-        if (m_sink != nullptr)
-            m_sink->OnSnapshotWritten(false, {});
+    // A request no picture has served yet belongs to the pictures that stop
+    // here: served later, it would be of another channel or minutes late. It
+    // fails now instead. One being written is left to its worker.
+    SnapshotState asked = SnapshotState::kAsked;
+    if (m_snapshot.compare_exchange_strong(asked, SnapshotState::kNone)) {
+        std::lock_guard lock(m_outcomes->mutex);
+        SnapshotDone(false, {});
     }
     // The frames are freed here, outside the queue lock.
 }
@@ -147,10 +156,33 @@ void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
 }
 
 void VideoPipeline::RequestSnapshot() {
-    m_snapshotRequest.store(true);
+    // Asked already, or being written: that file serves this request too.
+    SnapshotState none = SnapshotState::kNone;
+    m_snapshot.compare_exchange_strong(none, SnapshotState::kAsked);
 }
 bool VideoPipeline::SnapshotPending() const {
-    return m_snapshotRequest.load();
+    return m_snapshot.load() != SnapshotState::kNone;
+}
+
+SnapshotWriter& VideoPipeline::Snapshots() {
+    std::lock_guard lock(m_workerMutex);
+    return m_worker->Writer();
+}
+
+void VideoPipeline::ShareSnapshotWorker(std::shared_ptr<SnapshotWorker> worker) {
+    if (!worker)
+        return;
+    std::shared_ptr<SnapshotWorker> replaced;
+    {
+        std::lock_guard lock(m_workerMutex);
+        replaced = std::exchange(m_worker, std::move(worker));
+    }
+    // `replaced` goes here, outside the lock: it waits for its own jobs, if any.
+}
+
+std::shared_ptr<SnapshotWorker> VideoPipeline::SharedSnapshotWorker() const {
+    std::lock_guard lock(m_workerMutex);
+    return m_worker;
 }
 
 void VideoPipeline::SetView(const PictureView& view) {
@@ -284,8 +316,8 @@ bool VideoPipeline::Decode(const CFrame& frame, PlanarPicture* picture) {
 }
 
 void VideoPipeline::Present(const PlanarPicture& picture) {
-    if (m_snapshotRequest.load())
-        WriteRequestedSnapshot(picture);
+    if (m_snapshot.load() == SnapshotState::kAsked)
+        HandOverSnapshot(picture);
 
     const PictureView view = View();
     const PictureSize target = TargetSize(view, picture.width, picture.height);
@@ -310,17 +342,26 @@ void VideoPipeline::Present(const PlanarPicture& picture) {
     PauseAfterPicture();
 }
 
-void VideoPipeline::WriteRequestedSnapshot(const PlanarPicture& picture) {
-    bool ok = false;
-    std::string path;
-    const int width = picture.width;
-    const int height = picture.height;
-    if (m_rgb.Reserve(3 * size_t(width) * size_t(height), m_counters.bufferBytes)) {
-        ConvertToRgb(m_tables, picture, m_rgb.data.get());
-        ok = m_snapshots.WriteSnapshot(width, height, m_rgb.data.get(), &path);
+void VideoPipeline::HandOverSnapshot(const PlanarPicture& picture) {
+    // Writing before the hand-over: a fast worker may be done before Submit returns.
+    m_snapshot.store(SnapshotState::kWriting);
+    const std::shared_ptr<SnapshotWorker> worker = SharedSnapshotWorker();
+    const bool handed =
+        worker->Submit(picture, [outcomes = m_outcomes](bool ok, const std::string& path) {
+            std::lock_guard lock(outcomes->mutex);
+            if (outcomes->pipeline != nullptr)
+                outcomes->pipeline->SnapshotDone(ok, path);
+        });
+    if (!handed) {
+        std::lock_guard lock(m_outcomes->mutex);
+        SnapshotDone(false, {});
     }
-    // Cleared after writing: a request made meanwhile is served by this file.
-    m_snapshotRequest.store(false);
+}
+
+void VideoPipeline::SnapshotDone(bool ok, const std::string& path) {
+    // Cleared with the report: a request made while the file was being written
+    // is served by this file.
+    m_snapshot.store(SnapshotState::kNone);
     ++(ok ? m_counters.snapshotsWritten : m_counters.snapshotsFailed);
     if (m_sink != nullptr)
         m_sink->OnSnapshotWritten(ok, path);

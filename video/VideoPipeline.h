@@ -9,10 +9,12 @@
 //    StopDecoding and the destructor: the user-interface thread. The two are
 //    serialised by m_controlMutex and each ends the decode thread before it
 //    touches the decoder or the buffers.
-//  - RequestSnapshot, SetView, SetFullScreen, Redraw, SetPauseAfterPicture:
-//    any thread (atomics, or the small view under its own lock).
-//  - The decode thread takes frames, decodes, converts, writes snapshots and
-//    calls the sink.
+//  - RequestStop, RequestSnapshot, SetView, SetFullScreen, Redraw,
+//    SetPauseAfterPicture: any thread (atomics, or small state under its own lock).
+//  - The decode thread takes frames, decodes, converts and calls the sink. A
+//    requested snapshot's picture it only copies and hands to the snapshot
+//    worker (SnapshotWorker.h), whose thread writes the file: no stop ever
+//    waits for a disk.
 //
 // Pictures are converted at the size they are shown (SampledConversion.h),
 // straight from the decoder's planes, into the sink's own buffer when it
@@ -29,12 +31,12 @@
 #include <thread>
 #include <vector>
 
-#include "video/ColourTables.h"
 #include "video/FastConversion.h"
 #include "video/FrameQueue.h"
 #include "video/H264Decoder.h"
 #include "video/PictureSink.h"
 #include "video/SampledConversion.h"
+#include "video/SnapshotWorker.h"
 #include "video/SnapshotWriter.h"
 
 namespace kavrel {
@@ -85,16 +87,20 @@ struct PipelineCounters {
     uint64_t framesDropped = 0;     // removed by the drop policy
     uint64_t framesDiscarded = 0;   // released unplayed by StopDecoding
     uint64_t picturesDrawn = 0;     // handed to the sink
-    uint64_t snapshotsWritten = 0;  // whole files written
+    uint64_t snapshotsWritten = 0;  // whole files written (counted when the worker is done)
     uint64_t snapshotsFailed = 0;
     uint64_t bufferBytes = 0;  // held now by the picture buffers
 };
 
 class VideoPipeline {
   public:
-    // `sink` may be null (nothing is delivered); otherwise it must outlive the pipeline.
+    // `sink` may be null (nothing is delivered); otherwise it must outlive the
+    // pipeline. The pipeline starts with a snapshot worker of its own.
     explicit VideoPipeline(PictureSink* sink, PipelineLimits limits = {});
-    ~VideoPipeline();  // stops decoding first
+    // Stops decoding first. A snapshot still being written is finished by
+    // its worker, but no longer reported to the sink; the pipeline's own
+    // worker, when nobody shares it, is waited for here.
+    ~VideoPipeline();
     VideoPipeline(const VideoPipeline&) = delete;
     VideoPipeline& operator=(const VideoPipeline&) = delete;
 
@@ -103,14 +109,22 @@ class VideoPipeline {
     // stay queued for the new decoder.
     void StartDecoding(const VideoFormat& format);
     // Ends the thread, closes the decoder, frees the buffers and releases every
-    // queued frame. A pending snapshot request is dropped and reported to the
-    // sink as failed (on the calling thread).
+    // queued frame. A snapshot request no picture has served yet is dropped
+    // and reported to the sink as failed (on the calling thread); one whose
+    // picture the worker has is written and reported all the same.
     void StopDecoding();
+    // Tells the decode thread to end after the picture in hand, without
+    // waiting for it; a StopDecoding must follow (a StartDecoding cancels it).
+    // Stopping several pipelines, ask each first and then stop each: their
+    // threads end side by side instead of one after another.
+    void RequestStop();
     // Queues a copy of exactly `length` bytes (see MakeFrame).
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);
     // The next picture decoded is also written as a snapshot; the outcome goes
-    // to the sink's OnSnapshotWritten.
+    // to the sink's OnSnapshotWritten, from the worker's thread. A request
+    // made while the last one is still being written is served by that file.
     void RequestSnapshot();
+    // Asked for and not yet reported (waiting for a picture, or being written).
     bool SnapshotPending() const;
 
     // Read once per picture by the decode thread.
@@ -135,7 +149,13 @@ class VideoPipeline {
     void SetConversionPath(ConversionPath path);
     ConversionPath CurrentConversionPath() const;
 
-    SnapshotWriter& Snapshots() { return m_snapshots; }
+    // The folder, clock and hook of the files the current worker writes.
+    SnapshotWriter& Snapshots();
+    // Shares another worker (the video windows of one main window write
+    // through one, which lives as long as the longest of them). Before
+    // StartDecoding; the references Snapshots gave before are then stale.
+    void ShareSnapshotWorker(std::shared_ptr<SnapshotWorker> worker);
+    std::shared_ptr<SnapshotWorker> SharedSnapshotWorker() const;
     PipelineCounters Counters() const;
     size_t QueuedFrames() const;
     bool IsDecoding() const;  // a decode thread runs
@@ -171,21 +191,32 @@ class VideoPipeline {
     bool Decode(const CFrame& frame, PlanarPicture* picture);
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
-    void WriteRequestedSnapshot(const PlanarPicture& picture);
+    void HandOverSnapshot(const PlanarPicture& picture);  // the decode thread
+    // With m_outcomes->mutex held, so the sink hears one outcome at a time.
+    void SnapshotDone(bool ok, const std::string& path);
     void PauseAfterPicture();
+
+    // The road back from a worker's thread, which may outlive the pipeline:
+    // the destructor clears `pipeline` under `mutex`, so a job that ends later
+    // reports to nobody, and one reporting meanwhile finishes first.
+    struct SnapshotOutcomes {
+        std::mutex mutex;
+        VideoPipeline* pipeline = nullptr;  // guarded by mutex
+    };
 
     PictureSink* const m_sink;
     const PipelineLimits m_limits;
-    SnapshotWriter m_snapshots;  // thread-safe on its own
+    const std::shared_ptr<SnapshotOutcomes> m_outcomes;
+
+    mutable std::mutex m_workerMutex;
+    std::shared_ptr<SnapshotWorker> m_worker;  // guarded by m_workerMutex; never null
 
     mutable std::mutex m_controlMutex;  // serialises StartDecoding and StopDecoding
     std::thread m_thread;               // guarded by m_controlMutex
     FaultInjection m_faults;            // guarded by m_controlMutex
     // Owned by the decode thread while it runs; otherwise guarded by m_controlMutex.
     DecoderPtr m_decoder;
-    ColourTables m_tables;
     Buffer<uint16_t> m_screen;  // the 16-bit picture, for a sink without a buffer of its own
-    Buffer<uint8_t> m_rgb;      // the 24-bit picture, made only for a snapshot
     SamplingScratch m_scratch;
 
     mutable std::mutex m_queueMutex;
@@ -198,7 +229,9 @@ class VideoPipeline {
     mutable std::mutex m_viewMutex;
     PictureView m_view;  // guarded by m_viewMutex
 
-    std::atomic<bool> m_snapshotRequest{false};
+    // No request, a request waiting for a picture, or its picture with the worker.
+    enum class SnapshotState { kNone, kAsked, kWriting };
+    std::atomic<SnapshotState> m_snapshot{SnapshotState::kNone};
     std::atomic<int> m_pauseMs{0};
     std::atomic<ConversionPath> m_path{BestConversionPath()};
 

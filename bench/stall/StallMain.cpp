@@ -9,6 +9,8 @@
 //              (needs /etc/resolv.conf pointing at a silent server: --lookup-host)
 //   watchdog   the video watchdog restarting a session that plays
 //   settings   the settings dialog closing with a history of 100 entries
+//   snapshot   Stop pressed while a 1080p snapshot is being written, to the
+//              local disk and to a folder that takes 500 ms per file (a network)
 //
 // Usage: kavrel-stallbench --sim PATH --config PATH [--lookup-host NAME]
 //                          [--silent-name-server yes]
@@ -23,13 +25,17 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
@@ -42,6 +48,8 @@
 #include "skin/ControlIds.h"
 #include "skin/MessageBox.h"
 #include "tests/support/TestPorts.h"
+#include "video/CVideoAtom.h"
+#include "video/SnapshotWriter.h"
 
 namespace kavrel {
 namespace {
@@ -85,10 +93,11 @@ void PlayAndStop(const char* name, const QString& address, int port) {
     Report(name, probe);
 }
 
-bool StartSimulator(QProcess& sim, const QString& path, int& port) {
+bool StartSimulator(QProcess& sim, const QString& path, int& port,
+                    const QStringList& options = {}) {
     // Its log goes to this program's stderr: a pipe nobody reads would fill and stall it.
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(path, {"--address", "127.0.0.1", "--port", "0"});
+    sim.start(path, QStringList{"--address", "127.0.0.1", "--port", "0"} + options);
     if (!sim.waitForStarted(10000))
         return false;
     QByteArray out;
@@ -152,6 +161,80 @@ void SettingsClose(const QString& folder) {
     Report("settings", probe);
 }
 
+// --- Stop during a snapshot ---
+// A 1080p stream plays; Capture, and once the snapshot's file is open
+// (the writer's hook says so, then takes `delayMs` more, as a folder on a
+// network would), Stop. The outcome must still arrive, with the whole file.
+void StopDuringSnapshot(const QString& simPath, const QString& folder) {
+    QProcess sim;
+    int port = 0;
+    constexpr int kWidth = 1920;
+    constexpr int kHeight = 1080;
+    if (!StartSimulator(sim, simPath, port,
+                        {"--size", "1920x1080", "--fps", "10", "--bitrate", "800000"})) {
+        std::printf("snapshot   skipped: kavrel-sim did not start (%s)\n", qPrintable(simPath));
+        return;
+    }
+    PointAt("127.0.0.1", port);
+    {
+        SettingsLabels labels;
+        COrvaneDlg window(labels);
+        window.Initialise();
+        SnapshotWriter& writer = window.VideoWindow()->Pipeline().Snapshots();
+        writer.SetFolder(folder.toStdString());
+        for (const int delayMs : {0, 500}) {
+            std::atomic<bool> writing{false};
+            writer.SetWriteHook([&writing, delayMs] {
+                writing = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            });
+            bool reported = false;
+            bool ok = false;
+            QString path;
+            const QMetaObject::Connection outcome =
+                QObject::connect(window.VideoWindow(), &CVideoAtom::snapshotWritten,
+                                 [&](bool written, const QString& file) {
+                                     reported = true;
+                                     ok = written;
+                                     path = file;
+                                 });
+            const char* name = delayMs == 0 ? "snapshot" : "snap-slow";
+            window.OnCommand(control::kPlay);
+            RunFor(20000, [&] { return window.videoReceived(); });
+            if (!window.videoReceived()) {
+                std::printf("%-10s skipped: no picture from kavrel-sim\n", name);
+                QObject::disconnect(outcome);
+                break;
+            }
+            RunFor(500);  // a few pictures on screen
+            window.OnCommand(control::kCapture);
+            RunFor(5000, [&] { return writing.load(); });
+            UiStallProbe probe;
+            RunFor(50);
+            probe.Reset();
+            window.OnCommand(control::kPlay);  // Stop
+            RunFor(100);
+            const long long stall = (long long)probe.MaxLateness().count();
+            RunFor(10000, [&] { return reported; });
+            const qint64 expected = 54 + 3LL * kWidth * kHeight;
+            const qint64 size = QFileInfo(path).size();
+            char note[160];
+            std::snprintf(note, sizeof note, " (%d ms per file; %s, %lld of %lld bytes)", delayMs,
+                          !reported ? "no outcome"
+                          : ok      ? "written"
+                                    : "failed",
+                          (long long)size, (long long)expected);
+            std::printf("%-10s largest lateness %6lld ms%s\n", name, stall, note);
+            std::fflush(stdout);
+            QObject::disconnect(outcome);
+            writer.SetWriteHook({});
+        }
+    }
+    sim.terminate();
+    sim.waitForFinished(10000);
+}
+// --- end of Stop during a snapshot ---
+
 }  // namespace
 }  // namespace kavrel
 
@@ -214,5 +297,6 @@ int main(int argc, char** argv) {
         kavrel::PlayAndStop("lookup", lookupHost, 80);
     kavrel::Watchdog(simPath);
     kavrel::SettingsClose(dir.path());
+    kavrel::StopDuringSnapshot(simPath, dir.path());
     return 0;
 }
