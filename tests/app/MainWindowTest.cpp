@@ -144,17 +144,17 @@ TEST_F(MainWindowTest, TheWindowComesBackWhereTheUserLeftItWithItsAspectChoice) 
     const QRect left(QPoint(300, 200), QSize(1000, 700));
     {
         COrvaneDlg& window = MakeWindow();
-        EXPECT_FALSE(window.KeepAspect());
+        EXPECT_TRUE(window.KeepAspect());  // a new user's default
         window.show();
         window.setGeometry(left);
         QTest::keyClick(&window, Qt::Key_A);
         window.OnCommand(control::kExit);  // Yes: saved with the server
     }
-    EXPECT_EQ(LoadViewPreferences(), (ViewPreferences{left, false, true}));
+    EXPECT_EQ(LoadViewPreferences(), (ViewPreferences{left, false, false}));
     COrvaneDlg& again = MakeWindow();
     EXPECT_EQ(again.geometry(), left);
-    EXPECT_TRUE(again.KeepAspect());
-    EXPECT_TRUE(again.VideoWindow()->KeepAspect());
+    EXPECT_FALSE(again.KeepAspect());  // the stored stretch, not the default
+    EXPECT_FALSE(again.VideoWindow()->KeepAspect());
 }
 
 TEST_F(MainWindowTest, ControlsShowTheirBitmapsAndTexts) {
