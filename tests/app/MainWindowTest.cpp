@@ -225,10 +225,14 @@ TEST_F(MainWindowTest, NetworkFailureIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(ControlIdsInCreationOrder(window), ExpectedCreationOrder());
 }
 
-TEST_F(MainWindowTest, MissingConfigFileGivesEmptyTextsAndServer) {
+TEST_F(MainWindowTest, MissingConfigFileGivesTheBuiltInTextsAndNoServer) {
     const COrvaneDlg& window = MakeWindow();
     EXPECT_EQ(window.CurrentServer(), ServerSettings{});
-    EXPECT_TRUE(m_labels.title().empty());
+    // The labels, the exit question and the status texts never go blank.
+    EXPECT_FALSE(m_labels.title().empty());
+    EXPECT_FALSE(m_labels.remove().empty());
+    EXPECT_FALSE(window.LoadText(u"leave_text").isEmpty());
+    EXPECT_FALSE(window.LoadText(u"connect_begin").isEmpty());
     EXPECT_EQ(window.TitleLabel()->text(), " Kavrel 1.0.1");
 }
 
