@@ -302,12 +302,17 @@ void COrvaneDlg::OnExit() {
                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Information);
     if (answer != QMessageBox::Yes)
         return;
-    SaveCurrentServer(CurrentServer());
+    const bool serverSaved = SaveCurrentServer(CurrentServer());
     // The window as the user sees it outside full screen.
     m_preferences.maximised = m_fullScreen ? m_savedMaximised : isMaximized();
     if (!m_preferences.maximised)
         m_preferences.windowGeometry = m_fullScreen ? m_savedGeometry : geometry();
-    SaveViewPreferences(m_preferences);
+    const bool viewSaved = SaveViewPreferences(m_preferences);
+    // The user asked to leave: say what is lost, then leave all the same.
+    if (!serverSaved || !viewSaved) {
+        ShowMessageBox(this, LoadText(u"leave_alert"), LoadText(u"save_failed"), QMessageBox::Ok,
+                       QMessageBox::Warning);
+    }
     done(QDialog::Accepted);
 }
 

@@ -1,4 +1,5 @@
 // kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] [--size WxH] [--dpr RATIO]
+//                   [--settings]
 //
 // Builds the main window as the program starts it (texts and current server
 // from config.txt beside this tool, network taken as up, the window's kept
@@ -8,11 +9,14 @@
 // MILLISECONDS more and then saves the window with the live video in it.
 // --size gives the window's size in logical pixels (480x640 otherwise),
 // --dpr the monitor's device pixel ratio (1 otherwise): the PNG has
-// size x ratio pixels. Runs without a display, on the offscreen platform.
+// size x ratio pixels. --settings opens the settings dialog over the window
+// and draws it where it opens. Runs without a display, on the offscreen
+// platform.
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -22,6 +26,8 @@
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
 #include "settings/HistoryStore.h"
+#include "settings/ui/CSetDialog.h"
+#include "settings/ui/SetDialogHook.h"
 #include "skin/MessageBox.h"
 #include "video/CVideoAtom.h"
 
@@ -64,6 +70,7 @@ int main(int argc, char** argv) {
     int width = 480;
     int height = 640;
     double ratio = 1.0;
+    bool settings = false;
     const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--play") == 0 && i + 1 < argc) {
@@ -73,6 +80,8 @@ int main(int argc, char** argv) {
                 width = 0;  // refused below
         } else if (std::strcmp(argv[i], "--dpr") == 0 && i + 1 < argc) {
             ratio = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--settings") == 0) {
+            settings = true;
         } else if (output == nullptr) {
             output = argv[i];
         } else {
@@ -82,7 +91,7 @@ int main(int argc, char** argv) {
     if (output == nullptr || width < 1 || ratio < 0.5 || ratio > 4.0) {
         std::fprintf(stderr,
                      "usage: kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] "
-                     "[--size WxH] [--dpr RATIO]\n");
+                     "[--size WxH] [--dpr RATIO] [--settings]\n");
         return 2;
     }
     QTemporaryDir scratch;
@@ -115,7 +124,20 @@ int main(int argc, char** argv) {
         RunUntil([] { return false; }, playMs);
     }
 
-    if (!window.grab().save(QString::fromLocal8Bit(output))) {
+    QPixmap shot = window.grab();
+    if (settings) {
+        window.show();  // the dialog places itself over the window's client area
+        kavrel::ScopedSetDialogHook hook([&](kavrel::CSetDialog& dialog) {
+            QPainter painter(&shot);
+            painter.drawPixmap(dialog.geometry().topLeft() - window.geometry().topLeft(),
+                               dialog.grab());
+            std::fprintf(stderr, "kavrel-screenshot: settings dialog at %d,%d %dx%d\n",
+                         dialog.x() - window.x(), dialog.y() - window.y(), dialog.width(),
+                         dialog.height());
+        });
+        window.OnCommand(kavrel::control::kSet);
+    }
+    if (!shot.save(QString::fromLocal8Bit(output))) {
         std::fprintf(stderr, "kavrel-screenshot: cannot write %s\n", output);
         return 1;
     }

@@ -115,10 +115,14 @@ bool PlaceNewPrivateFile(const std::string& target, std::string_view content) {
 
 }  // namespace
 
+bool IsBuildTree(std::u16string_view executableDirectory) {
+    return !executableDirectory.empty() &&
+           IsRegularFile(Join(ToUtf8(executableDirectory), kBuildTreeMarker));
+}
+
 std::u16string ConfigFileFor(std::u16string_view executableDirectory) {
-    const std::string beside = Join(ToUtf8(executableDirectory), kFileName);
-    if (IsRegularFile(beside))
-        return FromUtf8(beside);
+    if (IsBuildTree(executableDirectory))
+        return FromUtf8(Join(ToUtf8(executableDirectory), kFileName));
     return UserConfigFile();
 }
 
@@ -150,7 +154,7 @@ std::u16string FindInstalledConfigFile(std::u16string_view executableDirectory) 
 
 bool MakeUserConfigFile(std::u16string_view executableDirectory) {
     const std::string target = ToUtf8(UserConfigFile());
-    if (IsRegularFile(Join(ToUtf8(executableDirectory), kFileName)) || Exists(target))
+    if (IsBuildTree(executableDirectory) || Exists(target))
         return true;  // a build tree, or not the first start
     const std::string source = ToUtf8(FindInstalledConfigFile(executableDirectory));
     if (source.empty())

@@ -1,6 +1,5 @@
 #include "config/Localisation.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "config/BuiltinConfig.h"
@@ -64,9 +63,7 @@ int DetectLanguage() {
 
 std::u16string LoadText(int languageIndex, std::u16string_view key) {
     const std::u16string section = u"lan" + DecimalText(languageIndex);
-    if (std::find(kAddedTextKeys.begin(), kAddedTextKeys.end(), key) == kAddedTextKeys.end())
-        return ReadConfigValue(section, key);
-    if (std::optional<std::u16string> text = FindConfigValue(section, key))
+    if (std::optional<std::u16string> text = FindLoadedText(section, key))
         return *text;
     return BuiltinText(section, key);
 }
@@ -89,12 +86,14 @@ ServerSettings LoadCurrentServer() {
     return settings;
 }
 
-void SaveCurrentServer(const ServerSettings& settings) {
-    WriteConfigValue(kServerSection, kServerAddressKey, settings.address);
-    WriteConfigValue(kServerSection, kServerPortKey, settings.port);
-    WriteConfigValue(kServerSection, kServerUserNameKey, settings.userName);
-    WriteConfigValue(kServerSection, kServerPasswordKey, settings.password);
-    WriteConfigValue(kServerSection, kServerChannelKey, DecimalText(settings.channel));
+bool SaveCurrentServer(const ServerSettings& settings) {
+    return WriteConfigValues(kServerSection, {
+                                                 {kServerAddressKey, settings.address},
+                                                 {kServerPortKey, settings.port},
+                                                 {kServerUserNameKey, settings.userName},
+                                                 {kServerPasswordKey, settings.password},
+                                                 {kServerChannelKey, DecimalText(settings.channel)},
+                                             });
 }
 
 }  // namespace kavrel

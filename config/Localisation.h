@@ -2,11 +2,15 @@
 // Localised texts and the current server, both kept in "config.txt".
 //
 // Texts live in sections "lan0" (English), "lan1" (Simplified Chinese) and
-// "lan2" (Traditional Chinese), chosen by a language index. A missing text is
-// the empty text: there is no fallback to another language or to the key.
+// "lan2" (Traditional Chinese), chosen by a language index, and are looked up
+// in the texts loaded at start (ConfigStore.h): LoadText never reads the disk.
+// A text the file lacks is the text of the config.txt built into the program,
+// in the same language: a config.txt of an earlier version, or one the first
+// start could not copy, never leaves a label, question or status line blank.
+// There is no fallback to another language or to the key itself.
 // The current server lives in section "server".
 //
-// Thread: the user-interface thread (every call reads or rewrites the file).
+// Thread: the user-interface thread.
 
 #include <QLocale>
 #include <algorithm>
@@ -26,25 +30,11 @@ inline constexpr uint16_t kLangIdChineseTaiwan = 0x0404;
 inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
-// Keys this program added to the design's texts. A config.txt written by an
-// earlier version may lack them: for these alone, a missing entry shows the
-// text of the config.txt built into the program. The design's own keys have
-// no fallback.
-inline constexpr std::array<std::u16string_view, 14> kAddedTextKeys = {
-    u"capture_failed",
-    u"reconnect_in",
-    u"cmd_play",
-    u"cmd_capture",
-    u"cmd_fullscreen",
-    u"cmd_switch",
-    u"cmd_previous",
-    u"cmd_set",
-    u"cmd_exit",
-    u"cmd_keep_aspect",
-    u"cmd_channel",
-    u"cmd_quad_view",
-    u"tile_connecting",
-    u"tile_retry_in",
+// Keys this program added to the design's texts.
+inline constexpr std::array<std::u16string_view, 15> kAddedTextKeys = {
+    u"capture_failed", u"reconnect_in",  u"cmd_play",        u"cmd_capture",   u"cmd_fullscreen",
+    u"cmd_switch",     u"cmd_previous",  u"cmd_set",         u"cmd_exit",      u"cmd_keep_aspect",
+    u"cmd_channel",    u"cmd_quad_view", u"tile_connecting", u"tile_retry_in", u"save_failed",
 };
 
 // The design's own keys.
@@ -116,8 +106,9 @@ uint16_t LanguageIdFromLocale(const QLocale& locale);
 // 0x0804 gives 1, 0x0C04 and 0x0404 give 2, any other identifier 0.
 int LanguageIndexFromId(uint16_t langId);
 
-// Section "lan" + languageIndex in decimal, value of `key`; empty when absent
-// (for the keys of kAddedTextKeys: the built-in text when absent).
+// Section "lan" + languageIndex in decimal, value of `key` as loaded; when
+// the file has no such entry, the built-in text (empty for an unknown key).
+// An entry that is present but empty is the user's choice and stays empty.
 std::u16string LoadText(int languageIndex, std::u16string_view key);
 
 // The settings dialog's caption and labels, loaded once at start.
@@ -143,13 +134,14 @@ struct SettingsLabels {
 
 SettingsLabels LoadSettingsLabels(int languageIndex);
 
-// Five reads of section "server"; the channel is the decimal value of its text
+// Five reads of section "server" (from the file); the channel is the decimal value of its text
 // (empty, absent or not a number: 0). Absent texts are empty.
 ServerSettings LoadCurrentServer();
 
-// Five writes of section "server" in the order address, port, user name,
-// password, channel (written as "%d", a negative one with its sign). Each
-// write rewrites the file.
-void SaveCurrentServer(const ServerSettings& settings);
+// Section "server" in the order address, port, user name, password, channel
+// (written as "%d", a negative one with its sign), in one save: a crash or a
+// full disk leaves the old record or the new one, never a mix. True when the
+// whole record is in the file.
+bool SaveCurrentServer(const ServerSettings& settings);
 
 }  // namespace kavrel

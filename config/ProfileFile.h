@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kavrel {
@@ -102,6 +103,9 @@ class ProfileFile {
     // False for an entry Set() refuses: a line break in any part or "=" in
     // the key would change the file's lines or split point on the next load.
     static bool CanStore(std::string_view section, std::string_view key, std::string_view value);
+
+    // Makes `entries` the file's image (a default the file starts from).
+    void ReplaceEntries(std::vector<ProfileEntry> entries) { m_entries = std::move(entries); }
 
     // Parses file content into the entries (what Load() does after reading).
     void Parse(std::string_view content);

@@ -30,9 +30,17 @@ QRect ParseGeometry(const std::u16string& text) {
     return QRect(values[0], values[1], values[2], values[3]);
 }
 
-bool ReadFlag(std::u16string_view name) {
+// "1" and "0" are a stored choice; anything else (absent, hand-edited) is
+// no choice and gives `fallback`.
+bool ReadFlag(std::u16string_view name, bool fallback) {
     std::u16string text;
-    return ReadRegistryString(name, text) && text == u"1";
+    if (!ReadRegistryString(name, text))
+        return fallback;
+    if (text == u"1")
+        return true;
+    if (text == u"0")
+        return false;
+    return fallback;
 }
 
 }  // namespace
@@ -42,8 +50,8 @@ ViewPreferences LoadViewPreferences() {
     std::u16string geometry;
     if (ReadRegistryString(kGeometryName, geometry))
         preferences.windowGeometry = ParseGeometry(geometry);
-    preferences.maximised = ReadFlag(kMaximisedName);
-    preferences.keepAspect = ReadFlag(kKeepAspectName);
+    preferences.maximised = ReadFlag(kMaximisedName, preferences.maximised);
+    preferences.keepAspect = ReadFlag(kKeepAspectName, preferences.keepAspect);
     return preferences;
 }
 

@@ -9,9 +9,11 @@
 namespace kavrel {
 
 struct ViewPreferences {
-    QRect windowGeometry;     // the normal (not full-screen) window; invalid: none kept
-    bool maximised = false;   // the window was maximised
-    bool keepAspect = false;  // pictures keep their aspect with black bars
+    QRect windowGeometry;    // the normal (not full-screen) window; invalid: none kept
+    bool maximised = false;  // the window was maximised
+    // Pictures keep their aspect with black bars: desktop cameras send 16:9
+    // and 4:3, and stretching them into the video area distorts every face.
+    bool keepAspect = true;
 
     bool operator==(const ViewPreferences&) const = default;
 };

@@ -19,6 +19,7 @@
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
 #include "skin/MessageBox.h"
+#include "skin/SkinBitmap.h"
 
 namespace kavrel {
 namespace {
@@ -112,11 +113,14 @@ int CSetDialog::exec() {
 }
 
 void CSetDialog::PlaceOnScreen() {
-    // The dialog covers the program's screen: the owner window's client area
-    // at its position, so the main window is hidden behind it.
-    const QRect screen = ProgramScreen(parentWidget());
-    setGeometry(screen);
-    setFixedSize(screen.size());
+    // Up to the handheld's size the dialog covers the program's screen (the
+    // owner window's client area at its position); over a larger window it
+    // is a dialog of the handheld's shape in its middle.
+    const QRect placed = PlaceSetDialog(ProgramScreen(parentWidget()));
+    setGeometry(placed);
+    setFixedSize(placed.size());
+    // The fields and buttons read at the size the labels are drawn at.
+    setFont(SkinFont(placed.size()));
 }
 
 void CSetDialog::CreateTitleBar() {

@@ -1,5 +1,6 @@
 #include "settings/ui/SetDialogLayout.h"
 
+#include <algorithm>
 
 // This file is compiled with floating-point contraction off (see
 // settings/ui/CMakeLists.txt): each product must be rounded to single
@@ -15,6 +16,10 @@ int Percent(int size, float factor) {
     const float product = static_cast<float>(size) * factor;
     return TruncateLayoutValue(product * 0.01f);
 }
+
+// The handheld's screen, for which the dialog's form was drawn.
+constexpr int kHandheldWidth = 480;
+constexpr int kHandheldHeight = 640;
 
 }  // namespace
 
@@ -46,6 +51,18 @@ SetDialogLayout ComputeSetDialogLayout(int width, int height) {
     layout.add = LayoutRect{2 * m + bw, y7, 2 * (m + bw), y7 + bh};
     layout.remove = LayoutRect{m, y8, m + bw, y8 + bh};
     return layout;
+}
+
+QRect PlaceSetDialog(const QRect& screen) {
+    if (screen.width() <= kHandheldWidth && screen.height() <= kHandheldHeight)
+        return screen;
+    const double scale = std::min(double(screen.width()) / kHandheldWidth,
+                                  double(screen.height()) / kHandheldHeight);
+    // Truncated, so the dialog never overhangs the window it belongs to.
+    const int width = std::max(1, int(kHandheldWidth * scale));
+    const int height = std::max(1, int(kHandheldHeight * scale));
+    return QRect(screen.left() + (screen.width() - width) / 2,
+                 screen.top() + (screen.height() - height) / 2, width, height);
 }
 
 }  // namespace kavrel

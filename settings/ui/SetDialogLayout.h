@@ -7,6 +7,7 @@
 // single-precision products of the client size, truncated toward zero, so the
 // rectangles match the handheld's to the pixel. Pure: no widgets involved.
 
+#include <QRect>
 #include <array>
 
 #include "skin/MainLayout.h"
@@ -44,5 +45,13 @@ struct SetDialogLayout {
 // The layout for a client area of `width` x `height` whose top left is (0, 0).
 // Any size gives a result; tiny sizes give small or empty rectangles.
 SetDialogLayout ComputeSetDialogLayout(int width, int height);
+
+// Where the dialog opens over the program's screen `screen` (the main
+// window's client area, in global coordinates). A screen of the handheld's
+// 480 x 640 or smaller is covered, as the design has it. On a larger one a
+// full-window form would spread a handful of fields over a desktop, so the
+// dialog keeps the handheld's shape, scaled by min(width / 480, height / 640)
+// as the main window scales its texts (never beyond the screen), centred.
+QRect PlaceSetDialog(const QRect& screen);
 
 }  // namespace kavrel

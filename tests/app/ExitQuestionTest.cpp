@@ -1,10 +1,12 @@
 // Leaving (201, 208, and the window's own close): a Yes/No question whose Yes
-// saves the current server and ends the modal run, and whose No changes
-// nothing.
+// saves the current server and ends the modal run (saying so first when the
+// save failed), and whose No changes nothing.
 
 #include <QSignalSpy>
 #include <QTimer>
 
+#include "config/ConfigStore.h"
+#include "settings/HistoryStore.h"
 #include "tests/app/MainWindowFixture.h"
 
 namespace kavrel {
@@ -73,6 +75,34 @@ TEST_F(ExitQuestionTest, YesWritesTheValuesThatWereLoaded) {
     EXPECT_TRUE(saved.contains("server_username=viewer\n"));
     EXPECT_TRUE(saved.contains("server_password=pw\n"));
     EXPECT_TRUE(saved.contains("server_channel=3\n"));
+}
+
+TEST_F(ExitQuestionTest, YesThatCannotSaveSaysSoAndStillEnds) {
+    // A folder where a file stands: nothing can be created below it, root or not.
+    const QString blocked = m_configPath + "/below-a-file";
+    for (const char* store : {"config.txt", "settings.ini"}) {
+        SCOPED_TRACE(store);
+        WriteConfig(kServerSection);
+        COrvaneDlg& window = MakeWindow();
+        if (QLatin1String(store) == QLatin1String("config.txt"))
+            SetConfigFilePath((blocked + "/config.txt").toStdU16String());
+        else
+            SetSettingsStoreFile((blocked + "/settings.ini").toStdU16String());
+        m_messages.clear();
+        m_answer = QMessageBox::Yes;
+        QSignalSpy finished(&window, &QDialog::finished);
+        window.OnCommand(control::kExit);
+        ASSERT_EQ(m_messages.size(), 2u);
+        EXPECT_EQ(m_messages[1].caption, window.LoadText(u"leave_alert"));
+        EXPECT_EQ(m_messages[1].text, window.LoadText(u"save_failed"));
+        EXPECT_FALSE(m_messages[1].text.isEmpty());
+        EXPECT_EQ(m_messages[1].buttons, QMessageBox::Ok);
+        EXPECT_EQ(m_messages[1].icon, QMessageBox::Warning);
+        ASSERT_EQ(finished.count(), 1);  // the program still ends
+        EXPECT_EQ(finished.at(0).at(0).toInt(), int(QDialog::Accepted));
+        SetConfigFilePath(m_configPath.toStdU16String());
+        SetSettingsStoreFile(m_dir.filePath("orvane/settings.ini").toStdU16String());
+    }
 }
 
 TEST_F(ExitQuestionTest, ModalRunEndsOnYesAndGoesOnAfterNo) {

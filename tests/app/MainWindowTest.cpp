@@ -144,17 +144,17 @@ TEST_F(MainWindowTest, TheWindowComesBackWhereTheUserLeftItWithItsAspectChoice) 
     const QRect left(QPoint(300, 200), QSize(1000, 700));
     {
         COrvaneDlg& window = MakeWindow();
-        EXPECT_FALSE(window.KeepAspect());
+        EXPECT_TRUE(window.KeepAspect());  // a new user's default
         window.show();
         window.setGeometry(left);
         QTest::keyClick(&window, Qt::Key_A);
         window.OnCommand(control::kExit);  // Yes: saved with the server
     }
-    EXPECT_EQ(LoadViewPreferences(), (ViewPreferences{left, false, true}));
+    EXPECT_EQ(LoadViewPreferences(), (ViewPreferences{left, false, false}));
     COrvaneDlg& again = MakeWindow();
     EXPECT_EQ(again.geometry(), left);
-    EXPECT_TRUE(again.KeepAspect());
-    EXPECT_TRUE(again.VideoWindow()->KeepAspect());
+    EXPECT_FALSE(again.KeepAspect());  // the stored stretch, not the default
+    EXPECT_FALSE(again.VideoWindow()->KeepAspect());
 }
 
 TEST_F(MainWindowTest, ControlsShowTheirBitmapsAndTexts) {
@@ -225,10 +225,14 @@ TEST_F(MainWindowTest, NetworkFailureIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(ControlIdsInCreationOrder(window), ExpectedCreationOrder());
 }
 
-TEST_F(MainWindowTest, MissingConfigFileGivesEmptyTextsAndServer) {
+TEST_F(MainWindowTest, MissingConfigFileGivesTheBuiltInTextsAndNoServer) {
     const COrvaneDlg& window = MakeWindow();
     EXPECT_EQ(window.CurrentServer(), ServerSettings{});
-    EXPECT_TRUE(m_labels.title().empty());
+    // The labels, the exit question and the status texts never go blank.
+    EXPECT_FALSE(m_labels.title().empty());
+    EXPECT_FALSE(m_labels.remove().empty());
+    EXPECT_FALSE(window.LoadText(u"leave_text").isEmpty());
+    EXPECT_FALSE(window.LoadText(u"connect_begin").isEmpty());
     EXPECT_EQ(window.TitleLabel()->text(), " Kavrel 1.0.1");
 }
 

@@ -536,9 +536,9 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     EXPECT_FALSE(window.PlayFaceActive());
     key(Qt::Key_S);
     EXPECT_EQ(m_statuses.back(), Text(u"capture_failed"));
-    key(Qt::Key_A);
-    EXPECT_TRUE(window.KeepAspect());
-    EXPECT_TRUE(window.VideoWindow()->KeepAspect());
+    key(Qt::Key_A);  // from the default, keep aspect, to stretch
+    EXPECT_FALSE(window.KeepAspect());
+    EXPECT_FALSE(window.VideoWindow()->KeepAspect());
 
     int dialogs = 0;
     ScopedSetDialogHook hook([&](CSetDialog& dialog) {
@@ -561,12 +561,12 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     EXPECT_TRUE(actions[0]->text().startsWith(Text(u"cmd_play") + "\t"));
     EXPECT_TRUE(actions[1]->text().startsWith(Text(u"cmd_capture")));
     EXPECT_TRUE(actions[2]->text().startsWith(Text(u"cmd_fullscreen")));
-    EXPECT_TRUE(actions[3]->isChecked());  // keep aspect, as chosen above
+    EXPECT_FALSE(actions[3]->isChecked());  // stretch, as chosen above
     EXPECT_EQ(actions[4]->text(), Text(u"cmd_quad_view") + "\tG");
     EXPECT_FALSE(actions[4]->isChecked());
     EXPECT_TRUE(actions[6]->text().startsWith(Text(u"cmd_set")));
     actions[3]->trigger();
-    EXPECT_FALSE(window.KeepAspect());
+    EXPECT_TRUE(window.KeepAspect());
     actions[0]->trigger();
     EXPECT_TRUE(window.PlayFaceActive());
     actions[6]->trigger();

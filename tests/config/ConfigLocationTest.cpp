@@ -1,6 +1,6 @@
-// Where config.txt lives: beside the executable in a build tree, the user's
-// own private copy for an installed program, made once from the installed
-// default, which is never written.
+// Where config.txt lives: beside the executable in a build tree (known by the
+// build's marker), else the user's own private copy, made once from the
+// installed default, which is never written.
 
 #include "config/ConfigLocation.h"
 
@@ -40,12 +40,23 @@ class ConfigLocationTest : public testing::Test {
     test::ScopedEnvironmentVariable m_dataDirs{"XDG_DATA_DIRS", m_folder.File("none").c_str()};
 };
 
-TEST_F(ConfigLocationTest, ConfigBesideTheExecutableWinsElseTheUsersOwnCopy) {
+TEST_F(ConfigLocationTest, OnlyABuildTreeUsesTheConfigBesideTheExecutable) {
     const std::string user = ConfigHome() + "/orvane/config.txt";
     EXPECT_EQ(ToUtf8(ConfigFileFor(FromUtf8(Bin()))), user);
     EXPECT_EQ(ToUtf8(UserConfigFile()), user);
 
+    // A shared bin/ with another program's config.txt: not ours to read or
+    // to write a password into.
     test::WriteFile(Bin() + "/config.txt", "[lan0]\n");
+    EXPECT_FALSE(IsBuildTree(FromUtf8(Bin())));
+    EXPECT_EQ(ToUtf8(ConfigFileFor(FromUtf8(Bin()))), user);
+
+    // The marker the build writes; a folder of that name is no marker.
+    std::filesystem::create_directory(Bin() + "/kavrel-build-tree");
+    EXPECT_EQ(ToUtf8(ConfigFileFor(FromUtf8(Bin()))), user);
+    std::filesystem::remove(Bin() + "/kavrel-build-tree");
+    test::WriteFile(Bin() + "/kavrel-build-tree", "");
+    EXPECT_TRUE(IsBuildTree(FromUtf8(Bin())));
     EXPECT_EQ(ToUtf8(ConfigFileFor(FromUtf8(Bin()))), Bin() + "/config.txt");
 
     test::ScopedEnvironmentVariable noConfigHome("XDG_CONFIG_HOME", nullptr);
@@ -77,9 +88,15 @@ TEST_F(ConfigLocationTest, FirstStartCopiesTheInstalledDefaultPrivatelyAndOnlyOn
     EXPECT_EQ(test::FileMode(installed), 0644u);
 }
 
-TEST_F(ConfigLocationTest, BuildTreeMakesNoUserCopy) {
-    InstallDefault("[lan0]\n");
-    test::WriteFile(Bin() + "/config.txt", "[lan0]\n");
+TEST_F(ConfigLocationTest, BuildTreeMakesNoUserCopyButAForeignConfigDoesNotStopIt) {
+    InstallDefault("[lan0]\nset_ok=OK\n");
+    test::WriteFile(Bin() + "/config.txt", "[other]\nkey=value\n");
+    ASSERT_TRUE(MakeUserConfigFile(FromUtf8(Bin())));
+    EXPECT_EQ(test::ReadFile(ConfigHome() + "/orvane/config.txt"), "[lan0]\nset_ok=OK\n");
+    EXPECT_EQ(test::ReadFile(Bin() + "/config.txt"), "[other]\nkey=value\n");
+
+    std::filesystem::remove_all(ConfigHome());
+    test::WriteFile(Bin() + "/kavrel-build-tree", "");
     ASSERT_TRUE(MakeUserConfigFile(FromUtf8(Bin())));
     EXPECT_FALSE(test::FileExists(ConfigHome()));
 }

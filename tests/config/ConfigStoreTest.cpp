@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "config/BuiltinConfig.h"
 #include "config/ProfileFile.h"
 #include "platform/TextCodec.h"
 #include "tests/config/FileTestSupport.h"
@@ -43,6 +44,9 @@ class ConfigStoreTest : public testing::Test {
 
     test::TempFolder m_folder;
     std::string m_path;
+    // No installed default of the machine's own takes part.
+    test::ScopedEnvironmentVariable m_dataHome{"XDG_DATA_HOME", m_folder.File("none").c_str()};
+    test::ScopedEnvironmentVariable m_dataDirs{"XDG_DATA_DIRS", m_folder.File("none").c_str()};
 };
 
 TEST_F(ConfigStoreTest, DefaultPathFollowsTheProgramsFolder) {
@@ -52,7 +56,9 @@ TEST_F(ConfigStoreTest, DefaultPathFollowsTheProgramsFolder) {
     SetConfigFilePath({});
     SetProgramDirectory(FromUtf8(bin));
     EXPECT_EQ(ToUtf8(ConfigFilePath()), m_folder.File("home/orvane/config.txt"));
-    test::WriteFile(bin + "/config.txt", "");
+    test::WriteFile(bin + "/config.txt", "");  // another program's, in a shared bin/
+    EXPECT_EQ(ToUtf8(ConfigFilePath()), m_folder.File("home/orvane/config.txt"));
+    test::WriteFile(bin + "/kavrel-build-tree", "");
     EXPECT_EQ(ToUtf8(ConfigFilePath()), bin + "/config.txt");
     SetConfigFilePath(u"/elsewhere/config.txt");
     EXPECT_EQ(ConfigFilePath(), u"/elsewhere/config.txt");
@@ -71,24 +77,43 @@ TEST_F(ConfigStoreTest, FileThatHoldsAPasswordIsWrittenForItsOwnerOnly) {
     // installed program whose default was not found.
     const std::string fresh = m_folder.File("new/orvane/config.txt");
     SetConfigFilePath(FromUtf8(fresh));
-    WriteConfigValue(u"server", u"server_password", u"secret");
-    EXPECT_EQ(test::ReadFile(fresh), "[server]\nserver_password=secret\n");
+    EXPECT_TRUE(WriteConfigValue(u"server", u"server_password", u"secret"));
+    const std::string written = test::ReadFile(fresh);
+    EXPECT_EQ(written.substr(written.size() - 32), "[server]\nserver_password=secret\n");
     EXPECT_EQ(test::FileMode(fresh), 0600u);
     EXPECT_EQ(test::FileMode(m_folder.File("new")), 0700u);
     EXPECT_EQ(test::FileMode(m_folder.File("new/orvane")), 0700u);
 }
 
-TEST_F(ConfigStoreTest, MissingFileReadsEmptyAndFirstWriteCreatesOneHeaderAndKey) {
+TEST_F(ConfigStoreTest, FirstWriteIntoAMissingFileStartsFromTheDeliveredTexts) {
+    const std::string bin = m_folder.File("prefix/bin");
+    std::filesystem::create_directories(bin);
+    SetProgramDirectory(FromUtf8(bin));
     EXPECT_EQ(Read(u"server", u"server_address"), u"");
     EXPECT_FALSE(test::FileExists(m_path));
-    WriteConfigValue(u"server", u"server_address", u"10.0.0.5");
-    EXPECT_EQ(test::ReadFile(m_path), "[server]\nserver_address=10.0.0.5\n");
-    WriteConfigValue(u"server", u"server_port", u"9000");
-    EXPECT_EQ(test::ReadFile(m_path), "[server]\nserver_address=10.0.0.5\nserver_port=9000\n");
+
+    // No installed default: the copy built into the program.
+    EXPECT_TRUE(WriteConfigValue(u"server", u"server_address", u"10.0.0.5"));
+    ProfileFile builtIn({});
+    builtIn.Parse(BuiltinConfigText());
+    ASSERT_FALSE(builtIn.Entries().empty());
+    EXPECT_EQ(test::ReadFile(m_path), builtIn.Serialize() + "[server]\nserver_address=10.0.0.5\n");
+    EXPECT_TRUE(WriteConfigValue(u"server", u"server_port", u"9000"));
     EXPECT_EQ(Read(u"server", u"server_port"), u"9000");
+    EXPECT_EQ(Read(u"server", u"server_address"), u"10.0.0.5");
+
+    // The installed default, found from the program's folder, comes first.
+    const std::string share = m_folder.File("prefix/share/kavrel");
+    std::filesystem::create_directories(share);
+    test::WriteFile(share + "/config.txt", "[lan0]\nset_ok=Installed\n");
+    ASSERT_EQ(::unlink(m_path.c_str()), 0);
+    EXPECT_TRUE(WriteConfigValue(u"server", u"server_address", u"h"));
+    EXPECT_EQ(test::ReadFile(m_path), "[lan0]\nset_ok=Installed\n[server]\nserver_address=h\n");
+    EXPECT_EQ(test::ReadFile(share + "/config.txt"), "[lan0]\nset_ok=Installed\n");
 }
 
 TEST_F(ConfigStoreTest, TextIsUtf8InTheFile) {
+    test::WriteFile(m_path, "");
     WriteConfigValue(u"lan1", u"set_ok", u"\u786e\u5b9a");
     EXPECT_EQ(test::ReadFile(m_path), "[lan1]\nset_ok=\xE7\xA1\xAE\xE5\xAE\x9A\n");
     EXPECT_EQ(Read(u"lan1", u"set_ok"), u"\u786e\u5b9a");

@@ -106,6 +106,22 @@ TEST_F(SetDialogControlsTest, CoversTheOwnerWindow) {
     EXPECT_EQ(alone.size(), QSize(480, 640));
 }
 
+TEST_F(SetDialogControlsTest, OnADesktopWindowItIsAScaledDialogInItsMiddle) {
+    QWidget owner;
+    owner.setGeometry(100, 50, 1600, 900);
+    CSetDialog dialog(KeyLabels(), &owner);
+    dialog.Initialise();
+    EXPECT_EQ(dialog.geometry(), QRect(562, 50, 675, 900));
+    EXPECT_EQ(dialog.layout().rowHeight, 56);  // laid out for its own client area
+    // Fields, lists and buttons read at the labels' size: 10 points x 900 / 640.
+    for (const char* id : {"238", "241", "242", "244"}) {
+        const QWidget* control = dialog.findChild<QWidget*>(id);
+        ASSERT_NE(control, nullptr) << id;
+        EXPECT_DOUBLE_EQ(control->font().pointSizeF(), 10 * 900 / 640.0) << id;
+        EXPECT_TRUE(dialog.rect().contains(control->geometry())) << id;
+    }
+}
+
 TEST_F(SetDialogControlsTest, ControlsSitWhereTheLayoutPutsThem) {
     CSetDialog& dialog = Open();
     const SetDialogLayout& layout = dialog.layout();

@@ -69,5 +69,29 @@ TEST(SetDialogLayoutTest, DegenerateSizesStayDefined) {
     EXPECT_GT(huge.labelWidth, 0);
 }
 
+// Up to the handheld's size the dialog covers the window; above it, the
+// handheld's shape scaled as the texts are, centred over the window.
+TEST(SetDialogLayoutTest, DialogCoversAHandheldWindowAndIsADialogOnADesktop) {
+    struct Case {
+        QRect window;
+        QRect dialog;
+    } cases[] = {
+        {QRect(37, 21, 480, 640), QRect(37, 21, 480, 640)},
+        {QRect(0, 0, 240, 320), QRect(0, 0, 240, 320)},
+        {QRect(5, 5, 320, 240), QRect(5, 5, 320, 240)},         // small landscape
+        {QRect(100, 50, 1600, 900), QRect(562, 50, 675, 900)},  // scale 900 / 640
+        {QRect(0, 0, 1920, 1080), QRect(555, 0, 810, 1080)},
+        {QRect(0, 0, 481, 640), QRect(0, 0, 480, 640)},
+        {QRect(0, 0, 1280, 600), QRect(415, 0, 450, 600)},     // never beyond the window
+        {QRect(0, 0, 1000, 3000), QRect(0, 833, 1000, 1333)},  // a tall one: by width
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window.width());
+        const QRect placed = PlaceSetDialog(c.window);
+        EXPECT_EQ(placed, c.dialog);
+        EXPECT_TRUE(c.window.contains(placed));
+    }
+}
+
 }  // namespace
 }  // namespace kavrel
