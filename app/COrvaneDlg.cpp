@@ -131,6 +131,13 @@ CSkinButton* COrvaneDlg::AddButton(int id, int bitmapId, const QRect& rect) {
     // The window takes every key (Space is Play, not "press the focused button").
     button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(rect);
+    if (id >= control::kFirstPtz && id <= control::kLastPtz) {
+        // A camera button moves the camera while it is held down; leaving it
+        // with the pointer releases it.
+        connect(button, &QPushButton::pressed, this, [this, id] { OnPtzButtonDown(id); });
+        connect(button, &QPushButton::released, this, [this, id] { OnPtzButtonUp(id); });
+        return button;
+    }
     connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     return button;
 }

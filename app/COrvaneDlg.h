@@ -236,6 +236,9 @@ class COrvaneDlg : public CSkinDialog {
     // that took the press, whatever is selected now. Every command, view,
     // selection and page change and every loss of focus runs it first.
     void ReleaseHeldPtz();
+    // A camera button pressed and released (or left) with the mouse.
+    void OnPtzButtonDown(int id);
+    void OnPtzButtonUp(int id);
 
     // Channel pages (COrvaneDlgPages.cpp). Shows the page whose first index
     // is `first` (its buttons of the channels the server has) and hides the
@@ -269,7 +272,8 @@ class COrvaneDlg : public CSkinDialog {
     // The window's place and size and the aspect choice, kept in the settings store.
     ViewPreferences m_preferences;
     int m_page = 0;     // first index of the channel page shown
-    int m_heldPtz = 0;  // the PTZ button whose key is down; 0: none
+    int m_heldPtz = 0;  // the PTZ button whose key (or mouse button) is down; 0: none
+    bool m_heldByMouse = false;  // m_heldPtz was pressed with the mouse
     // The session that took the held key's press; null when none, or when it
     // has gone (it stopped the camera itself as it went).
     QPointer<ViewingSession> m_heldSession;

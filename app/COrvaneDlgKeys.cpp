@@ -117,7 +117,7 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
     event->accept();
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = Significant(event->modifiers());
-    if (m_releaseGrace.isActive() && modifiers == Qt::NoModifier &&
+    if (m_releaseGrace.isActive() && !m_heldByMouse && modifiers == Qt::NoModifier &&
         PtzCommandOf(key) == m_heldPtz) {
         // The release just before was the keyboard's repeat: still held.
         m_releaseGrace.stop();
@@ -158,7 +158,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void COrvaneDlg::keyReleaseEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat() || m_heldPtz == 0 || PtzCommandOf(event->key()) != m_heldPtz) {
+    if (event->isAutoRepeat() || m_heldPtz == 0 || m_heldByMouse ||
+        PtzCommandOf(event->key()) != m_heldPtz) {
         CSkinDialog::keyReleaseEvent(event);
         return;
     }

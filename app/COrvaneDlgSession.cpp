@@ -121,8 +121,31 @@ void COrvaneDlg::OnPtzKeyDown(int id) {
     // Another camera key still held: its stop first, on its own session.
     ReleaseHeldPtz();
     m_heldPtz = id;
+    m_heldByMouse = false;
     m_heldSession = &ActiveSession();
     m_heldSession->PtzHold(command.key, command.code);
+}
+
+void COrvaneDlg::OnPtzButtonDown(int id) {
+    DebugPrintf("%d\n", id);
+    if (id < control::kFirstPtz || id > control::kLastPtz)
+        return;
+    const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
+    ReleaseHeldPtz();
+    m_heldPtz = id;
+    m_heldByMouse = true;
+    m_heldSession = &ActiveSession();
+    m_heldSession->PtzPress(command.key, command.code);
+}
+
+void COrvaneDlg::OnPtzButtonUp(int id) {
+    if (m_heldPtz != id || !m_heldByMouse)
+        return;
+    m_heldPtz = 0;
+    // A click shorter than the pulse keeps the pulse's own stop.
+    if (ViewingSession* session = m_heldSession.data())
+        session->PtzRelease(true);
+    m_heldSession.clear();
 }
 
 void COrvaneDlg::OnChannel(int id) {

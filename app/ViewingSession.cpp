@@ -241,6 +241,7 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
     // the movement the user is still asking for.
     m_timers.Cancel(SessionTimers::kPtzStop);
     m_ptzHeld = true;
+    m_pulseRunning = false;
     ShowKey(key);
     if (!m_engine || !m_connected)
         return;
@@ -252,6 +253,7 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
 
 void ViewingSession::StopMoving() {
     m_ptzHeld = false;
+    m_pulseRunning = false;
     if (!m_moving)
         return;
     m_moving = false;
@@ -261,10 +263,18 @@ void ViewingSession::StopMoving() {
         m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
 }
 
-void ViewingSession::PtzRelease() {
+void ViewingSession::PtzPress(std::u16string_view key, int code) {
+    Ptz(key, code);
+    m_ptzHeld = true;
+    m_pulseRunning = m_timers.IsArmed(SessionTimers::kPtzStop);
+}
+
+void ViewingSession::PtzRelease(bool keepPulse) {
     if (!m_ptzHeld)
         return;
     m_ptzHeld = false;
+    if (keepPulse && m_pulseRunning)
+        return;  // the pulse's own stop comes with timer 1000
     OnTimer(SessionTimers::kPtzStop);
 }
 
@@ -320,6 +330,7 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
+            m_pulseRunning = false;
             if (m_engine && m_connected && !m_ptzHeld) {
                 m_engine->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(),
                                   wire::kPtzStop);

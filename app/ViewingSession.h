@@ -87,7 +87,14 @@ class ViewingSession : public QObject, public CServerNotify {
     // statistics line back. Nothing when no PTZ is held. A click (Ptz) ends
     // a hold: its automatic stop is not suppressed.
     void PtzHold(std::u16string_view key, int code);
-    void PtzRelease();
+    // A camera button pressed with the mouse: the click's stop and command at
+    // once and timer 1000 as for a click, but while the button stays down
+    // the timer sends no stop; it waits for PtzRelease. So a short click
+    // keeps the design's pulse and a long press moves until the release.
+    void PtzPress(std::u16string_view key, int code);
+    // Ends a hold: the stop now, or, with `keepPulse` while a press's pulse
+    // still runs, when its timer 1000 ends the pulse.
+    void PtzRelease(bool keepPulse = false);
     // A command went out and its stop has not: the camera may be turning.
     bool Moving() const { return m_moving; }
     // The channel change of a channel button (the caller has checked that
@@ -188,7 +195,8 @@ class ViewingSession : public QObject, public CServerNotify {
     bool m_videoReceived = false;
     StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
     bool m_watching = false;              // the Play face
-    bool m_ptzHeld = false;               // a PtzHold awaits its PtzRelease
+    bool m_ptzHeld = false;               // a PtzHold or PtzPress awaits its PtzRelease
+    bool m_pulseRunning = false;          // a PtzPress's timer 1000 has not expired
     bool m_moving = false;                // a PTZ command went out, its stop has not
     int m_movingChannel = 0;              // the channel that command went to
 

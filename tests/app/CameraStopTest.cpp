@@ -5,6 +5,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "app/QuadView.h"
 #include "settings/ui/CSetDialog.h"
 #include "settings/ui/SetDialogHook.h"
+#include "skin/CSkinButton.h"
 #include "tests/app/LoopbackServer.h"
 #include "tests/app/SessionFixture.h"
 
@@ -176,6 +178,41 @@ TEST_F(CameraStopTest, AutoRepeatSeenAsReleaseAndPressPairsIsOneHold) {
     m_window->OnCommand(control::kPtzLeft);
     ASSERT_TRUE(WaitFor([&] { return m_server.Packets(0).size() >= 6; }));
     EXPECT_EQ(m_server.Packets(0)[4], PtzPacket(4, 1, wire::kPtzStop));
+}
+
+TEST_F(CameraStopTest, CameraButtonMovesWhileHeldAndAShortClickKeepsThePulse) {
+    PlayConnected();
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->Timers().SetInterval(SessionTimers::kPtzStop, 100ms);
+    CSkinButton* left = m_window->Button(control::kPtzLeft);
+    CSkinButton* right = m_window->Button(control::kPtzRight);
+
+    // Held past the pulse: the stop waits for the release.
+    QTest::mousePress(left, Qt::LeftButton);
+    RunFor(300ms);
+    EXPECT_TRUE(m_window->Session().Moving());
+    QTest::mouseRelease(left, Qt::LeftButton);
+    EXPECT_FALSE(m_window->Session().Moving());
+    // A short click: its stop comes when the pulse ends, not at the release.
+    QTest::mousePress(left, Qt::LeftButton);
+    QTest::mouseRelease(left, Qt::LeftButton);
+    EXPECT_TRUE(m_window->Session().Moving());
+    EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kPtzStop));
+    ASSERT_TRUE(WaitFor([&] { return !m_window->Session().Moving(); }));
+    // The pointer leaving a held button releases it; its later release does nothing.
+    QTest::mousePress(right, Qt::LeftButton);
+    RunFor(300ms);
+    QMouseEvent away(QEvent::MouseMove, QPointF(-20, -20), right->mapToGlobal(QPointF(-20, -20)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(right, &away);
+    EXPECT_FALSE(m_window->Session().Moving());
+    QTest::mouseRelease(right, Qt::LeftButton);
+    EXPECT_TRUE(Received(0, {PtzPacket(1, 1, wire::kPtzStop), PtzPacket(2, 1, wire::kPtzLeft),
+                             PtzPacket(3, 1, wire::kPtzStop), PtzPacket(4, 1, wire::kPtzStop),
+                             PtzPacket(5, 1, wire::kPtzLeft), PtzPacket(6, 1, wire::kPtzStop),
+                             PtzPacket(7, 1, wire::kPtzStop), PtzPacket(8, 1, wire::kPtzRight),
+                             PtzPacket(9, 1, wire::kPtzStop)}));
 }
 
 TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) {
