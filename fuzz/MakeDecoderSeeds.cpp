@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CraftedStreams.h"
 #include "tests/support/H264TestEncoder.h"
 
 namespace {
@@ -13,6 +14,26 @@ namespace {
 void PutU16(std::vector<uint8_t>& out, unsigned v) {
     out.push_back(uint8_t(v));
     out.push_back(uint8_t(v >> 8));
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& seed) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(seed.data(), 1, seed.size(), f) == seed.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// A key frame announcing 16000 x 16000 in a stream announced as CIF: refused
+// before the library allocates anything for it.
+bool WriteOversizedSeed(const std::string& path) {
+    std::vector<uint8_t> seed;
+    PutU16(seed, 352);
+    PutU16(seed, 288);
+    const std::vector<uint8_t> frame = kavrel::test::OversizedH264KeyFrame(1000, 1000);
+    PutU16(seed, unsigned(frame.size()));
+    seed.insert(seed.end(), frame.begin(), frame.end());
+    return WriteFile(path, seed);
 }
 
 bool WriteSeed(const std::string& path, int width, int height, int announcedW, int announcedH,
@@ -37,11 +58,7 @@ bool WriteSeed(const std::string& path, int width, int height, int announcedW, i
         PutU16(seed, unsigned(frame.bytes.size()));
         seed.insert(seed.end(), frame.bytes.begin(), frame.bytes.end());
     }
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(seed.data(), 1, seed.size(), f) == seed.size();
-    return std::fclose(f) == 0 && ok;
+    return WriteFile(path, seed);
 }
 
 }  // namespace
@@ -55,6 +72,7 @@ int main(int argc, char** argv) {
     const bool ok = WriteSeed(dir + "/qcif_as_announced", 176, 144, 176, 144, 5, -1) &&
                     WriteSeed(dir + "/larger_than_announced", 96, 64, 32, 32, 3, -1) &&
                     WriteSeed(dir + "/odd_width_lossless", 42, 30, 42, 30, 2, 0) &&
-                    WriteSeed(dir + "/absurd_announcement", 64, 48, 65535, 65535, 2, -1);
+                    WriteSeed(dir + "/absurd_announcement", 64, 48, 65535, 65535, 2, -1) &&
+                    WriteOversizedSeed(dir + "/oversized_sps");
     return ok ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "video/H264Decoder.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 extern "C" {
@@ -8,6 +10,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
+
+#include "video/StreamCodec.h"
 
 namespace kavrel {
 
@@ -55,16 +59,24 @@ PlanarPicture PackedPicture(const uint8_t* planar, int width, int height) {
                          height};
 }
 
-DecoderPtr OpenDecoder() {
+DecoderPtr OpenDecoder(uint64_t maxPixels) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     if (codec == nullptr)
         return nullptr;
 
     DecoderPtr handle(new DecoderHandle);
     handle->decoder = codec;
+    handle->maxPixels = maxPixels;
     handle->context.reset(avcodec_alloc_context3(codec));
     if (!handle->context)
         return nullptr;
+    // The library checks its limit only when it allocates the picture, after
+    // its per-macroblock tables; the wrapper's own check comes before both.
+    // The library counts rows padded to 64 samples: a quarter more keeps it
+    // from refusing a picture (256 samples wide or more) that the wrapper accepts.
+    const int64_t limit = int64_t(std::min<uint64_t>(maxPixels + maxPixels / 4, INT_MAX));
+    handle->context->max_pixels = limit;
+    handle->context->max_samples = limit;
     // Defaults only: the picture size and parameter sets come in-band.
     if (avcodec_open2(handle->context.get(), codec, nullptr) < 0)
         return nullptr;
@@ -162,6 +174,8 @@ namespace {
 bool Receive(DecoderHandle& handle, const uint8_t* input, int inputLength) {
     // An empty packet would mean "end of stream" to the library.
     if (input == nullptr || inputLength <= 0 || !handle.context)
+        return false;
+    if (AnnouncedPixels(VideoCodec::kH264, input, size_t(inputLength)) > handle.maxPixels)
         return false;
 
     AVPacket* packet = handle.packet.get();

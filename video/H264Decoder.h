@@ -46,16 +46,25 @@ struct DecoderHandle {
     // next picture of the same layout and size.
     std::unique_ptr<SwsContext, ScalerDeleter> scaler;
     std::unique_ptr<AVFrame, FrameDeleter> converted;
+    // Frames whose sequence parameter set announces more pixels are refused
+    // before the library sees them (it would allocate for them first).
+    uint64_t maxPixels = 0;
 };
 
 using DecoderPtr = std::unique_ptr<DecoderHandle>;
 
 // DecodeFrame writes the packed layout of PlanarLayoutFor (video/PlanarPicture.h).
 
+// H.264's largest level (8192 x 4352): what a decoder accepts unless told otherwise.
+constexpr uint64_t kLargestLevelPixels = uint64_t(139264) * 256;
+
 // Finds the H.264 decoder, allocates and opens a context with the library's
 // defaults (no size, no extradata, no flags, one thread), and allocates the
 // picture object. Returns null on any failure; nothing is left allocated then.
-DecoderPtr OpenDecoder();
+// Pictures of more than `maxPixels` are refused before anything is allocated
+// for them: a frame whose parameter sets announce one fails to decode, and the
+// library's own limit is set to the same value.
+DecoderPtr OpenDecoder(uint64_t maxPixels = kLargestLevelPixels);
 
 enum class DecodeStatus {
     kPicture,         // a picture was copied into the output
