@@ -1,4 +1,4 @@
-// Writes the decoder fuzz target's seed corpus: short libx264 streams in the
+// Writes the decoder fuzz target's seed corpus: short libx264 and libx265 streams in the
 // target's input format (u16 width, u16 height, then u16-length frames).
 // Usage: make_decoder_seeds <folder>
 
@@ -37,8 +37,9 @@ bool WriteOversizedSeed(const std::string& path) {
 }
 
 bool WriteSeed(const std::string& path, int width, int height, int announcedW, int announcedH,
-               int frames, int qp) {
+               int frames, int qp, const char* encoderName = "libx264") {
     kavrel::test::EncoderOptions options;
+    options.encoder = encoderName;
     options.width = width;
     options.height = height;
     options.qp = qp;
@@ -73,6 +74,8 @@ int main(int argc, char** argv) {
                     WriteSeed(dir + "/larger_than_announced", 96, 64, 32, 32, 3, -1) &&
                     WriteSeed(dir + "/odd_width_lossless", 42, 30, 42, 30, 2, 0) &&
                     WriteSeed(dir + "/absurd_announcement", 64, 48, 65535, 65535, 2, -1) &&
-                    WriteOversizedSeed(dir + "/oversized_sps");
+                    WriteOversizedSeed(dir + "/oversized_sps") &&
+                    WriteSeed(dir + "/h265_qcif", 176, 144, 176, 144, 5, -1, "libx265") &&
+                    WriteSeed(dir + "/h265_lossless", 42, 30, 42, 30, 2, 0, "libx265");
     return ok ? 0 : 1;
 }

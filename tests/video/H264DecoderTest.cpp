@@ -268,6 +268,33 @@ TEST(H264DecoderTest, OversizedAnnouncementIsRefusedBeforeAnythingIsAllocated) {
     EXPECT_EQ(decoded.width, 176);
 }
 
+// Lossless H.265 decodes to the source planes, and a stream that changes codec
+// at a key frame (a recorder's setting changed) gives pictures throughout.
+TEST(H264DecoderTest, FollowsTheStreamFromH264ToH265AndBack) {
+    const auto pictures = NoisePictures(64, 48, 6, 31);
+    std::vector<EncodedFrame> stream;
+    for (const char* encoder : {"libx264", "libx265", "libx264"}) {
+        EncoderOptions options;
+        options.encoder = encoder;
+        options.width = 64;
+        options.height = 48;
+        const auto part =
+            test::EncodeSequence(options, {pictures[stream.size()], pictures[stream.size() + 1]});
+        ASSERT_EQ(part.size(), 2u) << encoder;
+        stream.insert(stream.end(), part.begin(), part.end());
+    }
+    DecoderPtr decoder = OpenDecoder();
+    ASSERT_NE(decoder, nullptr);
+    std::vector<uint8_t> output(PlanarLayoutFor(64, 48).totalBytes);
+    const VideoCodec expected[] = {VideoCodec::kH264, VideoCodec::kH264, VideoCodec::kH265,
+                                   VideoCodec::kH265, VideoCodec::kH264, VideoCodec::kH264};
+    for (size_t i = 0; i < stream.size(); ++i) {
+        ASSERT_EQ(Decode(*decoder, stream[i].bytes, output).status, DecodeStatus::kPicture) << i;
+        EXPECT_EQ(decoder->codec, expected[i]) << i;
+        EXPECT_EQ(output, pictures[i].bytes) << i;
+    }
+}
+
 TEST(H264DecoderTest, PictureLimitCountsTheAnnouncedPixelsExactly) {
     const auto frames = test::EncodeSequence(EncoderOptions{}, NoisePictures(176, 144, 1, 22));
     ASSERT_EQ(frames.size(), 1u);
