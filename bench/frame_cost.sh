@@ -9,7 +9,8 @@
 #   (c) the viewer's resident memory while playing 1080p: goal <= 80 MB;
 #   (d) the quad view: CPU per second for four 720p25 tiles against the one
 #       1080p25 single view, and the resident memory with four tiles
-#       (goal: under 150 MB).
+#       (goal: under 150 MB);
+#   (h) (a) for an H.265 1080p25 stream (libx265) served the same way.
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
@@ -69,6 +70,34 @@ median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print 
 echo "(a) CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 rss=$(awk '/^resident_kb/ { printf "%.1f", $4 / 1024 }' "$work/viewer.out")
 echo "(c) resident memory at 1080p: peak $rss MB (goal <= 80)"
+
+# (h) The same for H.265 (libx265, frames kept inside one record by the VBV):
+# the viewer finds the codec in the stream and decodes with libavcodec's HEVC.
+stream265="$work/1080p25.h265"
+ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 10 \
+    -c:v libx265 -preset veryfast -b:v 3M -g 50 -bf 0 -pix_fmt yuv420p \
+    -x265-params log-level=error:vbv-maxrate=3000:vbv-bufsize=360 -f hevc -y "$stream265"
+frames265=$(ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=nb_read_frames -of csv=p=0 "$stream265")
+"$sim" --port 0 --file "$stream265" >"$work/sim265.out" 2>"$work/sim265.log" &
+simpid265=$!
+trap 'kill $simpid265 2>/dev/null; cleanup' EXIT
+for _ in $(seq 100); do grep -q "listening on" "$work/sim265.out" && break; sleep 0.1; done
+port265=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim265.out")
+[ -n "$port265" ] || { echo "frame_cost.sh: the H.265 simulator did not start" >&2; cat "$work/sim265.log" >&2; exit 1; }
+ratios=""
+echo "stream: H.265 1920x1080, 25 fps, $frames265 frames, $(stat -c %s "$stream265") bytes"
+for round in $(seq "$rounds"); do
+    ffmpeg_cpu=$(cpu_of ffmpeg -hide_banner -threads 1 -i "$stream265" -f rawvideo -pix_fmt rgb565le -y /dev/null)
+    ffmpeg_ms=$(awk -v c="$ffmpeg_cpu" -v f="$frames265" 'BEGIN { printf "%.3f", c * 1000 / f }')
+    QT_QPA_PLATFORM=offscreen "$bench" --port "$port265" --seconds 10 >"$work/viewer265.out"
+    viewer_ms=$(awk '/^viewer_cpu_ms_per_frame/ { print $2 }' "$work/viewer265.out")
+    ratio=$(awk -v v="$viewer_ms" -v f="$ffmpeg_ms" 'BEGIN { printf "%.2f", v / f }')
+    ratios="$ratios $ratio"
+    echo "H.265 round $round: viewer $viewer_ms ms/frame, ffmpeg -threads 1 $ffmpeg_ms ms/frame, ratio $ratio"
+done
+median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+echo "(h) H.265 1080p25 CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 
 # (d) Four 720p25 tiles from a four-channel simulator.
 stream720="$work/720p25.h264"

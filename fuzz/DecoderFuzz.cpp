@@ -1,4 +1,5 @@
-// The decoder wrapper and the conversion on mutated H.264. The input is an
+// The decoder wrapper (with its codec detection) and the conversion on mutated
+// H.264 and H.265. The input is an
 // announced picture size followed by frames, each with a 16-bit length:
 //   u16 width, u16 height, { u16 length, length bytes }...
 // Buffers are sized from the announcement (capped) and grown to what is

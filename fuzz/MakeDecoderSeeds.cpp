@@ -1,4 +1,4 @@
-// Writes the decoder fuzz target's seed corpus: short libx264 streams in the
+// Writes the decoder fuzz target's seed corpus: short libx264 and libx265 streams in the
 // target's input format (u16 width, u16 height, then u16-length frames).
 // Usage: make_decoder_seeds <folder>
 
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CraftedStreams.h"
 #include "tests/support/H264TestEncoder.h"
 
 namespace {
@@ -15,9 +16,30 @@ void PutU16(std::vector<uint8_t>& out, unsigned v) {
     out.push_back(uint8_t(v >> 8));
 }
 
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& seed) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(seed.data(), 1, seed.size(), f) == seed.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// A key frame announcing 16000 x 16000 in a stream announced as CIF: refused
+// before the library allocates anything for it.
+bool WriteOversizedSeed(const std::string& path) {
+    std::vector<uint8_t> seed;
+    PutU16(seed, 352);
+    PutU16(seed, 288);
+    const std::vector<uint8_t> frame = kavrel::test::OversizedH264KeyFrame(1000, 1000);
+    PutU16(seed, unsigned(frame.size()));
+    seed.insert(seed.end(), frame.begin(), frame.end());
+    return WriteFile(path, seed);
+}
+
 bool WriteSeed(const std::string& path, int width, int height, int announcedW, int announcedH,
-               int frames, int qp) {
+               int frames, int qp, const char* encoderName = "libx264") {
     kavrel::test::EncoderOptions options;
+    options.encoder = encoderName;
     options.width = width;
     options.height = height;
     options.qp = qp;
@@ -37,11 +59,7 @@ bool WriteSeed(const std::string& path, int width, int height, int announcedW, i
         PutU16(seed, unsigned(frame.bytes.size()));
         seed.insert(seed.end(), frame.bytes.begin(), frame.bytes.end());
     }
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(seed.data(), 1, seed.size(), f) == seed.size();
-    return std::fclose(f) == 0 && ok;
+    return WriteFile(path, seed);
 }
 
 }  // namespace
@@ -55,6 +73,9 @@ int main(int argc, char** argv) {
     const bool ok = WriteSeed(dir + "/qcif_as_announced", 176, 144, 176, 144, 5, -1) &&
                     WriteSeed(dir + "/larger_than_announced", 96, 64, 32, 32, 3, -1) &&
                     WriteSeed(dir + "/odd_width_lossless", 42, 30, 42, 30, 2, 0) &&
-                    WriteSeed(dir + "/absurd_announcement", 64, 48, 65535, 65535, 2, -1);
+                    WriteSeed(dir + "/absurd_announcement", 64, 48, 65535, 65535, 2, -1) &&
+                    WriteOversizedSeed(dir + "/oversized_sps") &&
+                    WriteSeed(dir + "/h265_qcif", 176, 144, 176, 144, 5, -1, "libx265") &&
+                    WriteSeed(dir + "/h265_lossless", 42, 30, 42, 30, 2, 0, "libx265");
     return ok ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "video/H264Decoder.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 extern "C" {
@@ -55,18 +57,59 @@ PlanarPicture PackedPicture(const uint8_t* planar, int width, int height) {
                          height};
 }
 
-DecoderPtr OpenDecoder() {
+namespace {
+
+// A context for `codec` with the library's defaults and the picture limit.
+std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> OpenContext(const AVCodec* codec,
+                                                                           uint64_t maxPixels) {
+    std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> context(
+        avcodec_alloc_context3(codec));
+    if (!context)
+        return nullptr;
+    // The library checks its limit only when it allocates the picture, after
+    // its per-macroblock tables; the wrapper's own check comes before both.
+    // The library counts rows padded to 64 samples: a quarter more keeps it
+    // from refusing a picture (256 samples wide or more) that the wrapper accepts.
+    const int64_t limit = int64_t(std::min<uint64_t>(maxPixels + maxPixels / 4, INT_MAX));
+    context->max_pixels = limit;
+    context->max_samples = limit;
+    // Defaults otherwise: the picture size and parameter sets come in-band.
+    if (avcodec_open2(context.get(), codec, nullptr) < 0)
+        return nullptr;
+    return context;
+}
+
+AVCodecID LibraryId(VideoCodec codec) {
+    return codec == VideoCodec::kH265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+}
+
+// Replaces the context by one for `codec`. On failure the old one stays.
+bool Reopen(DecoderHandle& handle, VideoCodec codec) {
+    const AVCodec* library = avcodec_find_decoder(LibraryId(codec));
+    if (library == nullptr)
+        return false;
+    auto context = OpenContext(library, handle.maxPixels);
+    if (!context)
+        return false;
+    av_frame_unref(handle.picture.get());
+    handle.context = std::move(context);
+    handle.decoder = library;
+    handle.codec = codec;
+    return true;
+}
+
+}  // namespace
+
+DecoderPtr OpenDecoder(uint64_t maxPixels) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     if (codec == nullptr)
         return nullptr;
 
     DecoderPtr handle(new DecoderHandle);
     handle->decoder = codec;
-    handle->context.reset(avcodec_alloc_context3(codec));
+    handle->maxPixels = maxPixels;
+    handle->context = OpenContext(codec, maxPixels);
     if (!handle->context)
-        return nullptr;
-    // Defaults only: the picture size and parameter sets come in-band.
-    if (avcodec_open2(handle->context.get(), codec, nullptr) < 0)
         return nullptr;
     handle->picture.reset(av_frame_alloc());
     if (!handle->picture)
@@ -162,6 +205,13 @@ namespace {
 bool Receive(DecoderHandle& handle, const uint8_t* input, int inputLength) {
     // An empty packet would mean "end of stream" to the library.
     if (input == nullptr || inputLength <= 0 || !handle.context)
+        return false;
+    // A key frame of the other codec: the context follows the stream. When
+    // that fails the frame fails, and the next key frame tries again.
+    const VideoCodec found = DetectCodec(input, size_t(inputLength));
+    if (found != VideoCodec::kUnknown && found != handle.codec && !Reopen(handle, found))
+        return false;
+    if (AnnouncedPixels(handle.codec, input, size_t(inputLength)) > handle.maxPixels)
         return false;
 
     AVPacket* packet = handle.packet.get();

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "video/PlanarPicture.h"
+#include "video/StreamCodec.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -37,7 +38,10 @@ struct DecoderHandle {
         void operator()(SwsContext* scaler) const;
     };
 
-    const void* decoder = nullptr;  // the library's H.264 decoder description (AVCodec)
+    const void* decoder = nullptr;  // the library's decoder description (AVCodec) of `codec`
+    // H.264 until a frame carries another codec's parameter sets (StreamCodec.h):
+    // then the context is reopened for that codec, and back again.
+    VideoCodec codec = VideoCodec::kH264;
     std::unique_ptr<AVCodecContext, ContextDeleter> context;
     std::unique_ptr<AVFrame, FrameDeleter> picture;  // holds the last decoded picture
     std::unique_ptr<AVPacket, PacketDeleter> packet;
@@ -46,16 +50,30 @@ struct DecoderHandle {
     // next picture of the same layout and size.
     std::unique_ptr<SwsContext, ScalerDeleter> scaler;
     std::unique_ptr<AVFrame, FrameDeleter> converted;
+    // Frames whose sequence parameter set announces more pixels are refused
+    // before the library sees them (it would allocate for them first).
+    uint64_t maxPixels = 0;
 };
 
 using DecoderPtr = std::unique_ptr<DecoderHandle>;
 
 // DecodeFrame writes the packed layout of PlanarLayoutFor (video/PlanarPicture.h).
 
+// H.264's largest level (8192 x 4352): what a decoder accepts unless told otherwise.
+constexpr uint64_t kLargestLevelPixels = uint64_t(139264) * 256;
+
+// The stream's codec is found from its parameter sets, not told: the decoder
+// opens for H.264 (what a stream without recognisable parameter sets is
+// decoded as), and a frame holding H.265 parameter sets (a key frame) reopens
+// it for H.265 before that frame is decoded; H.264 ones switch it back.
+//
 // Finds the H.264 decoder, allocates and opens a context with the library's
 // defaults (no size, no extradata, no flags, one thread), and allocates the
 // picture object. Returns null on any failure; nothing is left allocated then.
-DecoderPtr OpenDecoder();
+// Pictures of more than `maxPixels` are refused before anything is allocated
+// for them: a frame whose parameter sets announce one fails to decode, and the
+// library's own limit is set to the same value.
+DecoderPtr OpenDecoder(uint64_t maxPixels = kLargestLevelPixels);
 
 enum class DecodeStatus {
     kPicture,         // a picture was copied into the output
@@ -65,7 +83,7 @@ enum class DecodeStatus {
                       // height are set and the picture is held for CopyHeldPicture
 };
 
-// Decodes one encoded frame (an H.264 byte stream with start codes) of
+// Decodes one encoded frame (an H.264 or H.265 byte stream with start codes) of
 // `inputLength` bytes. Exactly inputLength bytes are read: the library copies
 // the input into its own padded buffer, so no padding is needed behind it.
 // On kPicture the PlanarPicture of the decoded size is written to `output`,

@@ -77,7 +77,7 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
     EndThread();
     FreeDecoding();
 
-    m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder();
+    m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder(m_limits.maxPicturePixels);
     if (!m_decoder) {
         DebugOutput("Init codec failed\n");
     } else {

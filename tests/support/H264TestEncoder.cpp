@@ -64,7 +64,7 @@ void H264TestEncoder::PacketDeleter::operator()(AVPacket* packet) const {
 H264TestEncoder::~H264TestEncoder() = default;
 
 std::unique_ptr<H264TestEncoder> H264TestEncoder::Create(const EncoderOptions& options) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    const AVCodec* codec = avcodec_find_encoder_by_name(options.encoder.c_str());
     if (codec == nullptr)
         return nullptr;
     // The encoder's statistics lines would bury the test output.
@@ -92,6 +92,11 @@ std::unique_ptr<H264TestEncoder> H264TestEncoder::Create(const EncoderOptions& o
         av_opt_set(context->priv_data, "profile", options.profile.c_str(), 0);
     if (options.qp >= 0)
         av_opt_set_int(context->priv_data, "qp", options.qp, 0);
+    if (options.encoder == "libx265") {
+        av_opt_set_int(context->priv_data, "forced-idr", 1, 0);
+        av_opt_set(context->priv_data, "x265-params",
+                   options.qp == 0 ? "log-level=error:lossless=1" : "log-level=error", 0);
+    }
     if (avcodec_open2(context, codec, nullptr) < 0)
         return nullptr;
 

@@ -1,5 +1,6 @@
 #pragma once
-// Makes real H.264 streams at run time with libavcodec's libx264 encoder, for
+// Makes real H.264 (or H.265) streams at run time with libavcodec's libx264
+// (or libx265) encoder, for
 // tests, benchmarks and tools that need video without sample files.
 //
 // Each encoded frame is a complete access unit as a camera server sends it: an
@@ -52,6 +53,8 @@ struct EncoderOptions {
     int frameRate = 25;
     std::string preset = "ultrafast";
     std::string profile;  // empty: chosen by the encoder ("baseline", "main", ...)
+    // "libx264", or "libx265" for H.265 (qp 0 is lossless there too).
+    std::string encoder = "libx264";
     // 4:4:4 instead of 4:2:0 (each chroma sample of the picture repeated over
     // its 2 x 2 block), as some cameras send.
     bool fullChroma = false;

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "tests/support/CraftedStreams.h"
 #include "tests/support/H264TestEncoder.h"
 
 namespace kavrel {
@@ -222,6 +225,87 @@ TEST(H264DecoderTest, TooSmallOutputIsNeverOverrunAndTheHeldPictureCanBeFetched)
     ASSERT_TRUE(CopyHeldPicture(*decoder, large.data(), large.size()));
     EXPECT_EQ(large, pictures[0].bytes);
     EXPECT_FALSE(CopyHeldPicture(*decoder, large.data(), large.size()));  // taken once only
+}
+
+// A field of /proc/self/status in kB; -1 when it cannot be read.
+long StatusKb(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stol(line.substr(key.size() + 1));
+    }
+    return -1;
+}
+
+// Starts VmHWM (peak resident memory) afresh from the current resident size.
+bool ResetPeakResident() {
+    std::ofstream clearRefs("/proc/self/clear_refs");
+    clearRefs << "5";
+    clearRefs.close();
+    return bool(clearRefs) && StatusKb("VmHWM") >= 0;
+}
+
+// 16000 x 16000 made the library allocate (and conceal into) about 700 MB
+// before any size check saw the picture; the limit now refuses it first.
+TEST(H264DecoderTest, OversizedAnnouncementIsRefusedBeforeAnythingIsAllocated) {
+    DecoderPtr decoder = OpenDecoder(uint64_t(1920) * 1088);
+    ASSERT_NE(decoder, nullptr);
+    const std::vector<uint8_t> oversized = test::OversizedH264KeyFrame(1000, 1000);
+    std::vector<uint8_t> output(PlanarLayoutFor(1920, 1088).totalBytes);
+
+    ASSERT_TRUE(ResetPeakResident()) << "/proc/self/clear_refs cannot reset the peak";
+    const long before = StatusKb("VmRSS");
+    EXPECT_EQ(Decode(*decoder, oversized, output).status, DecodeStatus::kFailed);
+    EXPECT_LT(StatusKb("VmHWM") - before, 16 * 1024) << "kB allocated for the refused picture";
+
+    // The same decoder goes on with a stream within the limit.
+    const auto pictures = NoisePictures(176, 144, 1, 21);
+    const auto frames = test::EncodeSequence(EncoderOptions{}, pictures);
+    ASSERT_EQ(frames.size(), 1u);
+    const Decoded decoded = Decode(*decoder, frames[0].bytes, output);
+    EXPECT_EQ(decoded.status, DecodeStatus::kPicture);
+    EXPECT_EQ(decoded.width, 176);
+}
+
+// Lossless H.265 decodes to the source planes, and a stream that changes codec
+// at a key frame (a recorder's setting changed) gives pictures throughout.
+TEST(H264DecoderTest, FollowsTheStreamFromH264ToH265AndBack) {
+    const auto pictures = NoisePictures(64, 48, 6, 31);
+    std::vector<EncodedFrame> stream;
+    for (const char* encoder : {"libx264", "libx265", "libx264"}) {
+        EncoderOptions options;
+        options.encoder = encoder;
+        options.width = 64;
+        options.height = 48;
+        const auto part =
+            test::EncodeSequence(options, {pictures[stream.size()], pictures[stream.size() + 1]});
+        ASSERT_EQ(part.size(), 2u) << encoder;
+        stream.insert(stream.end(), part.begin(), part.end());
+    }
+    DecoderPtr decoder = OpenDecoder();
+    ASSERT_NE(decoder, nullptr);
+    std::vector<uint8_t> output(PlanarLayoutFor(64, 48).totalBytes);
+    const VideoCodec expected[] = {VideoCodec::kH264, VideoCodec::kH264, VideoCodec::kH265,
+                                   VideoCodec::kH265, VideoCodec::kH264, VideoCodec::kH264};
+    for (size_t i = 0; i < stream.size(); ++i) {
+        ASSERT_EQ(Decode(*decoder, stream[i].bytes, output).status, DecodeStatus::kPicture) << i;
+        EXPECT_EQ(decoder->codec, expected[i]) << i;
+        EXPECT_EQ(output, pictures[i].bytes) << i;
+    }
+}
+
+TEST(H264DecoderTest, PictureLimitCountsTheAnnouncedPixelsExactly) {
+    const auto frames = test::EncodeSequence(EncoderOptions{}, NoisePictures(176, 144, 1, 22));
+    ASSERT_EQ(frames.size(), 1u);
+    std::vector<uint8_t> output(PlanarLayoutFor(176, 144).totalBytes);
+
+    DecoderPtr atLimit = OpenDecoder(176 * 144);
+    ASSERT_NE(atLimit, nullptr);
+    EXPECT_EQ(Decode(*atLimit, frames[0].bytes, output).status, DecodeStatus::kPicture);
+    DecoderPtr belowLimit = OpenDecoder(176 * 144 - 1);
+    ASSERT_NE(belowLimit, nullptr);
+    EXPECT_EQ(Decode(*belowLimit, frames[0].bytes, output).status, DecodeStatus::kFailed);
 }
 
 }  // namespace

@@ -36,36 +36,71 @@ std::vector<NalUnit> FindNalUnits(std::span<const uint8_t> s) {
     return units;
 }
 
-bool IsSlice(int type) {
-    return type == 1 || type == 5;
+// What one NAL unit means for cutting access units, in either codec.
+struct NalRole {
+    bool slice = false;
+    bool firstSlice = false;  // the first slice of a picture
+    bool opens = false;       // after a slice, opens the next access unit
+    bool key = false;         // a picture a decoder can start from
+};
+
+NalRole H264Role(std::span<const uint8_t> s, const NalUnit& nal) {
+    const int type = s[nal.payload] & 0x1F;
+    NalRole role;
+    role.slice = type == 1 || type == 5;
+    // first_mb_in_slice is ue(v): its first bit is 1 exactly when it is 0.
+    role.firstSlice = role.slice && nal.payload + 1 < nal.end && (s[nal.payload + 1] & 0x80) != 0;
+    // H.264 7.4.1.2.3
+    role.opens = type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18);
+    role.key = type == 5;
+    return role;
 }
 
-// Types that, after a slice, open the next access unit (H.264 7.4.1.2.3).
-bool OpensUnit(int type) {
-    return type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18);
+NalRole H265Role(std::span<const uint8_t> s, const NalUnit& nal) {
+    const int type = (s[nal.payload] >> 1) & 0x3F;
+    NalRole role;
+    role.slice = type <= 31;
+    // first_slice_segment_in_pic_flag: the first bit after the two-byte header.
+    role.firstSlice = role.slice && nal.payload + 2 < nal.end && (s[nal.payload + 2] & 0x80) != 0;
+    // H.265 7.4.2.4.4: VPS, SPS, PPS, AUD, prefix SEI and the reserved 41..44, 48..55.
+    role.opens = (type >= 32 && type <= 35) || type == 39 || (type >= 41 && type <= 44) ||
+                 (type >= 48 && type <= 55);
+    role.key = type >= 16 && type <= 21;  // IRAP: BLA, IDR, CRA
+    return role;
 }
 
 }  // namespace
 
+ClipCodec FindClipCodec(std::span<const uint8_t> stream) {
+    for (const NalUnit& nal : FindNalUnits(stream)) {
+        if (nal.payload + 1 >= nal.end)
+            continue;
+        const uint8_t header = stream[nal.payload];
+        if ((header == 0x40 || header == 0x42 || header == 0x44) && stream[nal.payload + 1] == 1)
+            return ClipCodec::kH265;
+        if ((header & 0x1F) == 7 || (header & 0x1F) == 8)
+            return ClipCodec::kH264;
+    }
+    return ClipCodec::kH264;
+}
+
 std::vector<AccessUnit> SplitAccessUnits(std::span<const uint8_t> stream) {
+    const bool h265 = FindClipCodec(stream) == ClipCodec::kH265;
     std::vector<AccessUnit> units;
     bool unitHasSlice = false;
     for (const NalUnit& nal : FindNalUnits(stream)) {
-        if (nal.payload >= nal.end)
-            continue;  // empty NAL unit: nothing to decode
-        const int type = stream[nal.payload] & 0x1F;
-        // first_mb_in_slice is ue(v): its first bit is 1 exactly when it is 0.
-        const bool firstSlice =
-            IsSlice(type) && nal.payload + 1 < nal.end && (stream[nal.payload + 1] & 0x80) != 0;
-        const bool opens = units.empty() || (unitHasSlice && (OpensUnit(type) || firstSlice));
+        if (nal.payload + (h265 ? 1 : 0) >= nal.end)
+            continue;  // empty NAL unit (or a lone byte of a two-byte header): nothing to decode
+        const NalRole role = h265 ? H265Role(stream, nal) : H264Role(stream, nal);
+        const bool opens = units.empty() || (unitHasSlice && (role.opens || role.firstSlice));
         if (opens) {
             units.push_back({nal.start, 0, false});
             unitHasSlice = false;
         }
         AccessUnit& unit = units.back();
         unit.size = nal.end - unit.offset;
-        unitHasSlice = unitHasSlice || IsSlice(type);
-        unit.key = unit.key || type == 5;
+        unitHasSlice = unitHasSlice || role.slice;
+        unit.key = unit.key || role.key;
     }
     if (!units.empty() && !unitHasSlice)
         units.pop_back();
@@ -91,7 +126,9 @@ bool AnnexBClip::Load(const std::string& path, std::string& error) {
         error = "cannot read " + path;
         return false;
     }
-    m_units = SplitAccessUnits(std::span<const uint8_t>(m_bytes.data(), size_t(length)));
+    const std::span<const uint8_t> stream(m_bytes.data(), size_t(length));
+    m_codec = FindClipCodec(stream);
+    m_units = SplitAccessUnits(stream);
     m_firstKey = m_units.size();
     for (size_t i = 0; i < m_units.size(); ++i) {
         if (m_units[i].key) {
@@ -100,14 +137,15 @@ bool AnnexBClip::Load(const std::string& path, std::string& error) {
         }
     }
     if (m_firstKey == m_units.size()) {
-        error = path + " holds no H.264 key frame (is it an Annex B stream?)";
+        error = path + " holds no H.264 or H.265 key frame (is it an Annex B stream?)";
         return false;
     }
     return ProbeSize(error);
 }
 
 bool AnnexBClip::ProbeSize(std::string& error) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    const bool h265 = m_codec == ClipCodec::kH265;
+    const AVCodec* codec = avcodec_find_decoder(h265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
     auto freeContext = [](AVCodecContext* c) { avcodec_free_context(&c); };
     auto freeFrame = [](AVFrame* f) { av_frame_free(&f); };
     auto freePacket = [](AVPacket* p) { av_packet_free(&p); };
@@ -116,7 +154,8 @@ bool AnnexBClip::ProbeSize(std::string& error) {
     std::unique_ptr<AVFrame, decltype(freeFrame)> frame(av_frame_alloc(), freeFrame);
     std::unique_ptr<AVPacket, decltype(freePacket)> packet(av_packet_alloc(), freePacket);
     if (!context || !frame || !packet || avcodec_open2(context.get(), codec, nullptr) < 0) {
-        error = "cannot open libavcodec's H.264 decoder";
+        error = h265 ? "cannot open libavcodec's HEVC decoder"
+                     : "cannot open libavcodec's H.264 decoder";
         return false;
     }
     // Decode from the first key frame until a picture comes out (a few units

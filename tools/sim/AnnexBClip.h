@@ -1,5 +1,5 @@
 #pragma once
-// An H.264 Annex B file held in memory and cut into access units, for
+// An H.264 or H.265 Annex B file held in memory and cut into access units, for
 // streaming a recorded clip (--file). Loaded once at start; read-only after,
 // so all sessions share one.
 
@@ -19,10 +19,18 @@ struct AccessUnit {
     bool key = false;   // holds an IDR slice
 };
 
-// Cuts an Annex B byte stream into access units: a unit begins at an access
-// unit delimiter, SPS, PPS or SEI that follows a slice, or at a slice whose
-// first_mb_in_slice is 0 after another slice. Bytes before the first start
-// code, and a trailing unit without any slice, are left out.
+enum class ClipCodec { kH264, kH265 };
+
+// The codec of the stream's first parameter set (H.264 SPS/PPS, or H.265
+// VPS/SPS/PPS of the base layer); H.264 when there is none.
+ClipCodec FindClipCodec(std::span<const uint8_t> stream);
+
+// Cuts an Annex B byte stream of the codec FindClipCodec names into access
+// units: a unit begins at an access unit delimiter, parameter set or SEI that
+// follows a slice, or at the first slice of a picture after another slice.
+// Key units hold an IDR slice (H.264) or any IRAP picture (H.265). Bytes
+// before the first start code, and a trailing unit without any slice, are
+// left out.
 std::vector<AccessUnit> SplitAccessUnits(std::span<const uint8_t> stream);
 
 class AnnexBClip {
@@ -41,6 +49,7 @@ class AnnexBClip {
     }
     size_t FirstKey() const { return m_firstKey; }
     PictureSize Size() const { return m_size; }
+    ClipCodec Codec() const { return m_codec; }
 
   private:
     bool ProbeSize(std::string& error);
@@ -49,6 +58,7 @@ class AnnexBClip {
     std::vector<AccessUnit> m_units;
     size_t m_firstKey = 0;
     PictureSize m_size;
+    ClipCodec m_codec = ClipCodec::kH264;
 };
 
 }  // namespace kavrel::sim

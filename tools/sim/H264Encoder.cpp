@@ -35,9 +35,10 @@ H264Encoder::~H264Encoder() = default;
 
 bool H264Encoder::Open(const Settings& settings, std::string& error) {
     m_context.reset();
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    const char* const name = settings.h265 ? "libx265" : "libx264";
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (codec == nullptr) {
-        error = "libavcodec has no libx264 encoder";
+        error = std::string("libavcodec has no ") + name + " encoder";
         return false;
     }
     std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
@@ -64,10 +65,16 @@ bool H264Encoder::Open(const Settings& settings, std::string& error) {
     // A requested key frame is an IDR picture a decoder can start from; no key
     // frames other than the GOP's and the requested ones.
     av_opt_set(context->priv_data, "forced-idr", "1", 0);
-    av_opt_set(context->priv_data, "x264-params", "scenecut=0", 0);
+    if (settings.h265) {
+        // Parameter sets in front of every key frame (no global header), as a camera sends them.
+        av_opt_set(context->priv_data, "x265-params", "scenecut=0:log-level=error:repeat-headers=1",
+                   0);
+    } else {
+        av_opt_set(context->priv_data, "x264-params", "scenecut=0", 0);
+    }
 
     if (const int rc = avcodec_open2(context.get(), codec, nullptr); rc < 0) {
-        error = AvError("cannot open libx264", rc);
+        error = AvError((std::string("cannot open ") + name).c_str(), rc);
         return false;
     }
     m_frame->format = AV_PIX_FMT_YUV420P;

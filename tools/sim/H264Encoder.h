@@ -1,5 +1,5 @@
 #pragma once
-// libx264 through libavcodec, set for live streaming: no B-frames, no
+// libx264 (or libx265) through libavcodec, set for live streaming: no B-frames, no
 // look-ahead, one packet out per picture in, a key frame every `gop` frames or
 // on request, and a VBV limit that keeps every frame well inside one record
 // (a record's length is 16 bits). Single-threaded; one per session.
@@ -31,6 +31,7 @@ class H264Encoder {
         int fps = 25;
         int bitRate = 512000;  // bits per second; also the VBV rate
         int gop = 50;
+        bool h265 = false;  // libx265 instead of libx264
     };
 
     // The VBV buffer is at most this many bytes, so frames stay below it (the

@@ -10,8 +10,9 @@ namespace kavrel::sim {
 namespace {
 
 constexpr std::array<std::string_view, kFaultCount> kFaultNames = {
-    "refuse-login", "no-login-answer", "close",        "stall",  "garbage",        "short-header",
-    "long-packet",  "one-byte-writes", "flip-version", "resize", "larger-picture", "absurd-size",
+    "refuse-login",   "no-login-answer", "close",           "stall",        "garbage",
+    "short-header",   "long-packet",     "one-byte-writes", "flip-version", "resize",
+    "larger-picture", "absurd-size",     "switch-codec",
 };
 
 constexpr int kMaxPictureSide = 4096;
@@ -149,6 +150,10 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
                 return bad("expected 199, 200, 201 or 203");
             }
             out.formatType = uint16_t(number);
+        } else if (name == "--codec") {
+            if (value != "h264" && value != "h265")
+                return bad("expected h264 or h265");
+            out.h265 = value == "h265";
         } else if (name == "--file") {
             if (value.empty())
                 return bad("expected a file name");
@@ -164,8 +169,11 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
         }
     }
     if (!out.file.empty() &&
-        (out.faults.Has(Fault::Resize) || out.faults.Has(Fault::LargerPicture))) {
-        error = "--fault resize and --fault larger-picture need the generated picture, not --file";
+        (out.faults.Has(Fault::Resize) || out.faults.Has(Fault::LargerPicture) ||
+         out.faults.Has(Fault::SwitchCodec))) {
+        error =
+            "--fault resize, larger-picture and switch-codec need the generated picture, not "
+            "--file";
         return ParseOutcome::Error;
     }
     return ParseOutcome::Run;
@@ -174,7 +182,9 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
 std::string HelpText() {
     return R"(Usage: kavrel-sim [options]
 A simulated camera server: speaks the server side of the viewer's protocol on
-TCP, in either dialect, and streams live H.264 made with libx264.
+TCP, in either dialect, and streams live H.264 made with libx264, or H.265
+made with libx265. Nothing in the protocol names the codec: the viewer finds
+it in the stream.
 
 Connection:
   --address A          address to listen on (default 127.0.0.1)
@@ -192,8 +202,10 @@ Picture (generated unless --file is given):
   --fps N              frames per second, 1 to 100 (default 25)
   --bitrate N          bits per second (default 512000)
   --gop N              frames from one key frame to the next (default 50)
-  --file PATH          stream this H.264 Annex B file instead, cut into access
-                       units, looping; its size is found by decoding it
+  --codec C            h264 (libx264, the default) or h265 (libx265)
+  --file PATH          stream this H.264 or H.265 Annex B file instead (the
+                       codec is found in it), cut into access units, looping;
+                       its size is found by decoding it
 Record types:
   --key-type T         key frames as 100 or 104 (default 100)
   --frame-type T       other frames as auto (101 current, 102 legacy), 101, 102 or 112
@@ -214,6 +226,8 @@ Faults (--fault NAME, repeatable):
   resize               change to --fault-size (announced) every --fault-frames frames
   larger-picture       encode at --fault-size while announcing --size
   absurd-size          announce 65535 x 65535
+  switch-codec         change from --codec to the other codec and back every
+                       --fault-frames frames (at a key frame, nothing announced)
   --fault-size WxH     size for resize and larger-picture (default twice --size)
   --fault-channel N    the faults struck while streaming (close to resize) strike
                        only viewers of channel N (0-based; default: every viewer)

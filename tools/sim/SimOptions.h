@@ -25,6 +25,7 @@ enum class Fault : int {
     Resize,         // "resize": the picture size changes every --fault-frames frames (announced)
     LargerPicture,  // "larger-picture": pictures are encoded larger than the announced size
     AbsurdSize,     // "absurd-size": the stream format announces 65535 x 65535
+    SwitchCodec,    // "switch-codec": H.264 and H.265 take turns every --fault-frames frames
     kCount
 };
 constexpr int kFaultCount = int(Fault::kCount);
@@ -65,7 +66,8 @@ struct SimOptions {
     uint16_t keyType = 100;     // 100 or 104
     uint16_t frameType = 0;     // 0: 101 in the current dialect, 102 in the legacy one; or 112
     uint16_t formatType = 199;  // 199, 200, 201 or 203
-    std::string file;           // H.264 Annex B file to stream instead of the generated picture
+    bool h265 = false;          // --codec h265: the generated picture is encoded with libx265
+    std::string file;           // H.264 or H.265 Annex B file to stream instead of the picture
     FaultSet faults;
     int faultFrames = 25;
     int faultChannel = -1;    // the streaming faults strike only this channel's viewers; -1: all

@@ -305,6 +305,12 @@ bool SimSession::StrikeFault() {
         m_announced = size;
         return SendStreamFormat();
     }
+    if (faults.Has(Fault::SwitchCodec) && m_framesSent > 0 && m_framesSent % period == 0) {
+        std::string error;
+        if (!m_source->SwitchCodec(error))
+            return End("switch-codec: " + error);
+        Log("switching codec after %llu frames (fault switch-codec)", n);
+    }
     return true;
 }
 

@@ -3,7 +3,15 @@
 namespace kavrel::sim {
 
 PatternSource::PatternSource(const SimOptions& options, int channel)
-    : m_options(options), m_channel(channel), m_ptz(options.size.width, options.size.height) {}
+    : m_options(options),
+      m_channel(channel),
+      m_ptz(options.size.width, options.size.height),
+      m_h265(options.h265) {}
+
+bool PatternSource::SwitchCodec(std::string& error) {
+    m_h265 = !m_h265;
+    return Open(m_size, error);
+}
 
 bool PatternSource::Open(PictureSize size, std::string& error) {
     H264Encoder::Settings settings;
@@ -12,6 +20,7 @@ bool PatternSource::Open(PictureSize size, std::string& error) {
     settings.fps = m_options.fps;
     settings.bitRate = m_options.bitRate;
     settings.gop = m_options.gop;
+    settings.h265 = m_h265;
     if (!m_encoder.Open(settings, error))
         return false;
     m_size = size;

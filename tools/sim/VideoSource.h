@@ -30,6 +30,9 @@ class VideoSource {
     // Changes the picture size; the next frame is a key frame. False (with a
     // reason) where the source cannot change it.
     virtual bool Resize(PictureSize size, std::string& error) = 0;
+    // Encodes with the other codec (H.264 or H.265) from the next frame on,
+    // starting with a key frame. False (with a reason) where it cannot.
+    virtual bool SwitchCodec(std::string& error) = 0;
     // The camera head PTZ commands steer; null where the picture cannot react.
     virtual PtzState* Ptz() = 0;
 };
@@ -48,6 +51,7 @@ class PatternSource : public VideoSource {
     void SetChannel(int channel) override;
     void RequestKeyFrame() override { m_forceKey = true; }
     bool Resize(PictureSize size, std::string& error) override { return Open(size, error); }
+    bool SwitchCodec(std::string& error) override;
     PtzState* Ptz() override { return &m_ptz; }
 
   private:
@@ -59,6 +63,7 @@ class PatternSource : public VideoSource {
     H264Encoder m_encoder;
     YuvPicture m_picture;
     uint64_t m_frameNumber = 0;  // frames made on this session, shown in the picture
+    bool m_h265 = false;         // --codec, until switched
     bool m_forceKey = false;
 };
 
@@ -74,6 +79,10 @@ class ClipSource : public VideoSource {
     void SetChannel(int) override { m_skipToKey = true; }
     void RequestKeyFrame() override { m_skipToKey = true; }
     bool Resize(PictureSize, std::string& error) override;
+    bool SwitchCodec(std::string& error) override {
+        error = "a recorded clip cannot change codec";
+        return false;
+    }
     PtzState* Ptz() override { return nullptr; }
 
   private:

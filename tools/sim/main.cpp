@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         // Fail now, not on the first login, when libx264 is missing or refuses the settings.
         H264Encoder probe;
         if (!probe.Open({options.size.width, options.size.height, options.fps, options.bitRate,
-                         options.gop},
+                         options.gop, options.h265},
                         error)) {
             std::fprintf(stderr, "kavrel-sim: %s\n", error.c_str());
             return 1;

@@ -1,0 +1,95 @@
+// The real main window, offscreen, against kavrel-sim streaming H.265: the
+// viewer finds the codec in the stream (nothing in the protocol names it), and
+// follows a stream that changes codec at a key frame.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include "tests/app/SessionFixture.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tools/sim/TestPattern.h"
+#include "video/CVideoAtom.h"
+
+namespace kavrel {
+namespace {
+
+using sim::Corner;
+
+// The 16-bit picture loses up to 7 levels per component on top of the codec.
+constexpr int kPictureTolerance = sim::kCornerTolerance + 8;
+
+bool CornersOfChannel(const QImage& picture, int channel) {
+    if (picture.isNull())
+        return false;
+    for (Corner corner :
+         {Corner::TopLeft, Corner::TopRight, Corner::BottomLeft, Corner::BottomRight}) {
+        const sim::Point at = sim::CornerSampleAt(picture.width(), picture.height(), corner);
+        const QRgb pixel = picture.pixel(at.x, at.y);
+        const sim::Rgb seen{uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))};
+        if (!sim::ColourNear(seen, sim::CornerColour(channel, corner), kPictureTolerance))
+            return false;
+    }
+    return true;
+}
+
+class SessionH265Test : public test::SessionFixture {
+  protected:
+    void Start(std::vector<std::string> args, int channel = 0) {
+        ASSERT_TRUE(m_sim.Start(args)) << m_sim.Log();
+        MakeSessionWindow(m_sim.Port(), channel);
+        QObject::connect(m_window->VideoWindow(), &CVideoAtom::pictureShown,
+                         [this] { ++m_picturesShown; });
+    }
+    // A picture of `channel` shown from now on.
+    bool WaitForPictureOf(int channel) {
+        const int before = m_picturesShown;
+        return WaitFor([&] {
+            return m_picturesShown > before &&
+                   CornersOfChannel(m_window->VideoWindow()->LatestPicture(), channel);
+        });
+    }
+    int m_picturesShown = 0;
+    test::SimulatorProcess m_sim{[] { QCoreApplication::processEvents(); }};
+};
+
+TEST_F(SessionH265Test, PlayShowsTheChannelsPatternAndCaptureWritesIt) {
+    Start({"--codec", "h265", "--channels", "4"}, 2);
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForStatus("CH=3,FPS=25,Size=352x288,Rate=512kb")) << m_sim.Log();
+    ASSERT_TRUE(WaitForPictureOf(2)) << m_sim.Log();
+
+    m_window->OnCommand(control::kCapture);
+    ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
+    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile file(m_documents.filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    ASSERT_EQ(bmp.size(), 54 + 3 * 352 * 288);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(bmp.constData());
+    for (Corner corner : {Corner::TopLeft, Corner::BottomRight}) {
+        const sim::Point at = sim::CornerSampleAt(352, 288, corner);
+        const uint8_t* pixel = bytes + 54 + size_t(287 - at.y) * 352 * 3 + size_t(at.x) * 3;
+        EXPECT_TRUE(sim::ColourNear({pixel[2], pixel[1], pixel[0]}, sim::CornerColour(2, corner)))
+            << int(corner);
+    }
+}
+
+// H.264, then H.265 from a key frame on, then H.264 again: pictures throughout,
+// and no frame of either codec is counted as a failed decode after the first picture.
+TEST_F(SessionH265Test, StreamThatSwitchesCodecShowsPicturesThroughout) {
+    Start({"--fault", "switch-codec", "--fault-frames", "15"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitForPictureOf(0)) << m_sim.Log();
+    for (int switches = 1; switches <= 2; ++switches) {
+        ASSERT_TRUE(m_sim.WaitForLog("switching codec", switches)) << m_sim.Log();
+        ASSERT_TRUE(WaitForPictureOf(0)) << "after switch " << switches;
+    }
+    const auto counters = m_window->VideoWindow()->Pipeline().Counters();
+    EXPECT_EQ(counters.decodeFailures, 0u);
+    EXPECT_GE(counters.framesDecoded, 30u);
+}
+
+}  // namespace
+}  // namespace kavrel
