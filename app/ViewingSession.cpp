@@ -126,7 +126,8 @@ void ViewingSession::AfterConnect(bool connected) {
     m_connected = true;
     m_timers.Arm(SessionTimers::kLoginTimeout);
     ShowKey(u"login_server");
-    m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant);
+    if (!m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant))
+        RequestFailed();
 }
 
 void ViewingSession::Disconnect() {
@@ -145,6 +146,14 @@ void ViewingSession::Disconnect() {
     // A stopped session must not restart itself when the login time-out of
     // the connection just closed expires.
     m_timers.Cancel(SessionTimers::kLoginTimeout);
+}
+
+void ViewingSession::RequestFailed() {
+    // The receive thread reports the same loss; Disconnect drops that report.
+    // Said even after a refused login: the command the user just gave did
+    // not go out, and its text must not stand as if it had.
+    Disconnect();
+    Fail({});
 }
 
 // --- Reconnection ---
@@ -222,8 +231,11 @@ void ViewingSession::Ptz(std::u16string_view key, int code) {
     ShowKey(key);
     if (!m_engine || !m_connected)
         return;
-    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
-    m_engine->SendPtz(m_currentChannel, code);
+    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
+        !m_engine->SendPtz(m_currentChannel, code)) {
+        RequestFailed();
+        return;
+    }
     m_timers.Arm(SessionTimers::kPtzStop);
 }
 
@@ -235,8 +247,9 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
     ShowKey(key);
     if (!m_engine || !m_connected)
         return;
-    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
-    m_engine->SendPtz(m_currentChannel, code);
+    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
+        !m_engine->SendPtz(m_currentChannel, code))
+        RequestFailed();
 }
 
 void ViewingSession::PtzRelease() {
@@ -264,7 +277,8 @@ void ViewingSession::ChangeChannel(int channel) {
         // already name the new channel.
         const int left = m_currentChannel;
         m_currentChannel = channel;
-        m_engine->SendChannel(left, channel);
+        if (!m_engine->SendChannel(left, channel))
+            RequestFailed();
         return;
     }
     m_currentChannel = channel;
@@ -297,8 +311,11 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
-            if (m_engine && m_connected && !m_ptzHeld)
-                m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
+            if (m_engine && m_connected && !m_ptzHeld &&
+                !m_engine->SendPtz(m_currentChannel, wire::kPtzStop)) {
+                RequestFailed();
+                break;
+            }
             const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
                                                           StatisticsSeparator::AfterTimer);
             ShowText(QString::fromStdString(line));
