@@ -1,8 +1,9 @@
 #!/bin/sh
 # How long the viewer's window stops answering in the cases that used to
 # freeze it: Play against a port that drops connection requests, Play against
-# a host name whose lookup never answers, the video watchdog's restart, and
-# the settings dialog closing with a full history. Prints the largest
+# a host name whose lookup never answers, the video watchdog's restart, the
+# settings dialog closing with a full history, and PTZ clicks against a server
+# that answered the login and then stopped reading. Prints the largest
 # lateness of a 10 ms timer on the user-interface thread for each (goal: at
 # most 50 ms).
 #
