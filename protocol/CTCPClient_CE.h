@@ -69,7 +69,8 @@ class CTCPClient_CE {
     // shorthand included) and, when that yields all bits set (a parse failure,
     // or 255.255.255.255 itself), looked up as a host name, first IPv4 result.
     // The low 16 bits of the port are used. True when connected; false on a
-    // failed lookup, refusal or time-out (no debug line).
+    // failed lookup, refusal or time-out (no debug line), and at once for a
+    // host name while kMaxAbandonedLookups lookups given up on still wait.
     bool Connect();
 
     // Connects without blocking the caller: the receive thread resolves the
