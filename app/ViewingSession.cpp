@@ -130,7 +130,8 @@ void ViewingSession::AfterConnect(bool connected) {
     m_connected = true;
     m_timers.Arm(SessionTimers::kLoginTimeout);
     ShowKey(u"login_server");
-    m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant);
+    if (!m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant))
+        RequestFailed();
 }
 
 void ViewingSession::Disconnect() {
@@ -149,6 +150,14 @@ void ViewingSession::Disconnect() {
     // A stopped session must not restart itself when the login time-out of
     // the connection just closed expires.
     m_timers.Cancel(SessionTimers::kLoginTimeout);
+}
+
+void ViewingSession::RequestFailed() {
+    // The receive thread reports the same loss; Disconnect drops that report.
+    // Said even after a refused login: the command the user just gave did
+    // not go out, and its text must not stand as if it had.
+    Disconnect();
+    Fail({});
 }
 
 // --- Reconnection ---
@@ -229,8 +238,11 @@ void ViewingSession::Ptz(std::u16string_view key, int code) {
     m_ptzHeld = false;
     if (!m_engine || !m_connected)
         return;
-    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
-    m_engine->SendPtz(m_currentChannel, code);
+    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
+        !m_engine->SendPtz(m_currentChannel, code)) {
+        RequestFailed();
+        return;
+    }
     m_moving = true;
     m_movingChannel = m_currentChannel;
     m_timers.Arm(SessionTimers::kPtzStop);
@@ -245,8 +257,11 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
     ShowKey(key);
     if (!m_engine || !m_connected)
         return;
-    m_engine->SendPtz(m_currentChannel, wire::kPtzStop);
-    m_engine->SendPtz(m_currentChannel, code);
+    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
+        !m_engine->SendPtz(m_currentChannel, code)) {
+        RequestFailed();
+        return;
+    }
     m_moving = true;
     m_movingChannel = m_currentChannel;
 }
@@ -259,14 +274,16 @@ void ViewingSession::StopMoving() {
     m_moving = false;
     // Its stop goes now; timer 1000 has nothing left to stop.
     m_timers.Cancel(SessionTimers::kPtzStop);
+    // Whoever called is about to end or change the connection: a stop that
+    // cannot be sent is lost with it, and the next request reports the loss.
     if (m_engine && m_connected)
         m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
 }
 
 void ViewingSession::PtzPress(std::u16string_view key, int code) {
     Ptz(key, code);
-    m_ptzHeld = true;
-    m_pulseRunning = m_timers.IsArmed(SessionTimers::kPtzStop);
+    m_ptzHeld = m_moving;
+    m_pulseRunning = m_moving;
 }
 
 void ViewingSession::PtzRelease(bool keepPulse) {
@@ -297,7 +314,8 @@ void ViewingSession::ChangeChannel(int channel) {
         // already name the new channel.
         const int left = m_currentChannel;
         m_currentChannel = channel;
-        m_engine->SendChannel(left, channel);
+        if (!m_engine->SendChannel(left, channel))
+            RequestFailed();
         return;
     }
     m_currentChannel = channel;
@@ -332,9 +350,13 @@ void ViewingSession::OnTimer(int id) {
             m_timers.Cancel(id);
             m_pulseRunning = false;
             if (m_engine && m_connected && !m_ptzHeld) {
-                m_engine->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(),
-                                  wire::kPtzStop);
+                const bool sent = m_engine->SendPtz(
+                    m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop);
                 m_moving = false;
+                if (!sent) {
+                    RequestFailed();
+                    break;
+                }
             }
             const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
                                                           StatisticsSeparator::AfterTimer);

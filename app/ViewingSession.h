@@ -159,6 +159,9 @@ class ViewingSession : public QObject, public CServerNotify {
     // stops the video window's decoding, cancels timers 2000 and 4000.
     void Disconnect();
     void ReleaseEngine();
+    // A request the engine could not send or queue: the connection is lost
+    // ("connect_break"); a retry follows while the user wants to watch.
+    void RequestFailed();
     // A failure while the user wants to watch: the next retry is scheduled.
     // `key` is shown first (nothing for an empty key).
     void Fail(std::u16string_view key);

@@ -2,9 +2,10 @@
 # How long the viewer's window stops answering in the cases that used to
 # freeze it: Play against a port that drops connection requests, Play against
 # a host name whose lookup never answers, the video watchdog's restart, the
-# settings dialog closing with a full history, and Stop pressed while a 1080p
-# snapshot is being written (to the local disk, and to a folder that takes
-# 500 ms per file, as one on a network may). Prints the largest
+# settings dialog closing with a full history, PTZ clicks against a server
+# that answered the login and then stopped reading, and Stop pressed while a
+# 1080p snapshot is being written (to the local disk, and to a folder that
+# takes 500 ms per file, as one on a network may). Prints the largest
 # lateness of a 10 ms timer on the user-interface thread for each (goal: at
 # most 50 ms).
 #

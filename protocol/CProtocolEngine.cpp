@@ -76,34 +76,31 @@ void CProtocolEngine::OnReceiveEnded() {
         m_listener->OnConnectionLost();
 }
 
-void CProtocolEngine::SendPacket(size_t size) {
-    // The result is ignored: a failed send is logged by the client, which
-    // stops itself; the session notices through its watchdog.
-    if (m_client)
-        m_client->Send(m_sendBuffer.data(), int(size));
+bool CProtocolEngine::SendPacket(size_t size) {
+    return m_client && m_client->Send(m_sendBuffer.data(), int(size));
 }
 
-void CProtocolEngine::SendLogin(std::u16string_view userName, std::u16string_view password,
+bool CProtocolEngine::SendLogin(std::u16string_view userName, std::u16string_view password,
                                 int channel, ProtocolVariant variant) {
     DebugOutput("Login to server\n");
     m_variant.store(variant);
     const size_t size = wire::BuildLoginPacket(m_sendBuffer.data(), m_sequence++, ToUtf8(userName),
                                                ToUtf8(password), channel, variant);
-    SendPacket(size);
+    return SendPacket(size);
 }
 
-void CProtocolEngine::SendPtz(int channel, int code) {
+bool CProtocolEngine::SendPtz(int channel, int code) {
     DebugOutput("Send PTZ command to server\n");
     const size_t size = wire::BuildPtzPacket(m_sendBuffer.data(), m_sequence++, channel,
                                              uint8_t(code), m_variant.load());
-    SendPacket(size);
+    return SendPacket(size);
 }
 
-void CProtocolEngine::SendChannel(int channelLeft, int channelWanted) {
+bool CProtocolEngine::SendChannel(int channelLeft, int channelWanted) {
     DebugOutput("Send channel command to server\n");
     const size_t size =
         wire::BuildChannelPacket(m_sendBuffer.data(), m_sequence++, channelLeft, channelWanted);
-    SendPacket(size);
+    return SendPacket(size);
 }
 
 void CProtocolEngine::Disconnect() {

@@ -59,16 +59,19 @@ class CProtocolEngine final : public ReceiveSink {
     bool StartConnect(std::u16string_view address, int port);
 
     // The three requests. Each takes the next sequence number even when there
-    // is no client and nothing is sent; a failed send is not reported (the
-    // client logs it and stops itself).
+    // is no client and nothing is sent. True when the packet was sent or
+    // queued for sending (the client never waits for the peer); false without
+    // a connected client, or when the send failed: the connection is then
+    // lost, and the listener hears OnConnectionLost from the receive thread
+    // unless the connection had already ended.
     // Stores the variant (it decides how records 101 and 102 and version
     // records are read) and sends the login packet of that variant.
-    void SendLogin(std::u16string_view userName, std::u16string_view password, int channel,
+    bool SendLogin(std::u16string_view userName, std::u16string_view password, int channel,
                    ProtocolVariant variant);
     // `code` is a PTZ command code (wire::PtzCode); channel is 0-based.
-    void SendPtz(int channel, int code);
+    bool SendPtz(int channel, int code);
     // Channel switch request (the Legacy dialect's way); channels are 0-based.
-    void SendChannel(int channelLeft, int channelWanted);
+    bool SendChannel(int channelLeft, int channelWanted);
 
     // Receive thread: buffers a chunk and dispatches every complete packet.
     // False once the stream is malformed (see above); it then stays false and
@@ -106,7 +109,7 @@ class CProtocolEngine final : public ReceiveSink {
     // True when the engine survived the callback just made. Static: it must
     // not touch `this`, which may be gone.
     static bool Survived(const bool* destroyed) { return !*destroyed; }
-    void SendPacket(size_t size);
+    bool SendPacket(size_t size);
     void ReleaseClients();
     // Replaces any client by a new open one, with an empty receive buffer.
     bool OpenClient(std::u16string_view address, int port);

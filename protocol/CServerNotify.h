@@ -63,7 +63,8 @@ class CServerNotify {
     // The outcome of CProtocolEngine::StartConnect (never of Connect).
     virtual void OnConnected(bool /*connected*/) {}
     // A connection that was made has ended by itself: the server closed it, a
-    // read failed or the stream was malformed. Not called after Disconnect.
+    // read or a send failed, the server stopped taking what was sent, or the
+    // stream was malformed. Not called after Disconnect.
     virtual void OnConnectionLost() {}
 
   protected:

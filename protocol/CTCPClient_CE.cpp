@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/DebugSink.h"
 #include "platform/TextCodec.h"
@@ -71,15 +73,23 @@ int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point d
     }
 }
 
+// Lookups whose waiter gave up while their thread still runs, across all
+// clients; bounded by CTCPClient_CE::kMaxAbandonedLookups.
+std::atomic<int> g_abandonedLookups{0};
+
 // A name lookup on a thread of its own: getaddrinfo has no time limit and
 // cannot be interrupted, so the thread that waits for it must be able to give
 // up at its deadline or on a stop request. An abandoned lookup finishes on
 // its own; its result is dropped with this block.
 struct PendingLookup {
+    enum State { kRunning, kFinished, kAbandoned };
+
     int doneFd = -1;       // eventfd, written once when the lookup ends
-    uint32_t address = 0;  // written by the lookup thread before `finished`
+    uint32_t address = 0;  // written by the lookup thread before `state` leaves kRunning
     bool found = false;    // the same
-    std::atomic<bool> finished{false};
+    // Leaves kRunning once: to kFinished by the lookup thread, or to
+    // kAbandoned by the waiter that gives up (which then counts it).
+    std::atomic<int> state{kRunning};
 
     ~PendingLookup() {
         if (doneFd >= 0)
@@ -87,10 +97,20 @@ struct PendingLookup {
     }
 };
 
+// Gives `lookup` up unless it has just finished.
+void Abandon(PendingLookup& lookup) {
+    int running = PendingLookup::kRunning;
+    if (lookup.state.compare_exchange_strong(running, PendingLookup::kAbandoned))
+        g_abandonedLookups.fetch_add(1);
+}
+
 // Looks `name` up (first IPv4 result) before `deadline`, watching `wakeFd`
-// (or -1) meanwhile: when it fires and `stop` is set, gives up at once.
+// (or -1) meanwhile: when it fires and `stop` is set, gives up at once. Fails
+// at once, without a lookup, while too many given-up lookups still run.
 bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wakeFd,
                 const std::atomic<bool>& stop, std::chrono::steady_clock::time_point deadline) {
+    if (g_abandonedLookups.load() >= CTCPClient_CE::kMaxAbandonedLookups)
+        return false;
     auto lookup = std::make_shared<PendingLookup>();
     lookup->doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (lookup->doneFd < 0)
@@ -107,7 +127,9 @@ bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wake
                 lookup->address = address;
                 lookup->found = true;
             }
-            lookup->finished.store(true);
+            int running = PendingLookup::kRunning;
+            if (!lookup->state.compare_exchange_strong(running, PendingLookup::kFinished))
+                g_abandonedLookups.fetch_sub(1);
             WakeUp(lookup->doneFd);
         }).detach();
     } catch (const std::system_error&) {
@@ -115,20 +137,24 @@ bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wake
     }
     for (;;) {
         pollfd fds[2] = {{lookup->doneFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        if (PollUntil(fds, 2, deadline) <= 0)
-            return false;  // the deadline, or poll itself failed
-        if (lookup->finished.load()) {
-            if (!lookup->found)
-                return false;
-            addressNetworkOrder = lookup->address;
-            return true;
+        if (PollUntil(fds, 2, deadline) <= 0) {
+            Abandon(*lookup);  // the deadline, or poll itself failed
+            return false;
         }
+        if (lookup->state.load() == PendingLookup::kFinished)
+            break;
         if (fds[1].revents != 0) {
             DrainWakeUps(wakeFd);
-            if (stop.load())
+            if (stop.load()) {
+                Abandon(*lookup);
                 return false;
+            }
         }
     }
+    if (!lookup->found)
+        return false;
+    addressNetworkOrder = lookup->address;
+    return true;
 }
 
 }  // namespace
@@ -164,6 +190,18 @@ struct CTCPClient_CE::Shared {
     std::atomic<bool> connected{false};
     // Set by the receive thread as its last act on this block.
     std::atomic<bool> threadEnded{true};
+    // Set by Send when the connection can send no more; the receive thread
+    // then shuts it down and reports it lost.
+    std::atomic<bool> sendFailed{false};
+
+    // Bytes Send could not hand to the socket, oldest first; the receive
+    // thread writes them out when the socket takes more. Send adds to them
+    // only while they are empty or it can append: the order on the wire is
+    // the order of the Send calls.
+    mutable std::mutex sendMutex;
+    std::vector<uint8_t> queued;  // guarded by sendMutex; at most kSendQueueLimit bytes
+    // When the socket last took queued bytes (or the queue filled from empty).
+    std::chrono::steady_clock::time_point queueProgressAt;  // guarded by sendMutex
 
     Shared() = default;
     Shared(const Shared&) = delete;
@@ -212,6 +250,10 @@ bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int por
     shared->socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (shared->socketFd < 0)
         return false;
+    // Best effort: with the system's size the connection merely notices a
+    // stalled peer later.
+    const int sendBuffer = kSocketSendBuffer;
+    ::setsockopt(shared->socketFd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     shared->sink = sink;
     shared->address.assign(address);
     shared->port = port;
@@ -330,34 +372,64 @@ bool CTCPClient_CE::Send(const void* bytes, int length) {
     // yet, and the attempt must not be ended for it.
     if (m_shared && m_shared->connectRequested.load() && !m_shared->connected.load())
         return false;
-    const int fd = m_shared ? m_shared->socketFd : -1;
+    // Sending needs a connection whose receive thread still runs: it alone
+    // writes out what is queued and reports the end of the connection.
+    if (!m_shared || m_shared->socketFd < 0 || !m_shared->connected.load() ||
+        m_shared->threadEnded.load() || m_shared->sendFailed.load()) {
+        DebugOutput(kSocketError);
+        return false;
+    }
+    Shared& shared = *m_shared;
     const auto* next = static_cast<const uint8_t*>(bytes);
     size_t left = size_t(length);
-    while (fd >= 0 && left > 0) {
-        // MSG_NOSIGNAL: a peer that has gone must give an error, not SIGPIPE.
-        const ssize_t sent = ::send(fd, next, left, MSG_NOSIGNAL);
-        if (sent > 0) {
-            next += sent;
-            left -= size_t(sent);
-            continue;
-        }
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The send buffer is full: wait, bounded, until it drains. An error
-            // state also ends the wait and is then reported by the next send.
-            pollfd writable{fd, POLLOUT, 0};
-            if (PollUntil(&writable, 1, std::chrono::steady_clock::now() + kSendStallTimeout) > 0) {
+    bool queuedNow = false;
+    bool failed = false;
+    {
+        std::lock_guard lock(shared.sendMutex);
+        // Never waits: what the socket does not take now is queued.
+        while (shared.queued.empty() && left > 0) {
+            // MSG_NOSIGNAL: a peer that has gone must give an error, not SIGPIPE.
+            const ssize_t sent = ::send(shared.socketFd, next, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0) {
+                next += sent;
+                left -= size_t(sent);
                 continue;
             }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            failed = true;
+            break;
         }
-        break;
+        if (!failed && left > 0) {
+            if (shared.queued.size() + left > kSendQueueLimit) {
+                failed = true;
+            } else {
+                if (shared.queued.empty())
+                    shared.queueProgressAt = std::chrono::steady_clock::now();
+                shared.queued.insert(shared.queued.end(), next, next + left);
+                queuedNow = true;
+            }
+        }
     }
-    if (fd >= 0 && left == 0)
-        return true;
-    DebugOutput(kSocketError);
-    Close();
-    return false;
+    if (failed) {
+        // Reported by the receive thread, as a connection the peer closed is.
+        DebugOutput(kSocketError);
+        shared.sendFailed.store(true);
+        WakeUp(shared.wakeFd);
+        return false;
+    }
+    if (queuedNow)
+        WakeUp(shared.wakeFd);  // to watch for room in the socket
+    return true;
+}
+
+size_t CTCPClient_CE::QueuedSendBytes() const {
+    if (!m_shared)
+        return 0;
+    std::lock_guard lock(m_shared->sendMutex);
+    return m_shared->queued.size();
 }
 
 bool CTCPClient_CE::Close() {
@@ -382,6 +454,10 @@ bool CTCPClient_CE::ReceiveThreadEnded() const {
     return !m_shared || m_shared->threadEnded.load();
 }
 
+int CTCPClient_CE::AbandonedLookups() {
+    return g_abandonedLookups.load();
+}
+
 int CTCPClient_CE::ActiveReceiveThreads() {
     return g_activeReceiveThreads.load();
 }
@@ -398,6 +474,34 @@ void CTCPClient_CE::ReceiveThread(std::shared_ptr<Shared> shared) {
     shared->threadEnded.store(true);
     shared.reset();
     g_activeReceiveThreads.fetch_sub(1);
+}
+
+bool CTCPClient_CE::FlushQueued(Shared& shared, bool writable) {
+    std::lock_guard lock(shared.sendMutex);
+    if (shared.queued.empty())
+        return true;
+    size_t taken = 0;
+    while (writable && taken < shared.queued.size()) {
+        const ssize_t sent = ::send(shared.socketFd, shared.queued.data() + taken,
+                                    shared.queued.size() - taken, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            taken += size_t(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (taken > 0) {
+        shared.queued.erase(shared.queued.begin(), shared.queued.begin() + ptrdiff_t(taken));
+        shared.queueProgressAt = now;
+        return true;
+    }
+    // The peer stopped reading.
+    return now - shared.queueProgressAt < kSendStallTimeout;
 }
 
 // The body of the receive thread; returns when the thread is to end: true
@@ -439,9 +543,22 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
 
     uint8_t buffer[kReadChunk];
     for (;;) {
-        pollfd fds[2] = {{shared.socketFd, POLLIN, 0}, {shared.wakeFd, POLLIN, 0}};
-        // No time-out: Close wakes the thread through the eventfd.
-        if (::poll(fds, 2, -1) < 0) {
+        // Room in the socket is watched only while bytes wait for it, and
+        // then only until the peer has taken nothing for kSendStallTimeout.
+        // Otherwise no time-out: Close and Send wake the thread.
+        short events = POLLIN;
+        int timeout = -1;
+        {
+            std::lock_guard lock(shared.sendMutex);
+            if (!shared.queued.empty()) {
+                events |= POLLOUT;
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    shared.queueProgressAt + kSendStallTimeout - std::chrono::steady_clock::now());
+                timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+            }
+        }
+        pollfd fds[2] = {{shared.socketFd, events, 0}, {shared.wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             DebugOutput(kSocketError);
@@ -452,6 +569,16 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
             DrainWakeUps(shared.wakeFd);
             if (shared.stopRequested.load())
                 return false;
+        }
+        // Send has written the debug line; the loss is reported as any other.
+        if (shared.sendFailed.load()) {
+            ShutDown(shared.socketFd);
+            return true;
+        }
+        if (!FlushQueued(shared, (fds[0].revents & POLLOUT) != 0)) {
+            DebugOutput(kSocketError);
+            ShutDown(shared.socketFd);
+            return true;
         }
         if (fds[0].revents & POLLNVAL) {
             DebugOutput(kSocketError);

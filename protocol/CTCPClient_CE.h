@@ -6,8 +6,9 @@
 //
 // Threads: Open, Connect, Send, Close and the destructor are called by the
 // owner's thread (the user-interface thread). The receive thread, started by
-// Open, only reads and calls the sink. A stop request (Close) wakes it at once
-// through an eventfd; Close then waits for it to end.
+// Open, reads, calls the sink, and writes out what Send could not hand to the
+// socket at once. A stop request (Close) wakes it at once through an eventfd;
+// Close then waits for it to end.
 //
 // Close and the destructor may also be called from inside the sink's Append
 // (on the receive thread itself): the client then does not join its own thread;
@@ -15,6 +16,7 @@
 // touching the client again (its state is shared, not borrowed).
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,9 +36,20 @@ class CTCPClient_CE {
     // One read takes at most this many bytes; the whole chunk goes to the sink
     // before the next read.
     static constexpr int kReadChunk = 10240;
-    // How long Send waits for a full socket send buffer to drain before it
-    // gives up ("Socket error\n").
+    // How long queued bytes may wait for a peer that stopped reading before
+    // the connection counts as lost ("Socket error\n").
     static constexpr std::chrono::milliseconds kSendStallTimeout{1000};
+    // Bytes Send may queue behind a full socket. Requests are at most 88
+    // bytes, so this is some hundred commands; more means the peer is gone.
+    static constexpr size_t kSendQueueLimit = 8192;
+    // The socket's own send buffer (the kernel doubles it). Left to grow, it
+    // takes megabytes on loopback, and a peer that stopped reading would go
+    // unnoticed for thousands of commands.
+    static constexpr int kSocketSendBuffer = 8192;
+    // Name lookups given up on (deadline or Close) whose threads still wait
+    // for an answer, per process. Beyond this a lookup fails at once: a name
+    // server that never answers must not pile up threads.
+    static constexpr int kMaxAbandonedLookups = 4;
 
     CTCPClient_CE();
     virtual ~CTCPClient_CE();
@@ -56,7 +69,8 @@ class CTCPClient_CE {
     // shorthand included) and, when that yields all bits set (a parse failure,
     // or 255.255.255.255 itself), looked up as a host name, first IPv4 result.
     // The low 16 bits of the port are used. True when connected; false on a
-    // failed lookup, refusal or time-out (no debug line).
+    // failed lookup, refusal or time-out (no debug line), and at once for a
+    // host name while kMaxAbandonedLookups lookups given up on still wait.
     bool Connect();
 
     // Connects without blocking the caller: the receive thread resolves the
@@ -67,11 +81,20 @@ class CTCPClient_CE {
     // when the client is not open, was closed or was already connecting.
     bool StartConnect();
 
-    // Sends all bytes. True when everything was sent or length is below 1 (the
-    // socket is then not touched). On failure, including a send buffer that
-    // stays full for kSendStallTimeout: "Socket error\n", Close, false. While a
-    // StartConnect is still connecting: false, and nothing else happens.
+    // Hands all bytes to the socket, or queues what it cannot take now for
+    // the receive thread to write out; never waits. True when the bytes were
+    // sent or queued, or length is below 1 (the socket is then not touched).
+    // While a StartConnect is still connecting: false, and nothing else
+    // happens. Otherwise a send that fails, bytes that would overflow
+    // kSendQueueLimit, or a send after the connection ended: "Socket error\n",
+    // false, and the connection is lost: the receive thread shuts it down and
+    // reports OnReceiveEnded (once, unless it had already ended). Queued bytes
+    // that the peer does not take for kSendStallTimeout end it the same way.
     bool Send(const void* bytes, int length);
+
+    // Bytes Send queued that the socket has not taken yet. Any thread; for
+    // tests and diagnostics.
+    size_t QueuedSendBytes() const;
 
     // Asks the receive thread to stop, wakes it, waits for it to end (unless
     // called on it), and closes the socket. True when the socket was open and
@@ -101,10 +124,17 @@ class CTCPClient_CE {
     using NameLookup = std::function<bool(const std::string& name, uint32_t& addressNetworkOrder)>;
     static void SetNameLookup(NameLookup lookup);
 
+    // Lookups given up on whose threads have not finished yet (at most
+    // kMaxAbandonedLookups). For tests and diagnostics.
+    static int AbandonedLookups();
+
   private:
     struct Shared;
     static void ReceiveThread(std::shared_ptr<Shared> shared);
     static bool ReceiveLoop(Shared& shared);
+    // Receive thread: writes queued bytes out; false when the connection is
+    // to be given up (a send error, or the peer took nothing for too long).
+    static bool FlushQueued(Shared& shared, bool writable);
     // Resolves the shared address and connects the shared socket before
     // `deadline`. `wakeFd` (or -1) is watched meanwhile; the attempt ends at
     // once when it fires and a stop was requested.

@@ -21,8 +21,9 @@ class ReceiveSink {
     // starts after it returns, and after a failure the thread ends.
     virtual void OnConnectResult(bool /*connected*/) {}
 
-    // The connection has ended by itself: the server closed it, a read failed
-    // or Append refused the stream. Called once, on the receive thread, as its
+    // The connection has ended by itself: the server closed it, a read or a
+    // send failed, queued bytes found no room for too long, or Append refused
+    // the stream. Called once, on the receive thread, as its
     // last act; never when Close ended the thread, nor before a connect succeeded.
     virtual void OnReceiveEnded() {}
 

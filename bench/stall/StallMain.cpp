@@ -11,6 +11,8 @@
 //   settings   the settings dialog closing with a history of 100 entries
 //   snapshot   Stop pressed while a 1080p snapshot is being written, to the
 //              local disk and to a folder that takes 500 ms per file (a network)
+//   ptz        PTZ clicks against a server that answered the login and then
+//              stopped reading, until the session has given the connection up
 //
 // Usage: kavrel-stallbench --sim PATH --config PATH [--lookup-host NAME]
 //                          [--silent-name-server yes]
@@ -42,11 +44,13 @@
 #include "app/UiStallProbe.h"
 #include "config/ConfigStore.h"
 #include "config/Localisation.h"
+#include "protocol/WireFormat.h"
 #include "settings/HistoryEntry.h"
 #include "settings/HistoryStore.h"
 #include "settings/ui/SetDialogHook.h"
 #include "skin/ControlIds.h"
 #include "skin/MessageBox.h"
+#include "tests/support/SilentPeer.h"
 #include "tests/support/TestPorts.h"
 #include "video/CVideoAtom.h"
 #include "video/SnapshotWriter.h"
@@ -234,6 +238,60 @@ void StopDuringSnapshot(const QString& simPath, const QString& folder) {
     sim.waitForFinished(10000);
 }
 // --- end of Stop during a snapshot ---
+// The Current dialect's accepted login and a stream format: the session
+// watches, and its PTZ buttons send.
+std::vector<uint8_t> AcceptedLogin() {
+    wire::PacketBuilder login(0);
+    login.Add(wire::kVersionInfo, std::vector<uint8_t>{5, 0, 0, 0});
+    login.Add(wire::kLoginAnswer, std::vector<uint8_t>{1, 0, 0, 0});
+    const StreamFormatInfo format = StreamFormatInfo::Make(352, 288, 25, 512000);
+    wire::PacketBuilder formatPacket(0);
+    formatPacket.Add(wire::kStreamFormatInfo,
+                     std::vector<uint8_t>(format.bytes.begin(), format.bytes.end()));
+    std::vector<uint8_t> bytes = login.Bytes();
+    const std::vector<uint8_t>& more = formatPacket.Bytes();
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
+
+// Clicks Left, one click per turn of the event loop, as fast as the window
+// takes them, until the session has dropped the connection. Each click
+// sends 40 bytes, so the socket's buffers fill within some thousand clicks;
+// a click that waits for the server to read shows as the lateness. Gives up
+// after 30 s (a session that is never told keeps its engine).
+void PtzAgainstStalledServer() {
+    constexpr size_t kLoginSize = 88;  // the Current login
+    test::SilentPeer peer(kLoginSize, AcceptedLogin());
+    PointAt("127.0.0.1", peer.Port());
+    SettingsLabels labels;
+    COrvaneDlg window(labels);
+    window.Initialise();
+    // Only the lost connection may end the session here, not the watchdog.
+    window.Timers().SetInterval(4000, std::chrono::hours(1));
+    window.OnCommand(control::kPlay);
+    RunFor(10000, [&] { return peer.Answered() && window.lastStreamFormat().Width() != 0; });
+    if (!peer.Answered()) {
+        std::printf("ptz        skipped: the login was not answered\n");
+        return;
+    }
+    UiStallProbe probe;
+    RunFor(100);
+    probe.Reset();
+    QElapsedTimer clock;
+    clock.start();
+    int clicks = 0;
+    while (window.HasEngine() && clock.elapsed() < 30000) {
+        window.OnCommand(control::kPtzLeft);
+        ++clicks;
+        QCoreApplication::processEvents();
+    }
+    RunFor(100);
+    char note[96];
+    std::snprintf(
+        note, sizeof note, " (%d clicks, %s)", clicks,
+        window.HasEngine() ? "the session was never told" : "connection lost, retry scheduled");
+    Report("ptz", probe, note);
+}
 
 }  // namespace
 }  // namespace kavrel
@@ -298,5 +356,6 @@ int main(int argc, char** argv) {
     kavrel::Watchdog(simPath);
     kavrel::SettingsClose(dir.path());
     kavrel::StopDuringSnapshot(simPath, dir.path());
+    kavrel::PtzAgainstStalledServer();
     return 0;
 }

@@ -1,5 +1,6 @@
 // CTCPClient_CE against a real server on the loopback interface.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -256,6 +257,46 @@ TEST_F(TcpClientTest, CloseEndsAConnectOrANameLookupInProgressAtOnce) {
     gate->set_value();  // the abandoned lookups finish on their own
 }
 
+TEST_F(TcpClientTest, LookupsThatNeverAnswerDoNotPileUp) {
+    ASSERT_TRUE(WaitUntil([] { return CTCPClient_CE::AbandonedLookups() == 0; }));
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = gate->get_future().share();
+    auto lookups = std::make_shared<std::atomic<int>>(0);
+    CTCPClient_CE::SetNameLookup([released, lookups](const std::string&, uint32_t& address) {
+        lookups->fetch_add(1);
+        released.wait();
+        address = htonl(INADDR_LOOPBACK);
+        return true;
+    });
+    // Each connect gives its lookup up at the deadline; the lookup waits on.
+    for (int i = 0; i < CTCPClient_CE::kMaxAbandonedLookups; ++i) {
+        CollectingSink givenUpSink;
+        CTCPClient_CE givenUp;
+        givenUp.SetConnectTimeout(20ms);
+        ASSERT_TRUE(givenUp.Open(&givenUpSink, u"camera.invalid", server.Port()));
+        ASSERT_TRUE(givenUp.StartConnect());
+        EXPECT_EQ(givenUpSink.WaitForConnectResults(1), std::vector<bool>{false});
+    }
+    EXPECT_EQ(CTCPClient_CE::AbandonedLookups(), CTCPClient_CE::kMaxAbandonedLookups);
+
+    // One more fails at once, without a lookup thread, long before its deadline.
+    client.SetConnectTimeout(std::chrono::hours(1));
+    ASSERT_TRUE(client.Open(&sink, u"camera.invalid", server.Port()));
+    ASSERT_TRUE(client.StartConnect());
+    EXPECT_EQ(sink.WaitForConnectResults(1), std::vector<bool>{false});
+    EXPECT_EQ(lookups->load(), CTCPClient_CE::kMaxAbandonedLookups);
+
+    // Once they answer, lookups run again.
+    gate->set_value();
+    EXPECT_TRUE(WaitUntil([] { return CTCPClient_CE::AbandonedLookups() == 0; }));
+    CollectingSink laterSink;
+    CTCPClient_CE later;
+    ASSERT_TRUE(later.Open(&laterSink, u"camera.invalid", server.Port()));
+    ASSERT_TRUE(later.StartConnect());
+    EXPECT_EQ(laterSink.WaitForConnectResults(1), std::vector<bool>{true});
+    CTCPClient_CE::SetNameLookup({});
+}
+
 TEST_F(TcpClientTest, ServerCloseEndsTheThreadQuietly) {
     ConnectTo(client, u"127.0.0.1");
     server.CloseConnection();
@@ -272,7 +313,8 @@ TEST_F(TcpClientTest, SendAfterTheServerIsGoneFails) {
     const Bytes packet(20, 7);
     EXPECT_FALSE(client.Send(packet.data(), int(packet.size())));
     EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Socket error\n"});
-    EXPECT_FALSE(client.Close());  // Send already closed it
+    EXPECT_EQ(sink.Ends(), 1);  // the server's close, reported once
+    EXPECT_TRUE(client.Close());
 }
 
 TEST_F(TcpClientTest, SendOfNothingTouchesNothing) {
@@ -287,24 +329,73 @@ TEST_F(TcpClientTest, SendOfNothingTouchesNothing) {
     EXPECT_EQ(debug.Count("Socket error\n"), 1);
 }
 
-TEST_F(TcpClientTest, LargeSendSurvivesAFullSendBuffer) {
+// Sends 4096-byte pieces numbered from `first` until the socket takes no
+// more and Send starts queuing; all of them are appended to `sent`.
+void SendUntilQueued(CTCPClient_CE& client, Bytes& sent, int first = 0) {
+    for (int piece = first; client.QueuedSendBytes() == 0; ++piece) {
+        ASSERT_LT(piece, first + 10000) << "the socket never filled";
+        const Bytes bytes = test::Pattern(4096, uint8_t(piece));
+        ASSERT_TRUE(client.Send(bytes.data(), int(bytes.size()))) << piece;
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+    }
+}
+
+TEST_F(TcpClientTest, SendQueuesWhatThePeerCannotTakeYetAndNeverWaitsForIt) {
     ConnectTo(client, u"127.0.0.1");
-    const Bytes data = test::Pattern(8 << 20, 5);
-    Bytes received;
-    std::thread reader([&] { received = server.Read(data.size(), 60s); });
-    EXPECT_TRUE(client.Send(data.data(), int(data.size())));
-    reader.join();
-    EXPECT_TRUE(received == data);
+    // The server reads nothing until every Send has returned: a Send that
+    // waited for room would wait for good (and used to fail after a second).
+    Bytes sent;
+    SendUntilQueued(client, sent);
+    const Bytes more = test::Pattern(CTCPClient_CE::kSendQueueLimit / 2, 9);
+    EXPECT_TRUE(client.Send(more.data(), int(more.size())));
+    sent.insert(sent.end(), more.begin(), more.end());
+
+    // The receive thread writes the queue out as the server reads, in order.
+    EXPECT_TRUE(server.Read(sent.size()) == sent);
+    EXPECT_TRUE(WaitUntil([&] { return client.QueuedSendBytes() == 0; }));
+    EXPECT_EQ(sink.Ends(), 0);
     EXPECT_TRUE(debug.Lines().empty());
 }
 
-TEST_F(TcpClientTest, SendThatStaysBlockedFailsAndCloses) {
-    ConnectTo(client, u"127.0.0.1");
-    // The server never reads: the socket buffers fill and stay full.
-    const Bytes data(64 << 20, 1);
-    EXPECT_FALSE(client.Send(data.data(), int(data.size())));
-    EXPECT_EQ(debug.Count("Socket error\n"), 1);
-    EXPECT_TRUE(client.ReceiveThreadEnded());
+TEST_F(TcpClientTest, APeerThatStopsTakingBytesIsALostConnection) {
+    // The peer stops reading: the queue either waits kSendStallTimeout or
+    // overflows its bound. Either way the sink hears the connection end, as
+    // when the server closes it, and the peer sees it shut down.
+    for (const bool overflow : {false, true}) {
+        SCOPED_TRACE(overflow ? "overflow" : "stall");
+        LoopbackServer silent;
+        CollectingSink silentSink;
+        CTCPClient_CE sender;
+        ASSERT_TRUE(sender.Open(&silentSink, u"127.0.0.1", silent.Port()));
+        ASSERT_TRUE(sender.Connect());
+        ASSERT_TRUE(silent.Accept());
+        debug.Clear();
+        Bytes sent;
+        if (overflow) {
+            SendUntilQueued(sender, sent);
+            const Bytes tooMuch(CTCPClient_CE::kSendQueueLimit, 1);
+            EXPECT_FALSE(sender.Send(tooMuch.data(), int(tooMuch.size())));
+            EXPECT_EQ(debug.Count("Socket error\n"), 1);
+        } else {
+            // A queue the kernel still drains into the peer's window is no
+            // stall: queue again until it stays, and the end comes.
+            for (int round = 0; silentSink.Ends() == 0; ++round) {
+                ASSERT_LT(round, 1000) << "the peer's window never closed";
+                SendUntilQueued(sender, sent, round * 10000);
+                WaitUntil([&] { return sender.QueuedSendBytes() == 0 || silentSink.Ends() > 0; });
+            }
+        }
+        EXPECT_TRUE(silentSink.WaitForEnd());
+        EXPECT_TRUE(silent.WaitForPeerClose());
+        EXPECT_EQ(debug.Count("Socket error\n"), 1);
+
+        // Later sends fail, and the end is not reported twice.
+        const uint8_t byte = 1;
+        EXPECT_FALSE(sender.Send(&byte, 1));
+        EXPECT_EQ(debug.Count("Socket error\n"), 2);
+        EXPECT_TRUE(sender.Close());
+        EXPECT_EQ(silentSink.Ends(), 1);
+    }
 }
 
 TEST_F(TcpClientTest, CloseWakesAnIdleThreadAtOnce) {
