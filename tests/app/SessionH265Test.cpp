@@ -5,11 +5,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+#include <vector>
 
 #include "tests/app/SessionFixture.h"
+#include "tests/support/H264TestEncoder.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/sim/TestPattern.h"
 #include "video/CVideoAtom.h"
+#include "video/ColourTables.h"
 
 namespace kavrel {
 namespace {
@@ -74,6 +78,55 @@ TEST_F(SessionH265Test, PlayShowsTheChannelsPatternAndCaptureWritesIt) {
         EXPECT_TRUE(sim::ColourNear({pixel[2], pixel[1], pixel[0]}, sim::CornerColour(2, corner)))
             << int(corner);
     }
+}
+
+// A lossless H.265 clip served by --file: what libavcodec (and the ffmpeg
+// command line) decodes from it is the source picture itself, so the captured
+// BMP must be that picture through the table conversion, byte for byte. Every
+// frame of the clip holds the same picture, so whichever one is captured counts.
+TEST_F(SessionH265Test, CaptureOfALosslessClipEqualsTheConvertedDecode) {
+    // Small enough for a lossless frame to fit one video record (64 KiB).
+    constexpr int kWidth = 176;
+    constexpr int kHeight = 144;
+    const test::YuvPicture source = test::MakeScenePicture(kWidth, kHeight, 7);
+    test::EncoderOptions options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.encoder = "libx265";
+    options.gopSize = 5;
+    const auto frames = test::EncodeSequence(options, std::vector(5, source));
+    ASSERT_EQ(frames.size(), 5u);
+    QTemporaryDir clipFolder;
+    const QString clipPath = clipFolder.filePath("lossless.h265");
+    QFile clip(clipPath);
+    ASSERT_TRUE(clip.open(QIODevice::WriteOnly));
+    for (const auto& frame : frames) {
+        ASSERT_LT(frame.bytes.size(), 65535u);
+        clip.write(reinterpret_cast<const char*>(frame.bytes.data()), qint64(frame.bytes.size()));
+    }
+    clip.close();
+
+    Start({"--file", clipPath.toStdString(), "--channels", "1"});
+    m_window->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitFor([&] { return m_picturesShown > 0; })) << m_sim.Log();
+    m_window->OnCommand(control::kCapture);
+    ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
+    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile file(m_documents.filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+
+    ColourTables tables;
+    tables.Build();
+    std::vector<uint8_t> expected(3 * size_t(kWidth) * kHeight);
+    ConvertToRgb(tables, source.bytes.data(), expected.data(), kWidth, kHeight);
+    ASSERT_EQ(size_t(bmp.size()), 54 + expected.size());
+    const auto* pixels = reinterpret_cast<const uint8_t*>(bmp.constData()) + 54;
+    size_t differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i)
+        differing += pixels[i] != expected[i] ? 1 : 0;
+    EXPECT_EQ(differing, 0u) << "of " << expected.size() << " bytes";
 }
 
 // H.264, then H.265 from a key frame on, then H.264 again: pictures throughout,
