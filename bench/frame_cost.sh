@@ -104,6 +104,7 @@ for round in $(seq "$rounds"); do
     ratios="$ratios $ratio"
     echo "H.265 round $round: viewer $viewer_ms ms/frame, ffmpeg -threads 1 $ffmpeg_ms ms/frame, ratio $ratio"
 done
+grep -E "^(frames|  thread)" "$work/viewer265.out"
 median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
 echo "(h) H.265 1080p25 CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 kill "$simpid265" 2>/dev/null || true
