@@ -14,13 +14,17 @@
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
-# Usage: bench/frame_cost.sh [build folder] [rounds]
+# Usage: bench/frame_cost.sh [build folder] [rounds] [lines]
 #   (build folder default: build, configured with KAVREL_BUILD_BENCH=ON; it
-#   installs ffmpeg with apt-get when missing and run as root)
+#   installs ffmpeg with apt-get when missing and run as root; lines: the
+#   letters of the lines to measure, default all, e.g. "h" for H.265 alone on
+#   a machine too busy to spend minutes on the rest)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 rounds=${2:-3}
+lines=${3:-abcdh}
+want() { case "$lines" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
 bench="$build/bench/frame/kavrel-framebench"
 sim="$build/tools/kavrel-sim"
 [ -x "$bench" ] || { echo "frame_cost.sh: no $bench (build with KAVREL_BUILD_BENCH=ON)" >&2; exit 2; }
@@ -36,6 +40,14 @@ work=$(mktemp -d)
 simpid=""
 cleanup() { [ -n "$simpid" ] && kill "$simpid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
+
+# CPU seconds (user + system) of one command, from the shell's child times.
+cpu_of() {
+    ( "$@" >/dev/null 2>&1; times ) | tail -1 |
+        awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.3f", u[1]*60 + u[2] + s[1]*60 + s[2] }'
+}
+
+if want a || want b || want c || want d; then
 stream="$work/1080p25.h264"
 ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 10 \
     -c:v libx264 -preset veryfast -b:v 4M -g 50 -bf 0 -pix_fmt yuv420p -f h264 -y "$stream"
@@ -47,12 +59,6 @@ simpid=$!
 for _ in $(seq 100); do grep -q "listening on" "$work/sim.out" && break; sleep 0.1; done
 port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")
 [ -n "$port" ] || { echo "frame_cost.sh: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
-
-# CPU seconds (user + system) of one command, from the shell's child times.
-cpu_of() {
-    ( "$@" >/dev/null 2>&1; times ) | tail -1 |
-        awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.3f", u[1]*60 + u[2] + s[1]*60 + s[2] }'
-}
 
 ratios=""
 echo "stream: 1920x1080, 25 fps, $frames frames, $(stat -c %s "$stream") bytes"
@@ -70,7 +76,9 @@ median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print 
 echo "(a) CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 rss=$(awk '/^resident_kb/ { printf "%.1f", $4 / 1024 }' "$work/viewer.out")
 echo "(c) resident memory at 1080p: peak $rss MB (goal <= 80)"
+fi
 
+if want h; then
 # (h) The same for H.265 (libx265, frames kept inside one record by the VBV):
 # the viewer finds the codec in the stream and decodes with libavcodec's HEVC.
 stream265="$work/1080p25.h265"
@@ -96,8 +104,12 @@ for round in $(seq "$rounds"); do
     ratios="$ratios $ratio"
     echo "H.265 round $round: viewer $viewer_ms ms/frame, ffmpeg -threads 1 $ffmpeg_ms ms/frame, ratio $ratio"
 done
+grep -E "^(frames|  thread)" "$work/viewer265.out"
 median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
 echo "(h) H.265 1080p25 CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
+kill "$simpid265" 2>/dev/null || true
+fi
+[ -n "$simpid" ] || exit 0
 
 # (d) Four 720p25 tiles from a four-channel simulator.
 stream720="$work/720p25.h264"

@@ -128,6 +128,11 @@ void CVideoAtom::TakeLatestPicture() {
         m_slotFresh = false;
     }
     update();
+    // Nothing in the protocol names the codec, and the statistics line has no
+    // room for it: the tooltip says which one the decoder found.
+    const QString codec = QString::fromUtf8(CodecName(m_pipeline.Codec()));
+    if (toolTip() != codec)
+        setToolTip(codec);
     emit pictureShown();
 }
 

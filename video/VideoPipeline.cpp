@@ -76,6 +76,7 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
     std::lock_guard control(m_controlMutex);
     EndThread();
     FreeDecoding();
+    m_codec.store(VideoCodec::kUnknown, std::memory_order_relaxed);
 
     m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder(m_limits.maxPicturePixels);
     if (!m_decoder) {
@@ -293,6 +294,7 @@ void VideoPipeline::DecodeLoop() {
         if (Decode(*frame, &picture)) {
             DebugOutput("Decode succeed\n");
             ++m_counters.framesDecoded;
+            m_codec.store(m_decoder->codec, std::memory_order_relaxed);
             Present(picture);
         } else {
             DebugOutput("Decode failed\n");

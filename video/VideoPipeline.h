@@ -157,6 +157,8 @@ class VideoPipeline {
     void ShareSnapshotWorker(std::shared_ptr<SnapshotWorker> worker);
     std::shared_ptr<SnapshotWorker> SharedSnapshotWorker() const;
     PipelineCounters Counters() const;
+    // The codec of the last picture decoded since StartDecoding; kUnknown before it.
+    VideoCodec Codec() const { return m_codec.load(std::memory_order_relaxed); }
     size_t QueuedFrames() const;
     bool IsDecoding() const;  // a decode thread runs
 
@@ -241,6 +243,8 @@ class VideoPipeline {
             snapshotsFailed{0}, bufferBytes{0};
     };
     AtomicCounters m_counters;
+    // Written by the decode thread after each picture, read by any thread.
+    std::atomic<VideoCodec> m_codec{VideoCodec::kUnknown};
 };
 
 }  // namespace kavrel

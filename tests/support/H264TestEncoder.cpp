@@ -78,7 +78,9 @@ std::unique_ptr<H264TestEncoder> H264TestEncoder::Create(const EncoderOptions& o
         return nullptr;
     context->width = options.width;
     context->height = options.height;
-    const AVPixelFormat format = options.fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    const AVPixelFormat format = options.fullChroma ? AV_PIX_FMT_YUV444P
+                                 : options.tenBit   ? AV_PIX_FMT_YUV420P10LE
+                                                    : AV_PIX_FMT_YUV420P;
     context->pix_fmt = format;
     context->time_base = AVRational{1, options.frameRate};
     context->framerate = AVRational{options.frameRate, 1};
@@ -122,7 +124,20 @@ bool H264TestEncoder::Encode(const YuvPicture& picture, EncodedFrame* encoded) {
         return false;
 
     const int chromaWidth = picture.width / 2;
-    for (int y = 0; y < picture.height; ++y) {
+    if (frame->format == AV_PIX_FMT_YUV420P10LE) {
+        const uint8_t* planes[3] = {picture.Y(), picture.U(), picture.V()};
+        for (int p = 0; p < 3; ++p) {
+            const int width = p == 0 ? picture.width : chromaWidth;
+            const int height = p == 0 ? picture.height : picture.height / 2;
+            for (int y = 0; y < height; ++y) {
+                auto* row =
+                    reinterpret_cast<uint16_t*>(frame->data[p] + ptrdiff_t(y) * frame->linesize[p]);
+                for (int x = 0; x < width; ++x)
+                    row[x] = uint16_t(planes[p][size_t(y) * width + x] << 2);
+            }
+        }
+    }
+    for (int y = 0; frame->format != AV_PIX_FMT_YUV420P10LE && y < picture.height; ++y) {
         std::memcpy(frame->data[0] + ptrdiff_t(y) * frame->linesize[0],
                     picture.Y() + size_t(y) * picture.width, size_t(picture.width));
     }
@@ -135,7 +150,7 @@ bool H264TestEncoder::Encode(const YuvPicture& picture, EncodedFrame* encoded) {
                 frame->data[2][ptrdiff_t(y) * frame->linesize[2] + x] = picture.V()[at];
             }
         }
-    } else {
+    } else if (frame->format == AV_PIX_FMT_YUV420P) {
         for (int y = 0; y < picture.height / 2; ++y) {
             std::memcpy(frame->data[1] + ptrdiff_t(y) * frame->linesize[1],
                         picture.U() + size_t(y) * chromaWidth, size_t(chromaWidth));

@@ -58,6 +58,9 @@ struct EncoderOptions {
     // 4:4:4 instead of 4:2:0 (each chroma sample of the picture repeated over
     // its 2 x 2 block), as some cameras send.
     bool fullChroma = false;
+    // 10-bit 4:2:0 (yuv420p10le, H.265 Main 10 with libx265): each sample of
+    // the picture shifted up by two bits.
+    bool tenBit = false;
 };
 
 class H264TestEncoder {
