@@ -201,6 +201,7 @@ void COrvaneDlg::CreateControls() {
     SetToolTips();
     ConnectSessionSignals();
     ConnectQuadSignals();
+    ConnectRecordSignals();
 }
 
 void COrvaneDlg::ApplyLayout() {

@@ -30,7 +30,7 @@ inline constexpr uint16_t kLangIdNeutral = 0x0000;
 // earlier version may lack them: for these alone, a missing entry shows the
 // text of the config.txt built into the program. The design's own keys have
 // no fallback.
-inline constexpr std::array<std::u16string_view, 14> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 22> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -45,6 +45,14 @@ inline constexpr std::array<std::u16string_view, 14> kAddedTextKeys = {
     u"cmd_quad_view",
     u"tile_connecting",
     u"tile_retry_in",
+    u"cmd_record",
+    u"cmd_record_all",
+    u"record_started",
+    u"record_saved",
+    u"record_dropped",
+    u"record_folder_failed",
+    u"record_disk_full",
+    u"record_write_failed",
 };
 
 // The design's own keys.

@@ -1,0 +1,92 @@
+#include "record/AnnexB.h"
+
+namespace kavrel::record {
+namespace {
+
+// Length of the start code at `at` (3 or 4), or 0 when none begins there.
+size_t StartCodeAt(std::span<const uint8_t> bytes, size_t at) {
+    if (at + 3 <= bytes.size() && bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1)
+        return 3;
+    if (at + 4 <= bytes.size() && bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 0 &&
+        bytes[at + 3] == 1)
+        return 4;
+    return 0;
+}
+
+int TypeOf(std::span<const uint8_t> unit, StreamCodec codec) {
+    if (codec == StreamCodec::H265)
+        return unit.size() >= 2 ? (unit[0] >> 1) & 0x3F : -1;
+    return unit[0] & 0x1F;
+}
+
+bool IsParameterSet(int type, StreamCodec codec) {
+    if (codec == StreamCodec::H265)
+        return type >= 32 && type <= 34;
+    return type == 7 || type == 8;
+}
+
+}  // namespace
+
+std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec codec) {
+    std::vector<NalUnit> units;
+    size_t code = StartCodeAt(frame, 0);
+    if (code == 0)
+        return units;
+    size_t begin = code;
+    size_t at = begin;
+    // A unit ends where the next start code begins; trailing zero bytes
+    // before it belong to no unit.
+    while (at <= frame.size()) {
+        const size_t next = at + 3 <= frame.size() ? StartCodeAt(frame, at) : 0;
+        if (next == 0 && at < frame.size()) {
+            ++at;
+            continue;
+        }
+        size_t end = at;
+        while (end > begin && frame[end - 1] == 0)
+            --end;
+        const std::span<const uint8_t> unit = frame.subspan(begin, end - begin);
+        // An empty unit or a set forbidden bit: not a stream we can copy.
+        if (unit.empty() || (unit[0] & 0x80) != 0)
+            return {};
+        units.push_back(NalUnit{unit, TypeOf(unit, codec)});
+        if (next == 0)
+            break;
+        begin = at + next;
+        at = begin;
+    }
+    return units;
+}
+
+StreamCodec CodecOfParameterSets(std::span<const uint8_t> frame) {
+    const std::vector<NalUnit> units = SplitAnnexB(frame, StreamCodec::H264);
+    for (const NalUnit& unit : units) {
+        if (unit.type == 7)
+            return StreamCodec::H264;
+    }
+    // An H.265 header is two bytes; its video parameter set's first byte reads
+    // as an unused H.264 type, so H.264 is asked first.
+    bool sequence = false;
+    bool picture = false;
+    for (const NalUnit& unit : units) {
+        const int type = TypeOf(unit.bytes, StreamCodec::H265);
+        if (type == 32)
+            return StreamCodec::H265;
+        sequence = sequence || type == 33;
+        picture = picture || type == 34;
+    }
+    return sequence && picture ? StreamCodec::H265 : StreamCodec::Unknown;
+}
+
+std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, StreamCodec codec) {
+    std::vector<uint8_t> sets;
+    for (const NalUnit& unit : SplitAnnexB(frame, codec)) {
+        if (!IsParameterSet(unit.type, codec))
+            continue;
+        sets.insert(sets.end(), {0, 0, 0, 1});
+        sets.insert(sets.end(), unit.bytes.begin(), unit.bytes.end());
+    }
+    return sets;
+}
+
+}  // namespace kavrel::record
