@@ -64,18 +64,26 @@ StreamCodec CodecOfParameterSets(std::span<const uint8_t> frame) {
         if (unit.type == 7)
             return StreamCodec::H264;
     }
-    // An H.265 header is two bytes; its video parameter set's first byte reads
-    // as an unused H.264 type, so H.264 is asked first.
+    // An H.265 header is two bytes. Its parameter sets' first bytes also read
+    // as H.264 units (0x40 to 0x45: H.264 slices of types 0 to 5, 0x41 an
+    // ordinary P slice), so H.264 is asked first, and H.265 needs all three
+    // sets, each of the base layer with a temporal id: what an H.264 slice's
+    // second byte seldom gives three times over.
+    bool video = false;
     bool sequence = false;
     bool picture = false;
     for (const NalUnit& unit : units) {
+        if (unit.bytes.size() < 2)
+            continue;
+        const int layer = ((unit.bytes[0] & 1) << 5) | (unit.bytes[1] >> 3);
+        if (layer != 0 || (unit.bytes[1] & 7) == 0)
+            continue;
         const int type = TypeOf(unit.bytes, StreamCodec::H265);
-        if (type == 32)
-            return StreamCodec::H265;
+        video = video || type == 32;
         sequence = sequence || type == 33;
         picture = picture || type == 34;
     }
-    return sequence && picture ? StreamCodec::H265 : StreamCodec::Unknown;
+    return video && sequence && picture ? StreamCodec::H265 : StreamCodec::Unknown;
 }
 
 std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, StreamCodec codec) {

@@ -140,6 +140,7 @@ std::unique_ptr<ClipMuxer> ClipMuxer::Create(const std::filesystem::path& path,
         *error = muxer->m_errno;
         return nullptr;
     }
+    muxer->m_wholeBytes = muxer->m_bytes;
     return muxer;
 }
 
@@ -199,8 +200,16 @@ bool ClipMuxer::Write(std::span<const uint8_t> frame, int64_t pts, int64_t durat
     av_packet_rescale_ts(packet, AVRational{1, kTimeBase}, m_context->streams[0]->time_base);
     const int result = av_write_frame(m_context, packet);
     av_packet_free(&packet);
-    if (!Check(result))
+    if (!Check(result)) {
+        // A fragment cut short by a full disk would show frames whose bytes
+        // are missing: the file ends after the last whole one instead.
+        if (::ftruncate(m_fd, m_wholeBytes) == 0)
+            m_bytes = m_wholeBytes;
         return false;
+    }
+    // Every write is flushed, and the muxer keeps the fragment in progress
+    // to itself: what the file holds now ends with a whole fragment.
+    m_wholeBytes = m_bytes;
     // A key frame closed the previous fragment: make it survive a power cut.
     if (keyFrame)
         ::fdatasync(m_fd);

@@ -79,6 +79,7 @@ class ClipMuxer {
     int m_fd = -1;
     AVFormatContext* m_context = nullptr;  // owned; with its custom I/O context
     int64_t m_bytes = 0;                   // handed to the kernel so far
+    int64_t m_wholeBytes = 0;              // of them: the header and whole fragments
     int m_errno = 0;                       // of the first failed write
     WriteFailure m_failure = WriteFailure::None;
 };
