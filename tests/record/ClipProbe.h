@@ -2,6 +2,8 @@
 // What ffprobe and ffmpeg (Debian's ffmpeg package) say about a clip: the
 // players' view of a file, independent of the library that wrote it.
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,5 +31,19 @@ std::string ClipDecodeErrors(const std::filesystem::path& file);
 
 // The .mp4 files in `folder`, sorted by name.
 std::vector<std::filesystem::path> ClipsIn(const std::filesystem::path& folder);
+
+// A file-size limit for the whole process while it lives: the disk "fills"
+// (writes past it fail with EFBIG; its signal is ignored meanwhile).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
 
 }  // namespace kavrel::test

@@ -6,12 +6,10 @@
 #include "record/ClipRecorder.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QTemporaryDir>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <fstream>
 #include <future>
 #include <mutex>
@@ -263,32 +261,12 @@ TEST_F(ClipRecorderTest, FolderThatCannotBeMadeEndsTheRecording) {
     Push(recorder, frames);  // ignored after the failure
 }
 
-// A file-size limit for the whole process while it lives (the disk "fills").
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-  private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
-
 TEST_F(ClipRecorderTest, FullDiskEndsTheRecordingAndKeepsTheFragmentsWritten) {
     const auto frames = Encode(176, 144, 200, 5);
     const int64_t limit = 48 * 1024;
     ASSERT_GT(BytesOf(frames), 2 * limit);
     {
-        FileSizeLimit full(limit);
+        test::FileSizeLimit full(limit);
         ClipRecorder recorder(Options(), m_log.Listener());
         Push(recorder, frames);
         ASSERT_TRUE(m_log.WaitFor(Kind::Ended));
