@@ -95,6 +95,10 @@ void COrvaneDlg::ConnectRecordSignals() {
 }
 
 void COrvaneDlg::OnRecordKey(bool everyTile) {
+    const auto toggle = [this](ViewingSession& session) {
+        session.Recording().SetFileLength(std::chrono::minutes(m_preferences.clipMinutes));
+        session.ToggleRecording();
+    };
     if (everyTile && m_quadOn && m_quad && m_quad->HasTiles()) {
         // Every tile records when one did not; otherwise all stop.
         bool all = true;
@@ -106,10 +110,10 @@ void COrvaneDlg::OnRecordKey(bool everyTile) {
             ViewingSession* session = m_quad->Session(index);
             if (all ? session->Recording().Active()
                     : session->Watching() && !session->Recording().Active())
-                session->ToggleRecording();
+                toggle(*session);
         }
     } else {
-        ActiveSession().ToggleRecording();
+        toggle(ActiveSession());
     }
     UpdateRecordBadges();
 }

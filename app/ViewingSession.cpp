@@ -286,7 +286,7 @@ void ViewingSession::ChangeChannel(int channel) {
 void ViewingSession::ToggleRecording() {
     if (m_recording->Active())
         m_recording->Stop();
-    else
+    else if (m_watching)  // nothing to record otherwise
         m_recording->Start(record::ClipNamePrefix(m_address, m_currentChannel));
 }
 

@@ -126,6 +126,7 @@ class ViewingSession : public QObject, public CServerNotify {
     // a new file.
     SessionRecording& Recording() { return *m_recording; }
     // R: starts recording (files named from the server and channel) or stops.
+    // Nothing while the session does not watch.
     void ToggleRecording();
 
     // --- CServerNotify: receive thread of the current engine ---

@@ -1,5 +1,7 @@
 #include "record/AnnexB.h"
 
+#include <cstring>
+
 namespace kavrel::record {
 namespace {
 
@@ -11,6 +13,23 @@ size_t StartCodeAt(std::span<const uint8_t> bytes, size_t at) {
         bytes[at + 3] == 1)
         return 4;
     return 0;
+}
+
+// Where the next three-byte start code (0 0 1) at or after `from` begins, or
+// the frame's size. It looks for the 1 with memchr: once per frame, every
+// frame, on the recorder's writer thread, so it must not go byte by byte.
+size_t NextStartCode(std::span<const uint8_t> bytes, size_t from) {
+    size_t at = from + 2;
+    while (at < bytes.size()) {
+        const void* one = std::memchr(bytes.data() + at, 1, bytes.size() - at);
+        if (!one)
+            break;
+        at = size_t(static_cast<const uint8_t*>(one) - bytes.data());
+        if (bytes[at - 1] == 0 && bytes[at - 2] == 0)
+            return at - 2;
+        ++at;
+    }
+    return bytes.size();
 }
 
 int TypeOf(std::span<const uint8_t> unit, StreamCodec codec) {
@@ -29,20 +48,15 @@ bool IsParameterSet(int type, StreamCodec codec) {
 
 std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec codec) {
     std::vector<NalUnit> units;
-    size_t code = StartCodeAt(frame, 0);
+    const size_t code = StartCodeAt(frame, 0);
     if (code == 0)
         return units;
     size_t begin = code;
-    size_t at = begin;
-    // A unit ends where the next start code begins; trailing zero bytes
-    // before it belong to no unit.
-    while (at <= frame.size()) {
-        const size_t next = at + 3 <= frame.size() ? StartCodeAt(frame, at) : 0;
-        if (next == 0 && at < frame.size()) {
-            ++at;
-            continue;
-        }
-        size_t end = at;
+    for (;;) {
+        const size_t next = NextStartCode(frame, begin);
+        // Zero bytes before a start code (the first of a four-byte one, or
+        // trailing zeros) belong to no unit.
+        size_t end = next;
         while (end > begin && frame[end - 1] == 0)
             --end;
         const std::span<const uint8_t> unit = frame.subspan(begin, end - begin);
@@ -50,10 +64,9 @@ std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec cod
         if (unit.empty() || (unit[0] & 0x80) != 0)
             return {};
         units.push_back(NalUnit{unit, TypeOf(unit, codec)});
-        if (next == 0)
+        if (next == frame.size())
             break;
-        begin = at + next;
-        at = begin;
+        begin = next + 3;
     }
     return units;
 }

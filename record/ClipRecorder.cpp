@@ -199,8 +199,13 @@ bool ClipRecorder::OpenFile(const RecordedFrame& keyFrame) {
 }
 
 bool ClipRecorder::WritePending(Clock::time_point next) {
-    const int64_t pts = Ticks(m_pendingArrival - m_summary.first);
+    // Frames of one network burst may share a tick: each still gets one of
+    // its own, as the file needs strictly increasing time stamps.
+    int64_t pts = Ticks(m_pendingArrival - m_summary.first);
+    if (m_summary.frames > 0)
+        pts = std::max(pts, m_lastPts + 1);
     const int64_t duration = std::max<int64_t>(1, Ticks(next - m_summary.first) - pts);
+    m_lastPts = pts;
     if (next > m_pendingArrival)
         m_lastInterval = next - m_pendingArrival;
     if (!m_muxer->Write(m_pending, pts, duration, m_pendingKey)) {

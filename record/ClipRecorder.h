@@ -136,6 +136,7 @@ class ClipRecorder {
     bool m_pendingKey = false;
     Clock::time_point m_pendingArrival;
     Clock::duration m_lastInterval{};
+    int64_t m_lastPts = 0;  // of the last frame written into the current file
 
     std::thread m_writer;  // last: starts once every member above exists
 };

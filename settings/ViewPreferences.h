@@ -12,6 +12,9 @@ struct ViewPreferences {
     QRect windowGeometry;     // the normal (not full-screen) window; invalid: none kept
     bool maximised = false;   // the window was maximised
     bool keepAspect = false;  // pictures keep their aspect with black bars
+    // "clip_minutes": a recording starts a new file after this many minutes
+    // (1 to 1440; read only, never written).
+    int clipMinutes = 30;
 
     bool operator==(const ViewPreferences&) const = default;
 };

@@ -4,11 +4,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenu>
 #include <QTest>
 #include <fstream>
 
 #include "app/QuadView.h"
 #include "app/SessionRecording.h"
+#include "settings/HistoryStore.h"
+#include "settings/ViewPreferences.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/record/ClipProbe.h"
 #include "tests/support/SimulatorProcess.h"
@@ -86,6 +89,14 @@ TEST_F(RecordSimulatorTest, RecordingStartsAtTheKeptKeyFrameAndLastsAsLongAsReco
     QWidget* badge = Badge(m_window->VideoWindow());
     ASSERT_NE(badge, nullptr);
     EXPECT_TRUE(badge->isVisible());
+    // The right-click menu's entry names the key and shows the state.
+    const std::unique_ptr<QMenu> menu(m_window->MakeVideoMenu());
+    const auto actions = menu->actions();
+    const auto entry = std::find_if(actions.begin(), actions.end(), [&](QAction* action) {
+        return action->text() == Text(u"cmd_record") + "\tR";
+    });
+    ASSERT_NE(entry, actions.end());
+    EXPECT_TRUE((*entry)->isChecked());
 
     Let(3s);
     const auto stopped = Clock::now();
@@ -214,6 +225,18 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
     ASSERT_EQ(clips.size(), 5u);
     for (const fs::path& clip : clips)
         EXPECT_EQ(test::ClipDecodeErrors(clip), "") << clip;
+}
+
+TEST_F(RecordSimulatorTest, FileLengthComesFromTheSettingsStore) {
+    const struct {
+        const char16_t* stored;
+        int minutes;
+    } cases[] = {{u"5", 5}, {u" 1440 ", 1440}, {u"0", 30}, {u"1441", 30}, {u"ten", 30}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteRegistryStrings({{u"clip_minutes", c.stored}}));
+        EXPECT_EQ(LoadViewPreferences().clipMinutes, c.minutes)
+            << QString::fromStdU16String(c.stored).toStdString();
+    }
 }
 
 }  // namespace

@@ -85,7 +85,11 @@ std::string ClipFirstPacketFlags(const std::filesystem::path& file) {
 }
 
 std::string ClipDecodeErrors(const std::filesystem::path& file) {
-    return RunShell("ffmpeg -nostdin -v error -i " + Quoted(file) + " -f null -", true);
+    // Frames keep the file's own 90 kHz times on the way out: in a time base
+    // of the average frame rate, frames of one burst would collide there.
+    return RunShell("ffmpeg -nostdin -v error -i " + Quoted(file) +
+                        " -enc_time_base -1 -fps_mode passthrough -f null -",
+                    true);
 }
 
 std::vector<std::filesystem::path> ClipsIn(const std::filesystem::path& folder) {

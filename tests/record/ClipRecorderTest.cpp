@@ -161,6 +161,28 @@ TEST_F(ClipRecorderTest, ClipLastsAsLongAsItsFramesArrivedAndHoldsEachOneAsRecei
     EXPECT_EQ((fs::status(Options().folder).permissions() & fs::perms::all), fs::perms::owner_all);
 }
 
+TEST_F(ClipRecorderTest, FramesArrivingTogetherKeepTheirOrder) {
+    // A network burst: frames read from one chunk arrive within the same
+    // 90 kHz tick, or at the very same instant.
+    const auto frames = Encode(176, 144, 30, 10);
+    {
+        ClipRecorder recorder(Options(), m_log.Listener());
+        for (size_t index = 0; index < frames.size(); ++index) {
+            const auto arrival = m_next + (index / 3) * 120ms + (index % 3) * 3us;
+            recorder.Push(RecordedFrame{frames[index].bytes, frames[index].keyFrame, arrival});
+        }
+    }
+    ASSERT_EQ(m_log.Count(Kind::Failed), 0);
+    ASSERT_EQ(m_log.Count(Kind::FileFinished), 1);
+    const fs::path file = m_log.Of(Kind::FileFinished)[0].summary.file;
+    const std::vector<double> times = test::ClipPacketTimes(file);
+    ASSERT_EQ(times.size(), 30u);
+    for (size_t index = 1; index < times.size(); ++index)
+        EXPECT_GT(times[index], times[index - 1]) << index;
+    EXPECT_NEAR(times[29] - times[0], 9 * 0.12, 0.001);
+    EXPECT_EQ(test::ClipDecodeErrors(file), "");
+}
+
 TEST_F(ClipRecorderTest, ClipBeginsWithAKeyFrame) {
     // Frames 5 to 24 depend on a key frame the recorder never saw.
     const auto frames = Encode(176, 144, 40, 25);
