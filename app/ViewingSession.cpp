@@ -35,9 +35,8 @@ ViewingSession::ViewingSession(QObject* parent)
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &ViewingSession::Retry);
     connect(&m_countdownTimer, &QTimer::timeout, this, &ViewingSession::ShowCountdown);
-    m_recording = std::make_unique<SessionRecording>([this](std::u16string_view key) {
-        return Text(key);
-    });
+    m_recording =
+        std::make_unique<SessionRecording>([this](std::u16string_view key) { return Text(key); });
     connect(m_recording.get(), &SessionRecording::statusShown, this, &ViewingSession::ShowText);
 }
 

@@ -31,28 +31,12 @@ inline constexpr uint16_t kLangIdNeutral = 0x0000;
 // text of the config.txt built into the program. The design's own keys have
 // no fallback.
 inline constexpr std::array<std::u16string_view, 22> kAddedTextKeys = {
-    u"capture_failed",
-    u"reconnect_in",
-    u"cmd_play",
-    u"cmd_capture",
-    u"cmd_fullscreen",
-    u"cmd_switch",
-    u"cmd_previous",
-    u"cmd_set",
-    u"cmd_exit",
-    u"cmd_keep_aspect",
-    u"cmd_channel",
-    u"cmd_quad_view",
-    u"tile_connecting",
-    u"tile_retry_in",
-    u"cmd_record",
-    u"cmd_record_all",
-    u"record_started",
-    u"record_saved",
-    u"record_dropped",
-    u"record_folder_failed",
-    u"record_disk_full",
-    u"record_write_failed",
+    u"capture_failed",   u"reconnect_in",        u"cmd_play",       u"cmd_capture",
+    u"cmd_fullscreen",   u"cmd_switch",          u"cmd_previous",   u"cmd_set",
+    u"cmd_exit",         u"cmd_keep_aspect",     u"cmd_channel",    u"cmd_quad_view",
+    u"tile_connecting",  u"tile_retry_in",       u"cmd_record",     u"cmd_record_all",
+    u"record_started",   u"record_saved",        u"record_dropped", u"record_folder_failed",
+    u"record_disk_full", u"record_write_failed",
 };
 
 // The design's own keys.
