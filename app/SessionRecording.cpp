@@ -29,6 +29,11 @@ void SessionRecording::SetQueueLimits(size_t bytes, size_t frames) {
     m_options.queueFrames = frames;
 }
 
+int64_t SessionRecording::FramesHandedOver() {
+    std::lock_guard lock(m_mutex);
+    return m_handedOver;
+}
+
 std::chrono::steady_clock::duration SessionRecording::Elapsed() const {
     return m_active ? std::chrono::steady_clock::now() - m_since
                     : std::chrono::steady_clock::duration{};
@@ -43,6 +48,7 @@ void SessionRecording::Start(const std::string& namePrefix) {
     m_since = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(m_mutex);
+        m_handedOver = 0;
         StartRecorderLocked();
     }
     emit activeChanged(true);
@@ -75,6 +81,7 @@ void SessionRecording::StartRecorderLocked() {
         });
     for (const record::RecordedFrame& frame : m_preRoll)
         m_recorder->Push(frame);
+    m_handedOver += int64_t(m_preRoll.size());
 }
 
 void SessionRecording::EndRecorder() {
@@ -96,8 +103,10 @@ void SessionRecording::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
         return;
     record::RecordedFrame frame{std::vector<uint8_t>(bytes, bytes + length), keyFrame, arrival};
     std::lock_guard lock(m_mutex);
-    if (m_recorder)
+    if (m_recorder) {
         m_recorder->Push(frame);
+        ++m_handedOver;
+    }
     if (keyFrame) {
         m_preRoll.clear();
         m_preRollBytes = 0;

@@ -63,6 +63,8 @@ class SessionRecording : public QObject {
     void SetQueueLimits(size_t bytes, size_t frames);
     // The last file finished or failed, as its recorder reported it.
     const record::ClipSummary& LastClip() const { return m_lastClip; }
+    // Frames handed to recorders since Start (the kept ones included).
+    int64_t FramesHandedOver();
     // Every file finished so far (tests and tools).
     const std::vector<record::ClipSummary>& Clips() const { return m_clips; }
 
@@ -100,6 +102,7 @@ class SessionRecording : public QObject {
     std::vector<record::RecordedFrame> m_preRoll;      // guarded by m_mutex
     size_t m_preRollBytes = 0;                         // guarded by m_mutex
     std::unique_ptr<record::ClipRecorder> m_recorder;  // guarded by m_mutex
+    int64_t m_handedOver = 0;                          // guarded by m_mutex
 };
 
 }  // namespace kavrel
