@@ -216,6 +216,7 @@ void COrvaneDlg::CreateControls() {
     SetToolTips();
     ConnectSessionSignals();
     ConnectQuadSignals();
+    ConnectRecordSignals();
 }
 
 void COrvaneDlg::ApplyLayout() {

@@ -48,6 +48,8 @@
 #include "skin/CSkinDialog.h"
 #include "skin/ControlIds.h"
 
+class QTimer;
+
 namespace kavrel {
 
 class CSkinButton;
@@ -228,6 +230,13 @@ class COrvaneDlg : public CSkinDialog {
     void SetFullScreenView(bool on);
     void ToggleKeepAspect();
 
+    // Recording (COrvaneDlgRecord.cpp): R records the active session, Shift+R
+    // (`everyTile`) every tile shown; the badges show who records.
+    void ConnectRecordSignals();  // after the controls exist
+    void OnRecordKey(bool everyTile);
+    void UpdateRecordBadges();
+    void AddRecordMenuEntries(QMenu* menu);
+
     // Keys (COrvaneDlgKeys.cpp): the PTZ command of button `id` held while
     // its key is down.
     void OnPtzKeyDown(int id);
@@ -291,6 +300,7 @@ class COrvaneDlg : public CSkinDialog {
     QRect m_videoWindowRect;
     QuadView* m_quad = nullptr;  // over the video window's place while m_quadOn
     bool m_quadOn = false;
+    QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
 };
 
 }  // namespace kavrel

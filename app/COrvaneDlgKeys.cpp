@@ -142,6 +142,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         OnChannelKey(key == Qt::Key_0 ? 9 : key - Qt::Key_1);
     } else if (key == Qt::Key_PageUp) {
         OnPreviousPage();
+    } else if (key == Qt::Key_R) {
+        OnRecordKey(event->modifiers().testFlag(Qt::ShiftModifier));
     } else if (key == Qt::Key_G) {
         ToggleQuadView();
     } else if (key == Qt::Key_A) {

@@ -86,6 +86,7 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     QAction* quad = add(u"cmd_quad_view", "G", [this] { ToggleQuadView(); });
     quad->setCheckable(true);
     quad->setChecked(m_quadOn);
+    AddRecordMenuEntries(menu);
     menu->addSeparator();
     add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });
     return menu;

@@ -4,11 +4,13 @@
 #include <QMetaObject>
 #include <new>
 
+#include "app/SessionRecording.h"
 #include "app/StreamStatistics.h"
 #include "config/Localisation.h"
 #include "platform/DebugSink.h"
 #include "platform/DecimalValue.h"
 #include "protocol/CProtocolEngine.h"
+#include "record/ClipFolder.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -33,6 +35,9 @@ ViewingSession::ViewingSession(QObject* parent)
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &ViewingSession::Retry);
     connect(&m_countdownTimer, &QTimer::timeout, this, &ViewingSession::ShowCountdown);
+    m_recording =
+        std::make_unique<SessionRecording>([this](std::u16string_view key) { return Text(key); });
+    connect(m_recording.get(), &SessionRecording::statusShown, this, &ViewingSession::ShowText);
 }
 
 ViewingSession::~ViewingSession() {
@@ -42,6 +47,7 @@ ViewingSession::~ViewingSession() {
     CancelRetry();
     ReleaseEngine();
     m_generation.fetch_add(1);
+    m_recording.reset();  // closes its files; no receive thread feeds it now
 }
 
 void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
@@ -144,6 +150,7 @@ void ViewingSession::Disconnect() {
         // Nothing posted before this call lands afterwards, engine or not.
         m_generation.fetch_add(1);
     }
+    m_recording->Interrupt();  // a new file after the gap
     if (m_video)
         m_video->StopDecoding();
     m_timers.Cancel(SessionTimers::kVideoWatchdog);
@@ -225,6 +232,7 @@ void ViewingSession::Stop() {
     // count-down must not stay on screen.
     const bool countingDown = RetryPending() && !m_engine;
     StopMoving();
+    m_recording->Stop();
     SetWatching(false);
     CancelRetry();
     Disconnect();
@@ -297,6 +305,8 @@ void ViewingSession::PtzRelease(bool keepPulse) {
 
 void ViewingSession::ChangeChannel(int channel) {
     StopMoving();
+    m_recording->Stop();
+    m_recording->Interrupt();  // the kept frames are the old channel's
     if (m_video)
         m_video->StopDecoding();
     if (!m_engine) {
@@ -321,6 +331,13 @@ void ViewingSession::ChangeChannel(int channel) {
     m_currentChannel = channel;
     Disconnect();
     Start(channel);
+}
+
+void ViewingSession::ToggleRecording() {
+    if (m_recording->Active())
+        m_recording->Stop();
+    else if (m_watching)  // nothing to record otherwise
+        m_recording->Start(record::ClipNamePrefix(m_address, m_currentChannel));
 }
 
 void ViewingSession::Capture() {
@@ -492,6 +509,7 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
         m_video->AddFrame(bytes, length, keyFrame);
     // Per frame only a time stamp; the session hears of the first frame alone.
     const auto stamp = std::chrono::steady_clock::now();
+    m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))
         return;

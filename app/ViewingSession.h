@@ -45,6 +45,7 @@ namespace kavrel {
 
 class CProtocolEngine;
 class CVideoAtom;
+class SessionRecording;
 
 class ViewingSession : public QObject, public CServerNotify {
     Q_OBJECT
@@ -129,6 +130,14 @@ class ViewingSession : public QObject, public CServerNotify {
     // The localised text of `key` (with the built-in text for keys a user's
     // older config.txt lacks).
     QString Text(std::u16string_view key) const;
+
+    // --- Recording (app/SessionRecording.h) ---
+    // Ends with Stop, a channel change and the session; a reconnection starts
+    // a new file.
+    SessionRecording& Recording() { return *m_recording; }
+    // R: starts recording (files named from the server and channel) or stops.
+    // Nothing while the session does not watch.
+    void ToggleRecording();
 
     // --- CServerNotify: receive thread of the current engine ---
     void OnServerEvent(int code) override;
@@ -229,6 +238,8 @@ class ViewingSession : public QObject, public CServerNotify {
     std::atomic<bool> m_firstVideoPosted{false};
     std::chrono::steady_clock::time_point LastVideoAt() const;
     std::minstd_rand m_random;
+    // Its OnFrame runs on the receive thread (it guards its own state).
+    std::unique_ptr<SessionRecording> m_recording;
 };
 
 }  // namespace kavrel

@@ -31,10 +31,30 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 15> kAddedTextKeys = {
-    u"capture_failed", u"reconnect_in",  u"cmd_play",        u"cmd_capture",   u"cmd_fullscreen",
-    u"cmd_switch",     u"cmd_previous",  u"cmd_set",         u"cmd_exit",      u"cmd_keep_aspect",
-    u"cmd_channel",    u"cmd_quad_view", u"tile_connecting", u"tile_retry_in", u"save_failed",
+inline constexpr std::array<std::u16string_view, 23> kAddedTextKeys = {
+    u"capture_failed",
+    u"reconnect_in",
+    u"cmd_play",
+    u"cmd_capture",
+    u"cmd_fullscreen",
+    u"cmd_switch",
+    u"cmd_previous",
+    u"cmd_set",
+    u"cmd_exit",
+    u"cmd_keep_aspect",
+    u"cmd_channel",
+    u"cmd_quad_view",
+    u"tile_connecting",
+    u"tile_retry_in",
+    u"save_failed",
+    u"cmd_record",
+    u"cmd_record_all",
+    u"record_started",
+    u"record_saved",
+    u"record_dropped",
+    u"record_folder_failed",
+    u"record_disk_full",
+    u"record_write_failed",
 };
 
 // The design's own keys.
@@ -87,12 +107,34 @@ inline constexpr auto kTextKeys = [] {
 }();
 
 // The keys shown in the main window's status line (they must fit one line).
-inline constexpr std::array<std::u16string_view, 21> kStatusTextKeys = {
-    u"capture_succeed", u"capture_failed", u"ptz_left",      u"ptz_right",      u"ptz_up",
-    u"ptz_down",        u"ptz_zoom_in",    u"ptz_zoom_out",  u"ptz_iris_add",   u"ptz_iris_sub",
-    u"ptz_focus_add",   u"ptz_focus_sub",  u"connect_begin", u"login_server",   u"connect_failed",
-    u"connect_break",   u"login_succeed",  u"login_fail",    u"change_channel", u"connect_timeout",
+inline constexpr std::array<std::u16string_view, 27> kStatusTextKeys = {
+    u"capture_succeed",
+    u"capture_failed",
+    u"ptz_left",
+    u"ptz_right",
+    u"ptz_up",
+    u"ptz_down",
+    u"ptz_zoom_in",
+    u"ptz_zoom_out",
+    u"ptz_iris_add",
+    u"ptz_iris_sub",
+    u"ptz_focus_add",
+    u"ptz_focus_sub",
+    u"connect_begin",
+    u"login_server",
+    u"connect_failed",
+    u"connect_break",
+    u"login_succeed",
+    u"login_fail",
+    u"change_channel",
+    u"connect_timeout",
     u"reconnect_in",
+    u"record_started",
+    u"record_saved",
+    u"record_dropped",
+    u"record_folder_failed",
+    u"record_disk_full",
+    u"record_write_failed",
 };
 
 // The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).

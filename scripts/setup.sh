@@ -6,7 +6,7 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config clang-format \
 qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev \
-libavcodec-dev libavutil-dev libswscale-dev libyuv-dev \
+libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libyuv-dev ffmpeg \
 libgtest-dev libgmock-dev googletest libbenchmark-dev \
 fonts-liberation clang libclang-rt-14-dev llvm iproute2 \
 desktop-file-utils appstream dpkg-dev file"

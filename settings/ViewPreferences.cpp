@@ -11,6 +11,7 @@ namespace {
 constexpr std::u16string_view kGeometryName = u"window_geometry";
 constexpr std::u16string_view kMaximisedName = u"window_maximised";
 constexpr std::u16string_view kKeepAspectName = u"keep_aspect";
+constexpr std::u16string_view kClipMinutesName = u"clip_minutes";
 
 // "x y width height": spaces, because the store would read commas as a list.
 QRect ParseGeometry(const std::u16string& text) {
@@ -52,6 +53,13 @@ ViewPreferences LoadViewPreferences() {
         preferences.windowGeometry = ParseGeometry(geometry);
     preferences.maximised = ReadFlag(kMaximisedName, preferences.maximised);
     preferences.keepAspect = ReadFlag(kKeepAspectName, preferences.keepAspect);
+    std::u16string minutes;
+    if (ReadRegistryString(kClipMinutesName, minutes)) {
+        bool ok = false;
+        const int value = QString::fromStdU16String(minutes).trimmed().toInt(&ok);
+        if (ok && value >= 1 && value <= 1440)
+            preferences.clipMinutes = value;
+    }
     return preferences;
 }
 

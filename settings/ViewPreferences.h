@@ -14,6 +14,9 @@ struct ViewPreferences {
     // Pictures keep their aspect with black bars: desktop cameras send 16:9
     // and 4:3, and stretching them into the video area distorts every face.
     bool keepAspect = true;
+    // "clip_minutes": a recording starts a new file after this many minutes
+    // (1 to 1440; read only, never written).
+    int clipMinutes = 30;
 
     bool operator==(const ViewPreferences&) const = default;
 };

@@ -1,4 +1,4 @@
-// kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1]
+// kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1] [--record 1]
 //
 // What showing a picture costs the viewer: plays the stream of the server on
 // 127.0.0.1:P in the main window, shown (offscreen) and painted as on a
@@ -6,6 +6,8 @@
 // the frames decoded, the process's CPU time (every thread) per frame and
 // per second, and the resident memory. With --quad 1 the page's four
 // channels play in the quad view instead (frames: the four tiles' together).
+// With --record 1 the single view records a clip (into a scratch folder) while
+// it is measured.
 // bench/frame_cost.sh runs it beside ffmpeg.
 
 #include <sys/resource.h>
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +30,7 @@
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
 #include "app/QuadView.h"
+#include "app/SessionRecording.h"
 #include "config/ConfigStore.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
@@ -96,6 +100,7 @@ int main(int argc, char** argv) {
     int width = 480;
     int height = 640;
     bool quad = false;
+    bool record = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--port") == 0)
             port = std::atoi(argv[i + 1]);
@@ -103,6 +108,8 @@ int main(int argc, char** argv) {
             seconds = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--quad") == 0)
             quad = std::atoi(argv[i + 1]) != 0;
+        else if (std::strcmp(argv[i], "--record") == 0)
+            record = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--size") == 0)
             std::sscanf(argv[i + 1], "%dx%d", &width, &height);
     }
@@ -163,6 +170,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kavrel-framebench: no picture from port %d\n", port);
         return 1;
     }
+    if (record && !quad) {
+        window.Session().Recording().SetFolder(
+            std::filesystem::path(scratch.filePath("Videos").toStdString()));
+        window.Session().ToggleRecording();
+    }
     // bench/frame_cost.sh attaches its profiler at this line.
     std::printf("measuring pid %lld\n", (long long)getpid());
     std::fflush(stdout);
@@ -198,6 +210,14 @@ int main(int argc, char** argv) {
         if (used > 0 && frames > 0)
             std::printf("  thread %-16s %.3f ms per frame\n", name.c_str(),
                         used * 1000.0 / double(frames));
+    }
+    if (record && !quad) {
+        window.Session().ToggleRecording();
+        RunUntil([&] { return !window.Session().Recording().Clips().empty(); }, 10000);
+        const auto& clips = window.Session().Recording().Clips();
+        std::printf("recorded %lld frames, %lld bytes\n",
+                    clips.empty() ? 0LL : (long long)clips[0].frames,
+                    clips.empty() ? 0LL : (long long)clips[0].fileBytes);
     }
     if (!quad)
         window.OnCommand(kavrel::control::kPlay);

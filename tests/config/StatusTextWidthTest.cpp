@@ -32,6 +32,9 @@ TEST(StatusTextWidthTest, EveryStatusTextFitsOneLine) {
                 QString::fromStdString(file.Get(section, std::string(key.begin(), key.end())));
             if (key == u"change_channel")
                 text += QStringLiteral(" 32");  // shown with the number
+            // A clip's name, as long as an IPv4 address makes it.
+            text.replace(QStringLiteral("%s"),
+                         QStringLiteral("192.168.100.100_ch32_20261209-141503-2.mp4"));
             const int width = metrics.horizontalAdvance(text);
             EXPECT_GT(width, 0) << "no font engine: " << text.toStdString();
             EXPECT_LE(width, kWindowWidth - kMargin) << section << " " << text.toStdString();

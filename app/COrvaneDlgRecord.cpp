@@ -1,0 +1,144 @@
+// Recording from the main window: R records the session the commands act on
+// (the single view, or the selected tile), Shift+R every tile shown, and the
+// right-click menu has both. While a session records, its video window (or
+// tile) shows a red dot with the elapsed time in its top right corner.
+// User-interface thread only.
+
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+
+#include "app/COrvaneDlg.h"
+#include "app/QuadView.h"
+#include "app/SessionRecording.h"
+#include "video/CVideoAtom.h"
+
+namespace kavrel {
+namespace {
+
+constexpr int kBadgeTickMs = 500;
+
+// "m:ss", or "h:mm:ss" from an hour on.
+QString ElapsedText(std::chrono::steady_clock::duration elapsed) {
+    const auto total = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    const QChar zero(u'0');
+    if (total >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(total / 3600)
+            .arg((total / 60) % 60, 2, 10, zero)
+            .arg(total % 60, 2, 10, zero);
+    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, zero);
+}
+
+// The red dot and elapsed time over a video window: a child widget drawn over
+// the picture on screen only, so snapshots and the picture stay untouched.
+class RecordBadge : public QWidget {
+  public:
+    explicit RecordBadge(QWidget* video) : QWidget(video) {
+        setObjectName(QStringLiteral("recordBadge"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    void Show(const QString& text) {
+        const QFontMetrics metrics(font());
+        const int height = metrics.height() + 4;
+        const int width = height + metrics.horizontalAdvance(text) + 8;
+        setGeometry(parentWidget()->width() - width - 4, 4, width, height);
+        if (m_text != text) {
+            m_text = text;
+            update();
+        }
+        show();
+        raise();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(rect(), QColor(0, 0, 0, 160));
+        const int dot = height() - 8;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(230, 0, 0));
+        painter.drawEllipse(QRect(4, 4, dot, dot));
+        painter.setPen(Qt::white);
+        painter.drawText(rect().adjusted(dot + 8, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                         m_text);
+    }
+
+  private:
+    QString m_text;
+};
+
+// Shows or hides the badge of `video` for `session`; true while it records.
+bool SyncBadge(CVideoAtom* video, ViewingSession* session) {
+    if (!video)
+        return false;
+    auto* badge = video->findChild<RecordBadge*>(QString(), Qt::FindDirectChildrenOnly);
+    const bool recording = session && session->Recording().Active() && video->isVisible();
+    if (!recording) {
+        if (badge)
+            badge->hide();
+        return false;
+    }
+    if (!badge)
+        badge = new RecordBadge(video);
+    badge->Show(ElapsedText(session->Recording().Elapsed()));
+    return true;
+}
+
+}  // namespace
+
+void COrvaneDlg::ConnectRecordSignals() {
+    m_recordTick = new QTimer(this);
+    m_recordTick->setInterval(kBadgeTickMs);
+    connect(m_recordTick, &QTimer::timeout, this, &COrvaneDlg::UpdateRecordBadges);
+}
+
+void COrvaneDlg::OnRecordKey(bool everyTile) {
+    const auto toggle = [this](ViewingSession& session) {
+        session.Recording().SetFileLength(std::chrono::minutes(m_preferences.clipMinutes));
+        session.ToggleRecording();
+    };
+    if (everyTile && m_quadOn && m_quad && m_quad->HasTiles()) {
+        // Every tile records when one did not; otherwise all stop.
+        bool all = true;
+        for (int index = 0; index < QuadView::kTiles; ++index) {
+            ViewingSession* session = m_quad->Session(index);
+            all = all && (!session->Watching() || session->Recording().Active());
+        }
+        for (int index = 0; index < QuadView::kTiles; ++index) {
+            ViewingSession* session = m_quad->Session(index);
+            if (all ? session->Recording().Active()
+                    : session->Watching() && !session->Recording().Active())
+                toggle(*session);
+        }
+    } else {
+        toggle(ActiveSession());
+    }
+    UpdateRecordBadges();
+}
+
+void COrvaneDlg::UpdateRecordBadges() {
+    bool any = SyncBadge(m_videoWindow, m_session.get());
+    if (m_quad) {
+        for (int index = 0; index < QuadView::kTiles; ++index)
+            any = SyncBadge(m_quad->Tile(index), m_quad->Session(index)) || any;
+    }
+    if (any && !m_recordTick->isActive())
+        m_recordTick->start();
+    else if (!any)
+        m_recordTick->stop();
+}
+
+void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
+    QAction* record = menu->addAction(LoadText(u"cmd_record") + QStringLiteral("\tR"));
+    record->setCheckable(true);
+    record->setChecked(ActiveSession().Recording().Active());
+    connect(record, &QAction::triggered, this, [this] { OnRecordKey(false); });
+    if (m_quadOn) {
+        QAction* all = menu->addAction(LoadText(u"cmd_record_all") + QStringLiteral("\tShift+R"));
+        connect(all, &QAction::triggered, this, [this] { OnRecordKey(true); });
+    }
+}
+
+}  // namespace kavrel
