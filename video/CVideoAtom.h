@@ -83,6 +83,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     QImage LatestPicture() const;
     // The decoded size of that picture (empty before the first).
     QSize LatestPictureSource() const { return m_shownSource; }
+    // The part of the picture it shows (the zoom's when it was converted).
+    ViewRect LatestPicturePart() const { return m_shownPart; }
     VideoPipeline& Pipeline() { return m_pipeline; }
 
   signals:
