@@ -295,6 +295,13 @@ void ViewingSession::ChangeChannel(int channel) {
     Start(channel);
 }
 
+void ViewingSession::CaptureView() {
+    if (m_video && m_videoReceived && !m_video->LatestPicture().isNull())
+        m_video->RequestViewSnapshot();
+    else if (m_video)
+        ShowKey(u"capture_failed");
+}
+
 void ViewingSession::Capture() {
     if (!m_video)
         return;
