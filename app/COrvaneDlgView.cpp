@@ -97,8 +97,9 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     add(u"cmd_capture", "S", [this] { OnCommand(control::kCapture); });
     add(u"cmd_capture_view", "", [this] { CaptureView(); });
     const CVideoAtom* video = ActiveVideo();
-    add(u"cmd_reset_zoom", "Z", [this] { ResetZoom(); })
-        ->setEnabled(video != nullptr && video->Zoom().IsZoomed());
+    add(u"cmd_reset_zoom", "Z", [this] {
+        ResetZoom();
+    })->setEnabled(video != nullptr && video->Zoom().IsZoomed());
     QAction* full = add(u"cmd_fullscreen", "F", [this] { OnCommand(control::kFullScreen); });
     full->setCheckable(true);
     full->setChecked(m_fullScreen);

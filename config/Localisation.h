@@ -32,10 +32,11 @@ inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
 inline constexpr std::array<std::u16string_view, 17> kAddedTextKeys = {
-    u"capture_failed", u"reconnect_in",  u"cmd_play",        u"cmd_capture",   u"cmd_fullscreen",
-    u"cmd_switch",     u"cmd_previous",  u"cmd_set",         u"cmd_exit",      u"cmd_keep_aspect",
-    u"cmd_channel",    u"cmd_quad_view", u"tile_connecting", u"tile_retry_in", u"save_failed",
-    u"cmd_reset_zoom", u"cmd_capture_view",
+    u"capture_failed",   u"reconnect_in",    u"cmd_play",     u"cmd_capture",
+    u"cmd_fullscreen",   u"cmd_switch",      u"cmd_previous", u"cmd_set",
+    u"cmd_exit",         u"cmd_keep_aspect", u"cmd_channel",  u"cmd_quad_view",
+    u"tile_connecting",  u"tile_retry_in",   u"save_failed",  u"cmd_reset_zoom",
+    u"cmd_capture_view",
 };
 
 // The design's own keys.

@@ -191,10 +191,10 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
         painter.fillRect(target, Qt::black);
         painter.save();
         painter.setClipRect(target);
-        painter.drawImage(QRectF(target.x() + (was.x - now.x) * scaleX,
-                                 target.y() + (was.y - now.y) * scaleY, was.width * scaleX,
-                                 was.height * scaleY),
-                          m_shown);
+        painter.drawImage(
+            QRectF(target.x() + (was.x - now.x) * scaleX, target.y() + (was.y - now.y) * scaleY,
+                   was.width * scaleX, was.height * scaleY),
+            m_shown);
         painter.restore();
     }
     PaintBadge(painter);

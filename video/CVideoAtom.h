@@ -123,8 +123,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     QPointF UprightFraction(const QPointF& at) const;
     void PaintBadge(QPainter& painter) const;
 
-    QImage m_back;       // the decode thread's alone: the picture being converted
-    QSize m_backSource;  // the decode thread's alone: its decoded size
+    QImage m_back;        // the decode thread's alone: the picture being converted
+    QSize m_backSource;   // the decode thread's alone: its decoded size
     ViewRect m_backPart;  // the decode thread's alone: the part it shows
 
     mutable std::mutex m_slotMutex;
@@ -144,8 +144,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     DigitalZoom m_zoom;         // UI thread
     // UI thread: the left button's press, while held.
     struct Press {
-        QPointF at;             // where it went down
-        QPointF last;           // where the drag was last applied
+        QPointF at;    // where it went down
+        QPointF last;  // where the drag was last applied
         bool held = false;
         bool dragging = false;  // moved beyond the drag distance while zoomed
         bool tapped = false;    // reported as a tap at the press (not zoomed)

@@ -85,10 +85,10 @@ std::array<uint8_t, kBmpHeaderBytes> MakeBmpHeader(int width, int height) {
 
 std::string SnapshotFileName(const std::tm& localTime, int sequence, SnapshotKind kind) {
     char name[96];
-    const int length =
-        std::snprintf(name, sizeof name, "image_%s%04d%02d%02d-%02d%02d%02d",
-                      kind == SnapshotKind::kView ? "view_" : "", localTime.tm_year + 1900, localTime.tm_mon + 1, localTime.tm_mday,
-                      localTime.tm_hour, localTime.tm_min, localTime.tm_sec);
+    const int length = std::snprintf(
+        name, sizeof name, "image_%s%04d%02d%02d-%02d%02d%02d",
+        kind == SnapshotKind::kView ? "view_" : "", localTime.tm_year + 1900, localTime.tm_mon + 1,
+        localTime.tm_mday, localTime.tm_hour, localTime.tm_min, localTime.tm_sec);
     std::string result(name, size_t(length > 0 ? length : 0));
     if (sequence >= 2)
         result += "-" + std::to_string(sequence);

@@ -25,8 +25,8 @@ using sim::Corner;
 using namespace std::chrono_literals;
 
 void Wheel(QWidget* widget, const QPointF& at, int notches) {
-    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
 }
 
@@ -39,9 +39,8 @@ void DoubleClick(QWidget* widget) {
 
 QAction* MenuEntry(QMenu& menu, const QString& text) {
     const QList<QAction*> actions = menu.actions();
-    const auto entry = std::find_if(actions.begin(), actions.end(), [&](QAction* action) {
-        return action->text() == text;
-    });
+    const auto entry = std::find_if(actions.begin(), actions.end(),
+                                    [&](QAction* action) { return action->text() == text; });
     return entry == actions.end() ? nullptr : *entry;
 }
 
@@ -107,9 +106,11 @@ TEST_F(ZoomSimulatorTest, QuadTilesZoomOnTheirOwnAndClicksStillSelectAndOpenThem
     EXPECT_LE(std::abs(view.width() - 352 / 2), 2);
     EXPECT_LE(std::abs(view.height() - 288 / 2), 2);
     const sim::Point corner = sim::CornerSampleAt(352, 288, Corner::BottomRight);
-    const QRgb pixel = view.pixel(corner.x - (352 - view.width()), corner.y - (288 - view.height()));
-    EXPECT_TRUE(sim::ColourNear({uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))},
-                                sim::CornerColour(3, Corner::BottomRight)));
+    const QRgb pixel =
+        view.pixel(corner.x - (352 - view.width()), corner.y - (288 - view.height()));
+    EXPECT_TRUE(
+        sim::ColourNear({uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))},
+                        sim::CornerColour(3, Corner::BottomRight)));
     reset->trigger();
     EXPECT_FALSE(quad.Tile(3)->Zoom().IsZoomed());
 

@@ -28,14 +28,14 @@ constexpr int kWidth = 176;
 constexpr int kHeight = 144;
 
 void Wheel(QWidget* widget, const QPointF& at, int notches) {
-    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
 }
 
 void MoveHeld(QWidget* widget, const QPointF& at) {
-    QMouseEvent event(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent event(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
 }
 
@@ -119,9 +119,9 @@ TEST_F(CVideoAtomZoomTest, WheelZoomsRoundThePointerAndPaintsThePartAt2xAnd8x) {
         int notches;
         QPointF at;  // fraction of the area
     } cases[] = {
-        {false, {300, 200}, 3, {0.5, 0.5}},  {false, {300, 200}, 3, {0.1, 0.9}},
-        {false, {257, 311}, 9, {0.0, 0.0}},  {false, {257, 311}, 9, {0.77, 0.31}},
-        {true, {200, 300}, 3, {0.9, 0.2}},   {true, {311, 257}, 9, {0.35, 0.65}},
+        {false, {300, 200}, 3, {0.5, 0.5}}, {false, {300, 200}, 3, {0.1, 0.9}},
+        {false, {257, 311}, 9, {0.0, 0.0}}, {false, {257, 311}, 9, {0.77, 0.31}},
+        {true, {200, 300}, 3, {0.9, 0.2}},  {true, {311, 257}, 9, {0.35, 0.65}},
         {true, {311, 257}, 9, {1.0, 1.0}},
     };
     for (const Case& c : cases) {

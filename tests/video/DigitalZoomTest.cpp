@@ -62,8 +62,8 @@ TEST(DigitalZoomTest, ZoomedPartEqualsTheFullConversionCroppedAndStretched) {
                     const ViewRect part = ZoomedAt(level, atX, atY).Part();
                     for (const auto& [targetWidth, targetHeight] : targets) {
                         const std::vector<uint16_t> expected = test::CroppedAndStretched(
-                            turned ? turnedFull : upright, ShownSize(width, height, turned),
-                            turned, part, targetWidth, targetHeight);
+                            turned ? turnedFull : upright, ShownSize(width, height, turned), turned,
+                            part, targetWidth, targetHeight);
                         for (ConversionPath path : Paths()) {
                             std::vector<uint32_t> out(expected.size());
                             SamplingScratch scratch;
