@@ -230,6 +230,23 @@ TEST_F(CVideoAtomZoomTest, ClicksAndDoubleClicksStillCountWhenZoomed) {
     EXPECT_EQ(m_atom->Zoom().Part(), part);
 }
 
+TEST_F(CVideoAtomZoomTest, HeldPictureIsPlacedForTheNewPartUntilItsSuccessorComes) {
+    ExpectZoomedPicture();
+    const QImage whole = m_atom->LatestPicture();
+    ASSERT_EQ(whole.size(), QSize(300, 200));
+    // Stopped, no picture comes for the new part: the one held is shown
+    // enlarged where its middle lies, not the whole picture squeezed.
+    m_atom->StopDecoding();
+    Wheel(m_atom, QPointF(151, 101), 3);  // 2x round the middle
+    const QImage grabbed = m_atom->grab().toImage();
+    for (int y = 0; y < 200; y += 6) {
+        for (int x = 0; x < 240; x += 6) {
+            ASSERT_EQ(grabbed.pixel(1 + x, 1 + y), whole.pixel(75 + x / 2, 50 + y / 2))
+                << x << "," << y;
+        }
+    }
+}
+
 TEST_F(CVideoAtomZoomTest, CaptureTheViewWritesThePartAtTheDecodedSize) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
