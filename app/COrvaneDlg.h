@@ -133,6 +133,13 @@ class COrvaneDlg : public CSkinDialog {
     // The session the commands act on: the selected tile's in the quad view.
     ViewingSession& ActiveSession();
 
+    // --- Digital zoom (COrvaneDlgView.cpp) ---
+    // The video window the zoom commands act on: the selected tile's in the
+    // quad view. Each keeps its own zoom (wheel and drag are its own).
+    CVideoAtom* ActiveVideo() const;
+    void ResetZoom();    // Z and the menu: back to the whole picture
+    void CaptureView();  // the menu's "Capture the view"
+
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
     SessionTimers& Timers() { return m_session->Timers(); }

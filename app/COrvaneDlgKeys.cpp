@@ -148,6 +148,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         ToggleQuadView();
     } else if (key == Qt::Key_A) {
         ToggleKeepAspect();
+    } else if (key == Qt::Key_Z) {
+        ResetZoom();
     } else if (key == Qt::Key_Escape) {
         // Escape leaves full screen; otherwise it asks to leave, as it did.
         if (m_fullScreen)

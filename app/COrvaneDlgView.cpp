@@ -27,6 +27,22 @@ void COrvaneDlg::OnCapture() {
     ActiveSession().Capture();
 }
 
+CVideoAtom* COrvaneDlg::ActiveVideo() const {
+    if (m_quadOn && m_quad && m_quad->HasTiles())
+        return m_quad->Tile(m_quad->Selected());
+    return m_videoWindow;
+}
+
+void COrvaneDlg::ResetZoom() {
+    if (CVideoAtom* video = ActiveVideo())
+        video->ResetZoom();
+}
+
+void COrvaneDlg::CaptureView() {
+    DebugOutput("Capture view\n");
+    ActiveSession().CaptureView();
+}
+
 void COrvaneDlg::OnFullScreen() {
     DebugOutput("Fullscreen\n");
     ReleaseHeldPtz();
@@ -70,13 +86,20 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     auto* menu = new QMenu(this);
     // Each entry shows its key after a tab, as menus do.
     auto add = [&](const char16_t* key, const char* shortcut, auto command) {
-        QAction* action =
-            menu->addAction(LoadText(key) + QLatin1Char('\t') + QString::fromLatin1(shortcut));
+        QString text = LoadText(key);
+        if (*shortcut != '\0')
+            text += QLatin1Char('\t') + QString::fromLatin1(shortcut);
+        QAction* action = menu->addAction(text);
         connect(action, &QAction::triggered, this, command);
         return action;
     };
     add(u"cmd_play", "Space", [this] { OnCommand(control::kPlay); });
     add(u"cmd_capture", "S", [this] { OnCommand(control::kCapture); });
+    add(u"cmd_capture_view", "", [this] { CaptureView(); });
+    const CVideoAtom* video = ActiveVideo();
+    add(u"cmd_reset_zoom", "Z", [this] {
+        ResetZoom();
+    })->setEnabled(video != nullptr && video->Zoom().IsZoomed());
     QAction* full = add(u"cmd_fullscreen", "F", [this] { OnCommand(control::kFullScreen); });
     full->setCheckable(true);
     full->setChecked(m_fullScreen);

@@ -340,6 +340,13 @@ void ViewingSession::ToggleRecording() {
         m_recording->Start(record::ClipNamePrefix(m_address, m_currentChannel));
 }
 
+void ViewingSession::CaptureView() {
+    if (m_video && m_videoReceived && !m_video->LatestPicture().isNull())
+        m_video->RequestViewSnapshot();
+    else if (m_video)
+        ShowKey(u"capture_failed");
+}
+
 void ViewingSession::Capture() {
     if (!m_video)
         return;

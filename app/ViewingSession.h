@@ -104,6 +104,8 @@ class ViewingSession : public QObject, public CServerNotify {
     // A snapshot of the next picture; "capture_failed" at once when no
     // picture is shown.
     void Capture();
+    // The same of the part the view's digital zoom shows ("Capture the view").
+    void CaptureView();
 
     // Runs the handler of timer `id` as if it had expired.
     void OnTimer(int id);

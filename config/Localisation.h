@@ -31,7 +31,7 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 23> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -55,6 +55,8 @@ inline constexpr std::array<std::u16string_view, 23> kAddedTextKeys = {
     u"record_folder_failed",
     u"record_disk_full",
     u"record_write_failed",
+    u"cmd_reset_zoom",
+    u"cmd_capture_view",
 };
 
 // The design's own keys.

@@ -1,10 +1,14 @@
 #include "video/CVideoAtom.h"
 
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStyleHints>
 #include <QTransform>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -42,6 +46,24 @@ void CVideoAtom::RequestSnapshot() {
     m_pipeline.RequestSnapshot();
 }
 
+void CVideoAtom::RequestViewSnapshot() {
+    m_pipeline.RequestSnapshot(SnapshotKind::kView);
+}
+
+void CVideoAtom::ZoomAt(int steps, const QPointF& at) {
+    const QPointF fraction = UprightFraction(at);
+    if (!m_zoom.ZoomAt(steps, fraction.x(), fraction.y()))
+        return;
+    UpdateView();
+    update();
+}
+
+void CVideoAtom::ResetZoom() {
+    m_zoom.Reset();
+    UpdateView();
+    update();
+}
+
 void CVideoAtom::SetFullScreen(bool on, bool turned) {
     const bool turn = on && turned;
     // The held picture turns at once; the decode thread's exact one follows.
@@ -76,7 +98,7 @@ void CVideoAtom::UpdateView() {
     const qreal ratio = devicePixelRatioF();
     const PictureView view{std::max(1, int(std::lround(area.width() * ratio))),
                            std::max(1, int(std::lround(area.height() * ratio))), m_turned,
-                           m_keepAspect};
+                           m_keepAspect, m_zoom.Part()};
     if (view == m_view)
         return;
     m_view = view;
@@ -96,14 +118,16 @@ uint32_t* CVideoAtom::PictureBuffer(int width, int height, ptrdiff_t* stride) {
     return reinterpret_cast<uint32_t*>(bits);
 }
 
-void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight) {
+void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight, const ViewRect& part) {
     m_backSource = QSize(decodedWidth, decodedHeight);
+    m_backPart = part;
     {
         std::lock_guard lock(m_slotMutex);
         // A picture not taken yet is replaced: the newest wins. Its memory
         // is filled next time instead of allocating new.
         m_slot.swap(m_back);
         std::swap(m_slotSource, m_backSource);
+        std::swap(m_slotPart, m_backPart);
         m_slotFresh = true;
     }
     if (!m_takePosted.exchange(true)) {
@@ -125,6 +149,7 @@ void CVideoAtom::TakeLatestPicture() {
             return;
         m_shown.swap(m_slot);
         std::swap(m_shownSource, m_slotSource);
+        std::swap(m_shownPart, m_slotPart);
         m_slotFresh = false;
     }
     update();
@@ -156,28 +181,129 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     }
     // In device pixels: a picture made for this view lands 1:1; one made for
     // an earlier view is stretched until its successor comes.
+    const QRectF target = PictureRect();
+    if (target != QRectF(area))
+        painter.fillRect(area, Qt::black);
+    if (m_shownPart == m_view.part) {
+        painter.drawImage(target, m_shown);
+    } else {
+        // Made for another part (the zoom moved): placed where that part lies
+        // in the part shown now, until the decode thread's picture comes.
+        const ViewRect was = m_turned ? m_shownPart.Turned() : m_shownPart;
+        const ViewRect now = m_turned ? m_view.part.Turned() : m_view.part;
+        const double scaleX = target.width() / now.width;
+        const double scaleY = target.height() / now.height;
+        painter.fillRect(target, Qt::black);
+        painter.save();
+        painter.setClipRect(target);
+        painter.drawImage(
+            QRectF(target.x() + (was.x - now.x) * scaleX, target.y() + (was.y - now.y) * scaleY,
+                   was.width * scaleX, was.height * scaleY),
+            m_shown);
+        painter.restore();
+    }
+    PaintBadge(painter);
+}
+
+QRectF CVideoAtom::PictureRect() const {
+    const QRect area = PictureArea();
     const qreal ratio = devicePixelRatioF();
     const QSize device(m_view.width, m_view.height);
-    const QSize fitted = m_keepAspect ? m_shown.size().scaled(device, Qt::KeepAspectRatio) : device;
-    if (fitted != device)
-        painter.fillRect(area, Qt::black);
-    const QRectF target(area.x() + ((device.width() - fitted.width()) / 2) / ratio,
-                        area.y() + ((device.height() - fitted.height()) / 2) / ratio,
-                        fitted.width() / ratio, fitted.height() / ratio);
-    painter.drawImage(target, m_shown);
+    const QSize fitted = m_keepAspect && !m_shown.isNull()
+                             ? m_shown.size().scaled(device, Qt::KeepAspectRatio)
+                             : device;
+    return QRectF(area.x() + ((device.width() - fitted.width()) / 2) / ratio,
+                  area.y() + ((device.height() - fitted.height()) / 2) / ratio,
+                  fitted.width() / ratio, fitted.height() / ratio);
+}
+
+QPointF CVideoAtom::UprightFraction(const QPointF& at) const {
+    const QRectF picture = PictureRect();
+    if (picture.isEmpty())
+        return QPointF(0.5, 0.5);
+    const double x = std::clamp((at.x() - picture.x()) / picture.width(), 0.0, 1.0);
+    const double y = std::clamp((at.y() - picture.y()) / picture.height(), 0.0, 1.0);
+    // Turned, the screen's columns are the picture's rows from the bottom.
+    return m_turned ? QPointF(y, 1.0 - x) : QPointF(x, y);
+}
+
+void CVideoAtom::PaintBadge(QPainter& painter) const {
+    if (!m_zoom.IsZoomed())
+        return;
+    const QString text = QString::fromStdString(m_zoom.BadgeText());
+    const QFontMetrics metrics(painter.font());
+    const QRect area = PictureArea();
+    const QSize size(metrics.horizontalAdvance(text) + 8, metrics.height() + 4);
+    const QRect box(area.right() - 4 - size.width(), area.top() + 4, size.width(), size.height());
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, text);
 }
 
 void CVideoAtom::mousePressEvent(QMouseEvent* event) {
     event->accept();
     // The right button opens the owner's menu (a context-menu event) instead.
-    if (event->button() == Qt::LeftButton)
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_press = Press{event->position(), event->position(), true, false, false};
+    // Not zoomed there is nothing to drag: the tap is the press, as ever.
+    if (!m_zoom.IsZoomed()) {
+        m_press.tapped = true;
+        emit tapped();
+    }
+}
+
+void CVideoAtom::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (!m_press.held || !(event->buttons() & Qt::LeftButton) || !m_zoom.IsZoomed())
+        return;
+    const QPointF at = event->position();
+    if (!m_press.dragging) {
+        const int distance = QGuiApplication::styleHints()->startDragDistance();
+        if ((at - m_press.at).manhattanLength() < distance)
+            return;
+        m_press.dragging = true;
+    }
+    const QRectF picture = PictureRect();
+    if (picture.isEmpty())
+        return;
+    const double dx = (at.x() - m_press.last.x()) / picture.width();
+    const double dy = (at.y() - m_press.last.y()) / picture.height();
+    m_press.last = at;
+    // Turned, moving along the screen's columns moves along the picture's rows.
+    const bool moved = m_turned ? m_zoom.PanBy(dy, -dx) : m_zoom.PanBy(dx, dy);
+    if (moved) {
+        UpdateView();
+        update();
+    }
+}
+
+void CVideoAtom::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || !m_press.held)
+        return;
+    const Press press = std::exchange(m_press, Press{});
+    if (!press.tapped && !press.dragging)
         emit tapped();
 }
 
 void CVideoAtom::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
-    if (event->button() == Qt::LeftButton)
-        emit doubleTapped();
+    if (event->button() != Qt::LeftButton)
+        return;
+    // Its first press and release were the tap already; no drag follows.
+    m_press = Press{};
+    emit doubleTapped();
+}
+
+void CVideoAtom::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    // 120 is one notch; finer wheels and touchpads add up to it.
+    m_wheelRemainder += event->angleDelta().y();
+    const int steps = m_wheelRemainder / 120;
+    m_wheelRemainder -= steps * 120;
+    if (steps != 0)
+        ZoomAt(steps, event->position());
 }
 
 }  // namespace kavrel

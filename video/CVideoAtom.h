@@ -19,6 +19,14 @@
 // replaces it. After the view changed, the held picture is stretched into the
 // new place (turned at once when the turn changed) until the decode thread
 // has converted it again for the new view, which it does at once.
+//
+// Digital zoom (DigitalZoom.h): the wheel zooms round the pointer, a left
+// drag pans the zoomed picture; the zoom's part of the picture goes to the
+// pipeline with the view, so the decode thread converts only that part, at
+// the size shown. While zoomed, a left press that might begin a drag is
+// reported as a tap at its release, and only if the pointer stayed within
+// the platform's drag distance: clicks, double-clicks and the right-click
+// menu mean what they did. A small badge ("2.5x") shows the factor.
 
 #include <QImage>
 #include <QString>
@@ -28,6 +36,7 @@
 #include <mutex>
 #include <string>
 
+#include "video/DigitalZoom.h"
 #include "video/PictureSink.h"
 #include "video/VideoPipeline.h"
 
@@ -48,6 +57,14 @@ class CVideoAtom : public QWidget, private PictureSink {
     void StopDecoding();                                            // UI thread; the picture stays
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);  // receive thread
     void RequestSnapshot();                                         // UI thread
+    // UI thread: the next picture's part the view shows, at the decoded size.
+    void RequestViewSnapshot();
+
+    // UI thread: the digital zoom. ZoomAt zooms `steps` levels in (or out)
+    // round `at`, a point in widget coordinates (as the wheel does).
+    const DigitalZoom& Zoom() const { return m_zoom; }
+    void ZoomAt(int steps, const QPointF& at);
+    void ResetZoom();
 
     // UI thread. `turned` (full screen only): the picture is drawn a quarter
     // turn round, for a monitor taller than wide.
@@ -66,6 +83,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     QImage LatestPicture() const;
     // The decoded size of that picture (empty before the first).
     QSize LatestPictureSource() const { return m_shownSource; }
+    // The part of the picture it shows (the zoom's when it was converted).
+    ViewRect LatestPicturePart() const { return m_shownPart; }
     VideoPipeline& Pipeline() { return m_pipeline; }
 
   signals:
@@ -79,12 +98,15 @@ class CVideoAtom : public QWidget, private PictureSink {
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     // PictureSink, on the decode thread.
     bool HasPictureBuffer() const override { return true; }
     uint32_t* PictureBuffer(int width, int height, ptrdiff_t* stride) override;
-    void OnPictureReady(int decodedWidth, int decodedHeight) override;
+    void OnPictureReady(int decodedWidth, int decodedHeight, const ViewRect& part) override;
     // PictureSink, mostly on the snapshot worker's thread: posted on. The
     // pipeline, a member, stops these calls before the QObject goes, and
     // whatever was posted by then is dropped with it.
@@ -94,22 +116,42 @@ class CVideoAtom : public QWidget, private PictureSink {
     // UI thread: tells the pipeline the view, and asks for the held picture
     // again when it changed.
     void UpdateView();
+    // Where the picture lies in the widget (inside any aspect bars).
+    QRectF PictureRect() const;
+    // A point in widget coordinates as fractions of the picture shown, along
+    // the upright picture's axes (so through the turn, if any).
+    QPointF UprightFraction(const QPointF& at) const;
+    void PaintBadge(QPainter& painter) const;
 
-    QImage m_back;       // the decode thread's alone: the picture being converted
-    QSize m_backSource;  // the decode thread's alone: its decoded size
+    QImage m_back;        // the decode thread's alone: the picture being converted
+    QSize m_backSource;   // the decode thread's alone: its decoded size
+    ViewRect m_backPart;  // the decode thread's alone: the part it shows
 
     mutable std::mutex m_slotMutex;
     QImage m_slot;             // guarded by m_slotMutex: the newest picture not yet taken
     QSize m_slotSource;        // guarded by m_slotMutex
+    ViewRect m_slotPart;       // guarded by m_slotMutex
     bool m_slotFresh = false;  // guarded by m_slotMutex
     std::atomic<bool> m_takePosted{false};  // a TakeLatestPicture is on its way
 
     QImage m_shown;             // UI thread: what paintEvent draws
     QSize m_shownSource;        // UI thread
+    ViewRect m_shownPart;       // UI thread: the part m_shown was made for
     bool m_fullScreen = false;  // UI thread
     bool m_turned = false;      // UI thread
     bool m_keepAspect = false;  // UI thread
     PictureView m_view;         // UI thread: the view last given to the pipeline
+    DigitalZoom m_zoom;         // UI thread
+    // UI thread: the left button's press, while held.
+    struct Press {
+        QPointF at;    // where it went down
+        QPointF last;  // where the drag was last applied
+        bool held = false;
+        bool dragging = false;  // moved beyond the drag distance while zoomed
+        bool tapped = false;    // reported as a tap at the press (not zoomed)
+    };
+    Press m_press;
+    int m_wheelRemainder = 0;  // UI thread: wheel movement short of a step
 
     VideoPipeline m_pipeline;  // its decode thread calls back into this object
 };

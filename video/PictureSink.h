@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "video/SampledConversion.h"
+
 namespace kavrel {
 
 class PictureSink {
@@ -33,13 +35,15 @@ class PictureSink {
     // PictureBuffer gives room for width x height values whose rows lie
     // `*stride` values apart (null: this picture goes to OnPicture instead), and
     // OnPictureReady says that the picture in it is complete; it gives the
-    // decoded picture's size. The buffer is the decode thread's from
+    // decoded picture's size and the part of it the picture shows (the
+    // view's digital zoom). The buffer is the decode thread's from
     // PictureBuffer until OnPictureReady returns.
     virtual bool HasPictureBuffer() const { return false; }
     virtual uint32_t* PictureBuffer(int /*width*/, int /*height*/, ptrdiff_t* /*stride*/) {
         return nullptr;
     }
-    virtual void OnPictureReady(int /*decodedWidth*/, int /*decodedHeight*/) {}
+    virtual void OnPictureReady(int /*decodedWidth*/, int /*decodedHeight*/,
+                                const ViewRect& /*part*/) {}
 
     // The outcome of a requested snapshot: ok only when the whole file was
     // written. `path` is the file written or attempted (empty when the

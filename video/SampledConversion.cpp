@@ -7,6 +7,42 @@
 
 namespace kavrel {
 
+ViewRect ViewRect::Clamped() const {
+    auto clampAxis = [](int32_t& from, int32_t& length) {
+        length = std::clamp(length, int32_t(1), kViewUnit);
+        from = std::clamp(from, int32_t(0), kViewUnit - length);
+    };
+    ViewRect inside = *this;
+    clampAxis(inside.x, inside.width);
+    clampAxis(inside.y, inside.height);
+    return inside;
+}
+
+PlanarPicture CropToPart(const PlanarPicture& picture, const ViewRect& part) {
+    if (picture.IsEmpty())
+        return picture;
+    const ViewRect inside = part.Clamped();
+    // [first, end) of `size` pixels, the first even and the end even or the edge.
+    auto span = [](int size, int32_t from, int32_t length, int* first, int* end) {
+        const int64_t low = int64_t(from) * size / kViewUnit;
+        const int64_t high = (int64_t(from + length) * size + kViewUnit - 1) / kViewUnit;
+        *first = int(low) & ~1;
+        *end = std::min(size, (int(std::max<int64_t>(high, low + 1)) + 1) & ~1);
+    };
+    int left = 0, right = 0, top = 0, bottom = 0;
+    span(picture.width, inside.x, inside.width, &left, &right);
+    span(picture.height, inside.y, inside.height, &top, &bottom);
+    PlanarPicture crop = picture;
+    crop.width = right - left;
+    crop.height = bottom - top;
+    crop.y = picture.y + ptrdiff_t(top) * picture.yStride + left;
+    if (ChromaSampling(picture.width, picture.height).HasChroma() && picture.u && picture.v) {
+        crop.u = picture.u + ptrdiff_t(top / 2) * picture.uStride + left / 2;
+        crop.v = picture.v + ptrdiff_t(top / 2) * picture.vStride + left / 2;
+    }
+    return crop;
+}
+
 void ConvertRow(ConversionPath path, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                 uint16_t* out, int count) {
     if (path == ConversionPath::kAvx512 && CpuSupportsAvx512()) {
@@ -32,8 +68,8 @@ namespace {
 
 // Gathers each target row's samples and hands them to `take(ty, y, u, v)`.
 template <typename Take>
-void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int outHeight,
-                SamplingScratch& scratch, Take take) {
+void SampleRows(const PlanarPicture& picture, bool turned, const ViewRect& part, int outWidth,
+                int outHeight, SamplingScratch& scratch, Take take) {
     const ChromaSampling chroma(picture.width, picture.height);
     const bool hasChroma = chroma.HasChroma() && picture.u != nullptr && picture.v != nullptr;
     const size_t columns = size_t(outWidth);
@@ -54,8 +90,9 @@ void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int out
     // row. Turned, a target column is a source row counted from the bottom and
     // a target row a source column. The per-column offsets are made once.
     const PictureSize shown = ShownSize(picture.width, picture.height, turned);
+    const ViewRect seen = turned ? part.Clamped().Turned() : part.Clamped();
     for (int tx = 0; tx < outWidth; ++tx) {
-        const int along = SampleIndex(tx, shown.width, outWidth);
+        const int along = SampleIndexIn(tx, shown.width, outWidth, seen.x, seen.width);
         if (!turned) {
             scratch.lumaAt[size_t(tx)] = along;
             scratch.uAt[size_t(tx)] = scratch.vAt[size_t(tx)] =
@@ -70,8 +107,12 @@ void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int out
         }
     }
 
+    // Upright, the columns a row reads lie between the first and the last
+    // target column's: only those are fetched ahead.
+    const ptrdiff_t firstColumn = turned ? 0 : scratch.lumaAt.front();
+    const ptrdiff_t lastColumn = turned ? 0 : scratch.lumaAt.back();
     for (int ty = 0; ty < outHeight; ++ty) {
-        const int along = SampleIndex(ty, shown.height, outHeight);
+        const int along = SampleIndexIn(ty, shown.height, outHeight, seen.y, seen.height);
         const uint8_t* lumaBase;
         const uint8_t* uBase = nullptr;
         const uint8_t* vBase = nullptr;
@@ -91,14 +132,14 @@ void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int out
         // The next target row's source rows, fetched while this one converts:
         // the decoded picture is larger than the caches.
         if (!turned && ty + 1 < outHeight) {
-            const int next = SampleIndex(ty + 1, shown.height, outHeight);
+            const int next = SampleIndexIn(ty + 1, shown.height, outHeight, seen.y, seen.height);
             const uint8_t* row = picture.y + ptrdiff_t(next) * picture.yStride;
-            for (int x = 0; x < picture.width; x += 64)
+            for (ptrdiff_t x = firstColumn; x <= lastColumn; x += 64)
                 __builtin_prefetch(row + x);
             if (hasChroma && chroma.Row(next) != chroma.Row(along)) {
                 const uint8_t* u = picture.u + ptrdiff_t(chroma.Row(next)) * picture.uStride;
                 const uint8_t* v = picture.v + ptrdiff_t(chroma.Row(next)) * picture.vStride;
-                for (int x = 0; x < chroma.chromaWidth; x += 64) {
+                for (ptrdiff_t x = firstColumn / 2; x <= lastColumn / 2; x += 64) {
                     __builtin_prefetch(u + x);
                     __builtin_prefetch(v + x);
                 }
@@ -125,21 +166,23 @@ void SampleRows(const PlanarPicture& picture, bool turned, int outWidth, int out
 }  // namespace
 
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
-                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch) {
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
+                    const ViewRect& part) {
     if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
         return;
-    SampleRows(picture, turned, outWidth, outHeight, scratch,
+    SampleRows(picture, turned, part, outWidth, outHeight, scratch,
                [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
                    ConvertRow(path, y, u, v, out + ptrdiff_t(ty) * outStride, outWidth);
                });
 }
 
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
-                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch) {
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
+                    const ViewRect& part) {
     if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
         return;
     scratch.row.resize(size_t(outWidth));
-    SampleRows(picture, turned, outWidth, outHeight, scratch,
+    SampleRows(picture, turned, part, outWidth, outHeight, scratch,
                [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
                    ConvertRow(path, y, u, v, scratch.row.data(), outWidth);
                    WidenRow(scratch.row.data(), out + ptrdiff_t(ty) * outStride, outWidth);

@@ -25,6 +25,44 @@ inline int SampleIndex(int t, int source, int target) {
     return int((int64_t(2 * t + 1) * source) / (int64_t(2) * target));
 }
 
+// A part of a picture (the digital zoom's view), in fractions of the
+// picture's width and height counted in units of 1/kViewUnit, so that it
+// means the same part whatever size the stream is decoded at. The default is
+// the whole picture. Kept inside the picture by whoever makes it (ZoomState).
+inline constexpr int32_t kViewUnit = 1 << 16;
+struct ViewRect {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = kViewUnit;
+    int32_t height = kViewUnit;
+    bool operator==(const ViewRect&) const = default;
+    bool IsWhole() const { return *this == ViewRect{}; }
+    // The same part of the picture turned a quarter turn clockwise: the
+    // turned picture's columns are the upright rows counted from the bottom.
+    ViewRect Turned() const { return ViewRect{kViewUnit - (y + height), x, height, width}; }
+    // Brought inside the picture: at least one unit wide and tall, moved
+    // (not shrunk) where it sticks out. ConvertSampled applies it to any part.
+    ViewRect Clamped() const;
+};
+
+// SampleIndex over the part [from, from + length) (in 1/kViewUnit of
+// `source`) instead of the whole: target index t takes the sample under the
+// centre of its share of the part. With the whole part (0, kViewUnit) this is
+// SampleIndex exactly, so the zoomed view and the full view sample alike.
+// The result lies in 0 to source - 1 for any part inside the picture.
+inline int SampleIndexIn(int t, int source, int target, int32_t from, int32_t length) {
+    const int64_t twiceTarget = int64_t(2) * target;
+    return int(((int64_t(from) * twiceTarget + int64_t(2 * t + 1) * length) * source) /
+               (twiceTarget * kViewUnit));
+}
+
+// The pixels of `picture` that `part` covers, at the decoded resolution (a
+// view snapshot): the part widened to whole pixels, with an even origin and
+// an even size where the picture allows, so that every 2 x 2 chroma block of
+// the crop is one of the picture's own and the crop converts to exactly the
+// picture's pixels. Points into the picture's planes; no copy.
+PlanarPicture CropToPart(const PlanarPicture& picture, const ViewRect& part);
+
 // The size a picture of width x height has once turned (or not).
 struct PictureSize {
     int width = 0;
@@ -44,18 +82,22 @@ struct SamplingScratch {
     std::vector<uint16_t> row;        // one converted row, before widening
 };
 
-// Writes the picture, turned a quarter turn clockwise when `turned`, stretched
-// to outWidth x outHeight RGB565 values (red in bits 15-11) whose rows lie
-// `outStride` values apart, top row first. Nothing for an empty picture or target.
+// Writes the part `part` (upright coordinates) of the picture, turned a
+// quarter turn clockwise when `turned`, stretched to outWidth x outHeight
+// RGB565 values (red in bits 15-11) whose rows lie `outStride` values apart,
+// top row first. Only the target's pixels are gathered, so a zoomed part
+// costs no more than the whole. Nothing for an empty picture or target.
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
-                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch);
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
+                    const ViewRect& part = {});
 
 // The same as 32-bit values 0xFFRRGGBB, each channel of the 16-bit value
 // widened by repeating its top bits (as a 16-bit picture is widened when it
 // is drawn), so the screen shows exactly what the 16-bit picture would. The
 // form a desktop's window surface takes without conversion.
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
-                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch);
+                    ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
+                    const ViewRect& part = {});
 
 inline uint32_t WidenRgb565(uint16_t value) {
     const uint32_t red = value >> 11;

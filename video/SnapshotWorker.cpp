@@ -32,7 +32,7 @@ SnapshotWorker::~SnapshotWorker() {
         m_thread.join();
 }
 
-bool SnapshotWorker::Submit(const PlanarPicture& picture, Done done) {
+bool SnapshotWorker::Submit(const PlanarPicture& picture, Done done, SnapshotKind kind) {
     if (picture.IsEmpty())
         return false;
     const PlanarLayout layout = PlanarLayoutFor(picture.width, picture.height);
@@ -50,6 +50,7 @@ bool SnapshotWorker::Submit(const PlanarPicture& picture, Done done) {
     job.bytes = layout.totalBytes;
     job.width = picture.width;
     job.height = picture.height;
+    job.kind = kind;
     job.done = std::move(done);
     uint8_t* planar = job.planar.get();
     CopyPlane(picture.y, picture.yStride, picture.width, picture.height, planar);
@@ -108,7 +109,7 @@ void SnapshotWorker::Run() {
                              rgb.get());
             }
             // Without memory for it the write fails and names the file it meant.
-            ok = m_writer.WriteSnapshot(job.width, job.height, rgb.get(), &path);
+            ok = m_writer.WriteSnapshot(job.width, job.height, rgb.get(), &path, job.kind);
         }
         job.planar.reset();
         {

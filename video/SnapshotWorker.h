@@ -55,7 +55,8 @@ class SnapshotWorker {
     // False, and `done` is never called, when the picture is empty, the copy
     // finds no memory, the queue is full or the thread cannot start: the
     // caller reports that failure itself.
-    bool Submit(const PlanarPicture& picture, Done done);
+    bool Submit(const PlanarPicture& picture, Done done,
+                SnapshotKind kind = SnapshotKind::kPicture);
     // Jobs handed over and not finished yet (the one being written included).
     size_t Pending() const;
 
@@ -65,6 +66,7 @@ class SnapshotWorker {
         size_t bytes = 0;
         int width = 0;
         int height = 0;
+        SnapshotKind kind = SnapshotKind::kPicture;
         Done done;
     };
     void Run();  // the worker's thread

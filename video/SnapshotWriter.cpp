@@ -83,12 +83,12 @@ std::array<uint8_t, kBmpHeaderBytes> MakeBmpHeader(int width, int height) {
     return header;
 }
 
-std::string SnapshotFileName(const std::tm& localTime, int sequence) {
+std::string SnapshotFileName(const std::tm& localTime, int sequence, SnapshotKind kind) {
     char name[96];
-    const int length =
-        std::snprintf(name, sizeof name, "image_%04d%02d%02d-%02d%02d%02d",
-                      localTime.tm_year + 1900, localTime.tm_mon + 1, localTime.tm_mday,
-                      localTime.tm_hour, localTime.tm_min, localTime.tm_sec);
+    const int length = std::snprintf(
+        name, sizeof name, "image_%s%04d%02d%02d-%02d%02d%02d",
+        kind == SnapshotKind::kView ? "view_" : "", localTime.tm_year + 1900, localTime.tm_mon + 1,
+        localTime.tm_mday, localTime.tm_hour, localTime.tm_min, localTime.tm_sec);
     std::string result(name, size_t(length > 0 ? length : 0));
     if (sequence >= 2)
         result += "-" + std::to_string(sequence);
@@ -122,8 +122,8 @@ void SnapshotWriter::SetWriteHook(std::function<void()> hook) {
     m_writeHook = std::move(hook);
 }
 
-bool SnapshotWriter::WriteSnapshot(int width, int height, const uint8_t* rgb,
-                                   std::string* path) const {
+bool SnapshotWriter::WriteSnapshot(int width, int height, const uint8_t* rgb, std::string* path,
+                                   SnapshotKind kind) const {
     std::filesystem::path folder;
     std::tm localTime{};
     std::function<void()> hook;
@@ -133,12 +133,13 @@ bool SnapshotWriter::WriteSnapshot(int width, int height, const uint8_t* rgb,
         localTime = m_clock ? m_clock() : LocalTimeNow();
         hook = m_writeHook;
     }
-    path->assign((folder / SnapshotFileName(localTime)).string());
+    path->assign((folder / SnapshotFileName(localTime, 1, kind)).string());
     if (rgb == nullptr || !FitsInBmp(width, height))
         return false;
 
     for (int sequence = 1; sequence <= kMaxSequence; ++sequence) {
-        const std::filesystem::path candidate = folder / SnapshotFileName(localTime, sequence);
+        const std::filesystem::path candidate =
+            folder / SnapshotFileName(localTime, sequence, kind);
         // "x": exclusive creation, so an existing file is never replaced.
         std::unique_ptr<std::FILE, FileCloser> file(std::fopen(candidate.c_str(), "wbx"));
         if (!file) {

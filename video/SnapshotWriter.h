@@ -1,6 +1,7 @@
 #pragma once
 // Writes a 24-bit picture to a BMP file in the documents folder, named after
-// the local date and time: "image_%04d%02d%02d-%02d%02d%02d.bmp".
+// the local date and time: "image_%04d%02d%02d-%02d%02d%02d.bmp" for the
+// whole picture, "image_view_..." for the part a zoomed view shows.
 //
 // An existing file is never replaced: when the name is taken, "-2", "-3", ...
 // go before ".bmp". The folder is not created when missing (the write fails).
@@ -21,6 +22,10 @@ namespace kavrel {
 
 inline constexpr size_t kBmpHeaderBytes = 54;
 
+// What a snapshot holds: the whole decoded picture, or the part of it the
+// view shows (the digital zoom's part, at the decoded resolution).
+enum class SnapshotKind { kPicture, kView };
+
 // Bytes per row in the file: 3 * width rounded up to a multiple of 4.
 size_t BmpRowStride(int width);
 
@@ -31,8 +36,10 @@ std::array<uint8_t, kBmpHeaderBytes> MakeBmpHeader(int width, int height);
 bool FitsInBmp(int width, int height);
 
 // "image_20121105-093007.bmp" for 09:30:07 on 5 November 2012; with
-// `sequence` >= 2, "image_20121105-093007-2.bmp" and so on.
-std::string SnapshotFileName(const std::tm& localTime, int sequence = 1);
+// `sequence` >= 2, "image_20121105-093007-2.bmp" and so on; of a view,
+// "image_view_20121105-093007.bmp".
+std::string SnapshotFileName(const std::tm& localTime, int sequence = 1,
+                             SnapshotKind kind = SnapshotKind::kPicture);
 
 // The documents folder of the user (XDG), not created here.
 std::filesystem::path DefaultSnapshotFolder();
@@ -58,7 +65,8 @@ class SnapshotWriter {
     // first) behind the headers. True only when the whole file was written and
     // closed; a partly written file is removed. `path` receives the file's
     // path, or the first name tried when none could be created.
-    bool WriteSnapshot(int width, int height, const uint8_t* rgb, std::string* path) const;
+    bool WriteSnapshot(int width, int height, const uint8_t* rgb, std::string* path,
+                       SnapshotKind kind = SnapshotKind::kPicture) const;
 
   private:
     mutable std::mutex m_mutex;

@@ -126,10 +126,12 @@ void VideoPipeline::StopDecoding() {
     // A request no picture has served yet belongs to the pictures that stop
     // here: served later, it would be of another channel or minutes late. It
     // fails now instead. One being written is left to its worker.
-    SnapshotState asked = SnapshotState::kAsked;
-    if (m_snapshot.compare_exchange_strong(asked, SnapshotState::kNone)) {
-        std::lock_guard lock(m_outcomes->mutex);
-        SnapshotDone(false, {});
+    for (SnapshotKind kind : {SnapshotKind::kPicture, SnapshotKind::kView}) {
+        SnapshotState asked = SnapshotState::kAsked;
+        if (SnapshotOf(kind).compare_exchange_strong(asked, SnapshotState::kNone)) {
+            std::lock_guard lock(m_outcomes->mutex);
+            SnapshotDone(kind, false, {});
+        }
     }
     // The frames are freed here, outside the queue lock.
 }
@@ -156,13 +158,14 @@ void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
     m_queueCv.notify_one();
 }
 
-void VideoPipeline::RequestSnapshot() {
+void VideoPipeline::RequestSnapshot(SnapshotKind kind) {
     // Asked already, or being written: that file serves this request too.
     SnapshotState none = SnapshotState::kNone;
-    m_snapshot.compare_exchange_strong(none, SnapshotState::kAsked);
+    SnapshotOf(kind).compare_exchange_strong(none, SnapshotState::kAsked);
 }
 bool VideoPipeline::SnapshotPending() const {
-    return m_snapshot.load() != SnapshotState::kNone;
+    return m_snapshot[0].load() != SnapshotState::kNone ||
+           m_snapshot[1].load() != SnapshotState::kNone;
 }
 
 SnapshotWriter& VideoPipeline::Snapshots() {
@@ -318,10 +321,12 @@ bool VideoPipeline::Decode(const CFrame& frame, PlanarPicture* picture) {
 }
 
 void VideoPipeline::Present(const PlanarPicture& picture) {
-    if (m_snapshot.load() == SnapshotState::kAsked)
-        HandOverSnapshot(picture);
-
     const PictureView view = View();
+    for (SnapshotKind kind : {SnapshotKind::kPicture, SnapshotKind::kView}) {
+        if (SnapshotOf(kind).load() == SnapshotState::kAsked)
+            HandOverSnapshot(picture, kind, view.part);
+    }
+
     const PictureSize target = TargetSize(view, picture.width, picture.height);
     const ConversionPath path = m_path.load();
     ptrdiff_t stride = 0;
@@ -330,13 +335,13 @@ void VideoPipeline::Present(const PlanarPicture& picture) {
                            : nullptr;
     if (buffer != nullptr) {
         ConvertSampled(path, picture, view.turned, buffer, stride, target.width, target.height,
-                       m_scratch);
-        m_sink->OnPictureReady(picture.width, picture.height);
+                       m_scratch, view.part);
+        m_sink->OnPictureReady(picture.width, picture.height, view.part);
     } else {
         if (!m_screen.Reserve(size_t(target.width) * size_t(target.height), m_counters.bufferBytes))
             return;
         ConvertSampled(path, picture, view.turned, m_screen.data.get(), target.width, target.width,
-                       target.height, m_scratch);
+                       target.height, m_scratch, view.part);
         if (m_sink != nullptr)
             m_sink->OnPicture(m_screen.data.get(), target.width, target.height);
     }
@@ -344,26 +349,30 @@ void VideoPipeline::Present(const PlanarPicture& picture) {
     PauseAfterPicture();
 }
 
-void VideoPipeline::HandOverSnapshot(const PlanarPicture& picture) {
+void VideoPipeline::HandOverSnapshot(const PlanarPicture& picture, SnapshotKind kind,
+                                     const ViewRect& part) {
     // Writing before the hand-over: a fast worker may be done before Submit returns.
-    m_snapshot.store(SnapshotState::kWriting);
+    SnapshotOf(kind).store(SnapshotState::kWriting);
     const std::shared_ptr<SnapshotWorker> worker = SharedSnapshotWorker();
-    const bool handed =
-        worker->Submit(picture, [outcomes = m_outcomes](bool ok, const std::string& path) {
+    const PlanarPicture written = kind == SnapshotKind::kView ? CropToPart(picture, part) : picture;
+    const bool handed = worker->Submit(
+        written,
+        [outcomes = m_outcomes, kind](bool ok, const std::string& path) {
             std::lock_guard lock(outcomes->mutex);
             if (outcomes->pipeline != nullptr)
-                outcomes->pipeline->SnapshotDone(ok, path);
-        });
+                outcomes->pipeline->SnapshotDone(kind, ok, path);
+        },
+        kind);
     if (!handed) {
         std::lock_guard lock(m_outcomes->mutex);
-        SnapshotDone(false, {});
+        SnapshotDone(kind, false, {});
     }
 }
 
-void VideoPipeline::SnapshotDone(bool ok, const std::string& path) {
+void VideoPipeline::SnapshotDone(SnapshotKind kind, bool ok, const std::string& path) {
     // Cleared with the report: a request made while the file was being written
     // is served by this file.
-    m_snapshot.store(SnapshotState::kNone);
+    SnapshotOf(kind).store(SnapshotState::kNone);
     ++(ok ? m_counters.snapshotsWritten : m_counters.snapshotsFailed);
     if (m_sink != nullptr)
         m_sink->OnSnapshotWritten(ok, path);

@@ -48,13 +48,15 @@ struct VideoFormat {
 };
 
 // How pictures are shown: stretched over an area of width x height pixels
-// (none: at their own size), turned a quarter turn clockwise first or not, and
-// either filling the area or keeping their aspect inside it.
+// (none: at their own size), turned a quarter turn clockwise first or not,
+// either filling the area or keeping their aspect inside it, and which part
+// of the picture (the digital zoom's; the whole by default).
 struct PictureView {
     int width = 0;
     int height = 0;
     bool turned = false;
     bool keepAspect = false;
+    ViewRect part;
     bool operator==(const PictureView&) const = default;
 };
 
@@ -122,8 +124,9 @@ class VideoPipeline {
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);
     // The next picture decoded is also written as a snapshot; the outcome goes
     // to the sink's OnSnapshotWritten, from the worker's thread. A request
-    // made while the last one is still being written is served by that file.
-    void RequestSnapshot();
+    // made while the last one of its kind is still being written is served by
+    // that file. A view snapshot holds the view's part of that picture.
+    void RequestSnapshot(SnapshotKind kind = SnapshotKind::kPicture);
     // Asked for and not yet reported (waiting for a picture, or being written).
     bool SnapshotPending() const;
 
@@ -193,9 +196,10 @@ class VideoPipeline {
     bool Decode(const CFrame& frame, PlanarPicture* picture);
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
-    void HandOverSnapshot(const PlanarPicture& picture);  // the decode thread
+    // The decode thread.
+    void HandOverSnapshot(const PlanarPicture& picture, SnapshotKind kind, const ViewRect& part);
     // With m_outcomes->mutex held, so the sink hears one outcome at a time.
-    void SnapshotDone(bool ok, const std::string& path);
+    void SnapshotDone(SnapshotKind kind, bool ok, const std::string& path);
     void PauseAfterPicture();
 
     // The road back from a worker's thread, which may outlive the pipeline:
@@ -232,8 +236,12 @@ class VideoPipeline {
     PictureView m_view;  // guarded by m_viewMutex
 
     // No request, a request waiting for a picture, or its picture with the worker.
+    // One per SnapshotKind, so a view snapshot and a whole one never serve each other.
     enum class SnapshotState { kNone, kAsked, kWriting };
-    std::atomic<SnapshotState> m_snapshot{SnapshotState::kNone};
+    std::atomic<SnapshotState> m_snapshot[2] = {SnapshotState::kNone, SnapshotState::kNone};
+    std::atomic<SnapshotState>& SnapshotOf(SnapshotKind kind) {
+        return m_snapshot[kind == SnapshotKind::kView ? 1 : 0];
+    }
     std::atomic<int> m_pauseMs{0};
     std::atomic<ConversionPath> m_path{BestConversionPath()};
 

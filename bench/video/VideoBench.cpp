@@ -5,7 +5,9 @@
 //   - libyuv I420ToRGB24 / I420ToRGB565 and swscale yuv420p to bgr24 / rgb565le
 //     (speed anchors only: they round differently);
 // and decode plus conversion per frame against decode alone (timed frame by
-// frame, interleaved), and whether a 10 ms pause after each picture helps. After the
+// frame, interleaved), whether a 10 ms pause after each picture helps, and the
+// window's conversion at the size shown (1080p into 1280x720) of the whole
+// picture against the digital zoom's part at 2x and 8x. After the
 // Google Benchmark table it prints ratios measured in this same run.
 //
 //   build/bench/video/bench_video                       (everything)
@@ -29,9 +31,11 @@
 
 #include "tests/support/H264TestEncoder.h"
 #include "video/ColourTables.h"
+#include "video/DigitalZoom.h"
 #include "video/FastConversion.h"
 #include "video/H264Decoder.h"
 #include "video/PictureTransform.h"
+#include "video/SampledConversion.h"
 #include "video/VideoPipeline.h"
 
 #ifdef KAVREL_BENCH_SWSCALE
@@ -114,6 +118,27 @@ void LibyuvRgb565(Work& w) {
 }
 void Memcpy(Work& w) {
     std::memcpy(w.rgb.data(), w.picture.bytes.data(), w.picture.bytes.size());
+}
+
+// The window's conversion: the picture (or the zoom's part of it, round the
+// middle) sampled into a 1280x720 back image of 32-bit values.
+void SampledAtLevel(Work& w, int level) {
+    static std::vector<uint32_t> back(1280 * 720);
+    static SamplingScratch scratch;
+    DigitalZoom zoom;
+    zoom.ZoomAt(level, 0.5, 0.5);
+    ConvertSampled(BestConversionPath(),
+                   PackedPicture(w.picture.bytes.data(), w.size.width, w.size.height), false,
+                   back.data(), 1280, 1280, 720, scratch, zoom.Part());
+}
+void Sampled1x(Work& w) {
+    SampledAtLevel(w, 0);
+}
+void Sampled2x(Work& w) {
+    SampledAtLevel(w, 3);
+}
+void Sampled8x(Work& w) {
+    SampledAtLevel(w, DigitalZoom::kMaxLevel);
 }
 
 #ifdef KAVREL_BENCH_SWSCALE
@@ -348,6 +373,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
                     Find("backlog_pause10/" + s + "#ui_late_mean_ms"),
                     Find("backlog_pause10/" + s + "#ui_late_worst_ms"));
             }
+            const double whole = Find("sampled_1x_into_1280x720/" + s);
+            const double eight = Find("sampled_8x_into_1280x720/" + s);
+            if (whole > 0 && eight > 0) {
+                std::printf(
+                    "  shown at 1280x720 (%s): 1x %.3f ms/frame, 2x %.3f, 8x %.3f: 8x / 1x "
+                    "%.2f\n",
+                    ConversionPathName(BestConversionPath()), whole,
+                    Find("sampled_2x_into_1280x720/" + s), eight, eight / whole);
+            }
             const double decode = Find("decode_convert/" + s + "#decode_ms");
             const double convert = Find("decode_convert/" + s + "#convert_ms");
             if (decode > 0) {
@@ -399,6 +433,9 @@ void RegisterAll() {
         {"swscale_rgb565le", SwscaleRgb565, kAny},
 #endif
         {"memcpy_yuv_frame", Memcpy, kAny},
+        {"sampled_1x_into_1280x720", Sampled1x, kAny},
+        {"sampled_2x_into_1280x720", Sampled2x, kAny},
+        {"sampled_8x_into_1280x720", Sampled8x, kAny},
     };
     for (const Size& size : kSizes) {
         for (const Entry& entry : entries) {

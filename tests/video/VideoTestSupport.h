@@ -8,6 +8,7 @@
 #include "tests/support/H264TestEncoder.h"
 #include "video/ColourTables.h"
 #include "video/PictureTransform.h"
+#include "video/SampledConversion.h"
 
 namespace kavrel::test {
 
@@ -21,6 +22,25 @@ inline std::vector<uint16_t> ReferenceScreen(const YuvPicture& picture) {
     ConvertToRgb565(rgb.data(), screen.data(), picture.width, picture.height);
     FlipRows(screen.data(), picture.width, picture.height);
     return screen;
+}
+
+// The full conversion `full` (upright, or already turned when `turned`;
+// shown.width x shown.height values) cropped to `part` and stretched to
+// width x height with the defined sampling: what a zoomed view must show.
+inline std::vector<uint16_t> CroppedAndStretched(const std::vector<uint16_t>& full,
+                                                 PictureSize shown, bool turned,
+                                                 const ViewRect& part, int width, int height) {
+    const ViewRect seen = turned ? part.Turned() : part;
+    std::vector<uint16_t> out(size_t(width) * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const int row = SampleIndexIn(y, shown.height, height, seen.y, seen.height);
+        for (int x = 0; x < width; ++x) {
+            const int column = SampleIndexIn(x, shown.width, width, seen.x, seen.width);
+            out[size_t(y) * size_t(width) + size_t(x)] =
+                full[size_t(row) * size_t(shown.width) + size_t(column)];
+        }
+    }
+    return out;
 }
 
 struct TestStream {
