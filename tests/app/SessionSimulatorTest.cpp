@@ -66,6 +66,10 @@ class SessionSimulatorTest : public test::SessionFixture {
     void Start(std::vector<std::string> args = {}, int channel = 0) {
         ASSERT_TRUE(m_sim.Start(args)) << m_sim.Log();
         MakeSessionWindow(m_sim.Port(), channel);
+        // The checks sample the picture's corners, which keep-aspect's bars
+        // (the default) would cover: stretched, as a user can choose.
+        if (m_window->KeepAspect())
+            QTest::keyClick(m_window.get(), Qt::Key_A);
         QObject::connect(m_window->VideoWindow(), &CVideoAtom::pictureShown,
                          [this] { ++m_picturesShown; });
     }
