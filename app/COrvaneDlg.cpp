@@ -134,7 +134,7 @@ CSkinButton* COrvaneDlg::AddButton(int id, int bitmapId, const QRect& rect) {
     if (id >= control::kFirstPtz && id <= control::kLastPtz) {
         // A camera button moves the camera while it is held down; leaving it
         // with the pointer releases it.
-        connect(button, &QPushButton::pressed, this, [this, id] { OnPtzButtonDown(id); });
+        connect(button, &QPushButton::pressed, this, [this, id] { OnPtzDown(id, true); });
         connect(button, &QPushButton::released, this, [this, id] { OnPtzButtonUp(id); });
         return button;
     }

@@ -244,16 +244,15 @@ class COrvaneDlg : public CSkinDialog {
     void UpdateRecordBadges();
     void AddRecordMenuEntries(QMenu* menu);
 
-    // Keys (COrvaneDlgKeys.cpp): the PTZ command of button `id` held while
-    // its key is down.
-    void OnPtzKeyDown(int id);
+    // The PTZ command of button `id` held while its key (or, `byMouse`, the
+    // button itself) is down.
+    void OnPtzDown(int id, bool byMouse);
     void OnChannelKey(int index);
     // Ends a held camera key now: the stop goes to the session (and channel)
     // that took the press, whatever is selected now. Every command, view,
     // selection and page change and every loss of focus runs it first.
     void ReleaseHeldPtz();
-    // A camera button pressed and released (or left) with the mouse.
-    void OnPtzButtonDown(int id);
+    // A camera button released (or left) with the mouse.
     void OnPtzButtonUp(int id);
 
     // Channel pages (COrvaneDlgPages.cpp). Shows the page whose first index
@@ -287,8 +286,8 @@ class COrvaneDlg : public CSkinDialog {
 
     // The window's place and size and the aspect choice, kept in the settings store.
     ViewPreferences m_preferences;
-    int m_page = 0;     // first index of the channel page shown
-    int m_heldPtz = 0;  // the PTZ button whose key (or mouse button) is down; 0: none
+    int m_page = 0;              // first index of the channel page shown
+    int m_heldPtz = 0;           // the PTZ button whose key (or mouse button) is down; 0: none
     bool m_heldByMouse = false;  // m_heldPtz was pressed with the mouse
     // The session that took the held key's press; null when none, or when it
     // has gone (it stopped the camera itself as it went).

@@ -137,7 +137,7 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (const int ptz = PtzCommandOf(key)) {
-        OnPtzKeyDown(ptz);
+        OnPtzDown(ptz, false);
     } else if (key >= Qt::Key_0 && key <= Qt::Key_9) {
         OnChannelKey(key == Qt::Key_0 ? 9 : key - Qt::Key_1);
     } else if (key == Qt::Key_PageUp) {

@@ -113,29 +113,20 @@ void COrvaneDlg::OnPtz(int id) {
     ActiveSession().Ptz(command.key, command.code);
 }
 
-void COrvaneDlg::OnPtzKeyDown(int id) {
+void COrvaneDlg::OnPtzDown(int id, bool byMouse) {
     DebugPrintf("%d\n", id);
     if (id < control::kFirstPtz || id > control::kLastPtz)
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
-    // Another camera key still held: its stop first, on its own session.
+    // Another camera key or button still held: its stop first, on its own session.
     ReleaseHeldPtz();
     m_heldPtz = id;
-    m_heldByMouse = false;
+    m_heldByMouse = byMouse;
     m_heldSession = &ActiveSession();
-    m_heldSession->PtzHold(command.key, command.code);
-}
-
-void COrvaneDlg::OnPtzButtonDown(int id) {
-    DebugPrintf("%d\n", id);
-    if (id < control::kFirstPtz || id > control::kLastPtz)
-        return;
-    const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
-    ReleaseHeldPtz();
-    m_heldPtz = id;
-    m_heldByMouse = true;
-    m_heldSession = &ActiveSession();
-    m_heldSession->PtzPress(command.key, command.code);
+    if (byMouse)
+        m_heldSession->PtzPress(command.key, command.code);
+    else
+        m_heldSession->PtzHold(command.key, command.code);
 }
 
 void COrvaneDlg::OnPtzButtonUp(int id) {

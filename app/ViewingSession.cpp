@@ -244,16 +244,21 @@ void ViewingSession::Ptz(std::u16string_view key, int code) {
     ShowKey(key);
     // A click ends any hold: its automatic stop must not be suppressed.
     m_ptzHeld = false;
+    if (SendMove(code))
+        m_timers.Arm(SessionTimers::kPtzStop);
+}
+
+bool ViewingSession::SendMove(int code) {
     if (!m_engine || !m_connected)
-        return;
+        return false;
     if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
         !m_engine->SendPtz(m_currentChannel, code)) {
         RequestFailed();
-        return;
+        return false;
     }
     m_moving = true;
     m_movingChannel = m_currentChannel;
-    m_timers.Arm(SessionTimers::kPtzStop);
+    return true;
 }
 
 void ViewingSession::PtzHold(std::u16string_view key, int code) {
@@ -263,15 +268,7 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
     m_ptzHeld = true;
     m_pulseRunning = false;
     ShowKey(key);
-    if (!m_engine || !m_connected)
-        return;
-    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
-        !m_engine->SendPtz(m_currentChannel, code)) {
-        RequestFailed();
-        return;
-    }
-    m_moving = true;
-    m_movingChannel = m_currentChannel;
+    SendMove(code);
 }
 
 void ViewingSession::StopMoving() {

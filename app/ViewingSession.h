@@ -188,6 +188,9 @@ class ViewingSession : public QObject, public CServerNotify {
     // channel change or the end of the session takes the connection away: a
     // camera must never keep turning after its viewer moved on.
     void StopMoving();
+    // Stop, then the command `code`, on the current channel (a failed send
+    // is a lost connection). False when nothing could be sent.
+    bool SendMove(int code);
 
     // Receive thread: runs `effect` on the user-interface thread unless the
     // connection that posted it has been closed by then.
