@@ -1,6 +1,7 @@
 #include "app/COrvaneApp.h"
 
 #include "app/COrvaneDlg.h"
+#include "app/SessionRecording.h"
 #include "app/SingleInstance.h"
 #include "config/ConfigStore.h"
 
@@ -28,6 +29,8 @@ int COrvaneApp::Run(const CommandLine& options) {
     window.ApplyStartOptions(options);
     window.exec();
     instance.SetWindow(nullptr);
+    // The window's sessions have gone; their clips are still being closed.
+    SessionRecording::WaitForClosingFiles(std::chrono::seconds(30));
     return 0;
 }
 

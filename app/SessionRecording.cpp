@@ -2,26 +2,69 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <condition_variable>
+#include <system_error>
+#include <thread>
 
 #include "platform/DebugSink.h"
 #include "record/ClipFolder.h"
 
 namespace kavrel {
 
+namespace {
+
+// Threads closing the files of sessions that have gone.
+std::mutex g_closingMutex;
+std::condition_variable g_closingDone;
+int g_closingThreads = 0;  // guarded by g_closingMutex
+
+}  // namespace
+
 SessionRecording::SessionRecording(TextOf text, QObject* parent)
     : QObject(parent), m_text(std::move(text)) {
     m_options.folder = record::DefaultClipFolder();
+    m_relay->target = this;
 }
 
 SessionRecording::~SessionRecording() {
-    // Each recorder's destructor writes what is queued and closes its file.
-    std::unique_ptr<record::ClipRecorder> running;
+    {
+        std::lock_guard lock(m_relay->mutex);
+        m_relay->target = nullptr;
+    }
+    // Each recorder's destructor writes what is queued and closes its file,
+    // which may take as long as the disk wants: a page turn of the quad view
+    // or a closed tile must not wait for it.
+    std::vector<std::unique_ptr<record::ClipRecorder>> recorders;
     {
         std::lock_guard lock(m_mutex);
-        running = std::move(m_recorder);
+        if (m_recorder)
+            recorders.push_back(std::move(m_recorder));
     }
-    running.reset();
-    m_closing.clear();
+    for (auto& [id, recorder] : m_closing)
+        recorders.push_back(std::move(recorder));
+    if (recorders.empty())
+        return;
+    for (auto& recorder : recorders)
+        recorder->Finish();
+    std::unique_lock lock(g_closingMutex);
+    ++g_closingThreads;
+    try {
+        std::thread([recorders = std::move(recorders)]() mutable {
+            recorders.clear();
+            std::lock_guard done(g_closingMutex);
+            --g_closingThreads;
+            g_closingDone.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        --g_closingThreads;
+        lock.unlock();
+        recorders.clear();  // no thread to spare: close them here
+    }
+}
+
+bool SessionRecording::WaitForClosingFiles(std::chrono::milliseconds limit) {
+    std::unique_lock lock(g_closingMutex);
+    return g_closingDone.wait_for(lock, limit, [] { return g_closingThreads == 0; });
 }
 
 void SessionRecording::SetQueueLimits(size_t bytes, size_t frames) {
@@ -75,9 +118,13 @@ void SessionRecording::Interrupt() {
 void SessionRecording::StartRecorderLocked() {
     const uint64_t id = ++m_recorderId;
     m_recorder = std::make_unique<record::ClipRecorder>(
-        m_options, [this, id](const record::RecorderReport& report) {
-            QMetaObject::invokeMethod(
-                this, [this, id, report] { OnReport(id, report); }, Qt::QueuedConnection);
+        m_options, [relay = m_relay, id](const record::RecorderReport& report) {
+            std::lock_guard lock(relay->mutex);
+            if (SessionRecording* target = relay->target) {
+                QMetaObject::invokeMethod(
+                    target, [target, id, report] { target->OnReport(id, report); },
+                    Qt::QueuedConnection);
+            }
         });
     for (const record::RecordedFrame& frame : m_preRoll)
         m_recorder->Push(frame);

@@ -39,8 +39,13 @@ class SessionRecording : public QObject {
     static constexpr size_t kPreRollFrames = 300;
 
     SessionRecording(TextOf text, QObject* parent = nullptr);
-    // Ends the recording and waits for every file to be closed.
+    // Ends the recording without waiting for the disk: its recorders close
+    // their files on a thread of their own, and their reports are dropped.
     ~SessionRecording() override;
+    // Waits, at most `limit`, until every file whose session has gone is
+    // closed; true when none is left. The program's end calls it, so that no
+    // clip is cut short by the process ending.
+    static bool WaitForClosingFiles(std::chrono::milliseconds limit);
 
     // --- User-interface thread ---
     // Starts recording: files named from `namePrefix`, beginning with the
@@ -88,6 +93,12 @@ class SessionRecording : public QObject {
     void OnReport(uint64_t id, const record::RecorderReport& report);
     QString FileText(std::u16string_view key, const std::filesystem::path& file) const;
 
+    // The recorders' way back to this object; cut by the destructor.
+    struct Relay {
+        std::mutex mutex;
+        SessionRecording* target = nullptr;  // guarded by mutex
+    };
+    const std::shared_ptr<Relay> m_relay = std::make_shared<Relay>();
     const TextOf m_text;
     record::RecorderOptions m_options;  // user-interface thread
     bool m_active = false;              // user-interface thread

@@ -34,6 +34,13 @@ class RecordSimulatorTest : public test::SessionFixture {
         SessionFixture::SetUp();
         ASSERT_TRUE(test::ClipToolsPresent());
     }
+    // Sessions closed by a test leave their files to threads of their own;
+    // the temporary folder must outlive them.
+    void TearDown() override {
+        m_window.reset();
+        EXPECT_TRUE(SessionRecording::WaitForClosingFiles(std::chrono::seconds(60)));
+        SessionFixture::TearDown();
+    }
     // Starts the simulator with `args`, the window on it, clips into a
     // temporary folder; Play until the first picture.
     void PlayUntilPicture(std::vector<std::string> args) {
@@ -220,8 +227,10 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
     PressR(Qt::ShiftModifier);
     for (int index = 0; index < QuadView::kTiles; ++index)
         EXPECT_FALSE(quad->Session(index)->Recording().Active()) << index;
-    // Leaving the quad view closes the tiles: every file is complete.
+    // Leaving the quad view closes the tiles without waiting for the disk;
+    // every file is complete once their closing is done.
     QTest::keyClick(m_window.get(), Qt::Key_G);
+    ASSERT_TRUE(SessionRecording::WaitForClosingFiles(std::chrono::seconds(60)));
     const auto clips = test::ClipsIn(Folder());
     ASSERT_EQ(clips.size(), 5u);
     for (const fs::path& clip : clips)
