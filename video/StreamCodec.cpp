@@ -47,9 +47,11 @@ bool IsH265ParameterSet(const uint8_t* nal, size_t size) {
 }
 
 bool IsH264ParameterSet(const uint8_t* nal, size_t size) {
+    if (size < 2)
+        return false;  // a start code at the very end leaves an empty unit
     const uint8_t type = nal[0] & 0x1F;
     // forbidden bit 0, nal_ref_idc not 0 (parameter sets are always referenced).
-    if (size < 2 || (nal[0] & 0x80) != 0 || (nal[0] & 0x60) == 0 || (type != 7 && type != 8))
+    if ((nal[0] & 0x80) != 0 || (nal[0] & 0x60) == 0 || (type != 7 && type != 8))
         return false;
     // An H.265 IDR_N_LP or RADL_N slice header reads like an H.264 PPS
     // (0x28 01, 0x08 01); an H.264 PPS never starts so (pps_id would be over 30).
