@@ -20,7 +20,8 @@
 #   (build folder default: build, configured with KAVREL_BUILD_BENCH=ON; it
 #   installs ffmpeg with apt-get when missing and run as root; lines: the
 #   letters of the lines to measure, default all, e.g. "h" for H.265 alone on
-#   a machine too busy to spend minutes on the rest)
+#   a machine too busy to spend minutes on the rest; the H.264 stream's lines
+#   a, b, c, d and e come together: any of them runs all five)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
