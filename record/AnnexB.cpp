@@ -32,21 +32,21 @@ size_t NextStartCode(std::span<const uint8_t> bytes, size_t from) {
     return bytes.size();
 }
 
-int TypeOf(std::span<const uint8_t> unit, StreamCodec codec) {
-    if (codec == StreamCodec::H265)
+int TypeOf(std::span<const uint8_t> unit, VideoCodec codec) {
+    if (codec == VideoCodec::kH265)
         return unit.size() >= 2 ? (unit[0] >> 1) & 0x3F : -1;
     return unit[0] & 0x1F;
 }
 
-bool IsParameterSet(int type, StreamCodec codec) {
-    if (codec == StreamCodec::H265)
+bool IsParameterSet(int type, VideoCodec codec) {
+    if (codec == VideoCodec::kH265)
         return type >= 32 && type <= 34;
     return type == 7 || type == 8;
 }
 
 }  // namespace
 
-std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec codec) {
+std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, VideoCodec codec) {
     std::vector<NalUnit> units;
     const size_t code = StartCodeAt(frame, 0);
     if (code == 0)
@@ -71,35 +71,7 @@ std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec cod
     return units;
 }
 
-StreamCodec CodecOfParameterSets(std::span<const uint8_t> frame) {
-    const std::vector<NalUnit> units = SplitAnnexB(frame, StreamCodec::H264);
-    for (const NalUnit& unit : units) {
-        if (unit.type == 7)
-            return StreamCodec::H264;
-    }
-    // An H.265 header is two bytes. Its parameter sets' first bytes also read
-    // as H.264 units (0x40 to 0x45: H.264 slices of types 0 to 5, 0x41 an
-    // ordinary P slice), so H.264 is asked first, and H.265 needs all three
-    // sets, each of the base layer with a temporal id: what an H.264 slice's
-    // second byte seldom gives three times over.
-    bool video = false;
-    bool sequence = false;
-    bool picture = false;
-    for (const NalUnit& unit : units) {
-        if (unit.bytes.size() < 2)
-            continue;
-        const int layer = ((unit.bytes[0] & 1) << 5) | (unit.bytes[1] >> 3);
-        if (layer != 0 || (unit.bytes[1] & 7) == 0)
-            continue;
-        const int type = TypeOf(unit.bytes, StreamCodec::H265);
-        video = video || type == 32;
-        sequence = sequence || type == 33;
-        picture = picture || type == 34;
-    }
-    return video && sequence && picture ? StreamCodec::H265 : StreamCodec::Unknown;
-}
-
-std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, StreamCodec codec) {
+std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, VideoCodec codec) {
     std::vector<uint8_t> sets;
     for (const NalUnit& unit : SplitAnnexB(frame, codec)) {
         if (!IsParameterSet(unit.type, codec))

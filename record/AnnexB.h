@@ -1,7 +1,8 @@
 #pragma once
 // Reading just enough of an H.264 or H.265 byte stream (start codes before
 // each unit) to copy it into a file: where the units are, which codec the
-// parameter sets say, and the parameter sets themselves. No decoding.
+// parameter sets say (the decoder's own DetectCodec), and the parameter sets
+// themselves. No decoding.
 //
 // Pure functions over a byte span; any thread.
 
@@ -10,9 +11,9 @@
 #include <span>
 #include <vector>
 
-namespace kavrel::record {
+#include "video/StreamCodec.h"
 
-enum class StreamCodec { Unknown, H264, H265 };
+namespace kavrel::record {
 
 // One unit of the stream: its bytes without the start code.
 struct NalUnit {
@@ -23,15 +24,10 @@ struct NalUnit {
 // The units of `frame` in order. Empty when the frame does not begin with a
 // start code (three or four bytes: 0 0 1 or 0 0 0 1) or holds an empty unit
 // only: such a frame is not a byte stream the recorder can copy.
-std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, StreamCodec codec);
-
-// The codec that the frame's parameter sets name: H.264 sequence and picture
-// parameter sets (types 7 and 8) or H.265 video, sequence and picture
-// parameter sets (types 32 to 34). Unknown when the frame carries none.
-StreamCodec CodecOfParameterSets(std::span<const uint8_t> frame);
+std::vector<NalUnit> SplitAnnexB(std::span<const uint8_t> frame, VideoCodec codec);
 
 // The frame's parameter sets in stream order, each behind a four-byte start
 // code: what the file's codec description is made from. Empty when none.
-std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, StreamCodec codec);
+std::vector<uint8_t> ParameterSets(std::span<const uint8_t> frame, VideoCodec codec);
 
 }  // namespace kavrel::record

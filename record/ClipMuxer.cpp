@@ -17,11 +17,11 @@ namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
 
-AVCodecID CodecIdOf(StreamCodec codec) {
+AVCodecID CodecIdOf(VideoCodec codec) {
     switch (codec) {
-        case StreamCodec::H264:
+        case VideoCodec::kH264:
             return AV_CODEC_ID_H264;
-        case StreamCodec::H265:
+        case VideoCodec::kH265:
             return AV_CODEC_ID_HEVC;
         default:
             return AV_CODEC_ID_NONE;
@@ -54,7 +54,7 @@ WriteFailure FailureOfErrno(int error) {
     }
 }
 
-bool ProbePictureSize(StreamCodec codec, std::span<const uint8_t> keyFrame, int* width,
+bool ProbePictureSize(VideoCodec codec, std::span<const uint8_t> keyFrame, int* width,
                       int* height) {
     const AVCodecID id = CodecIdOf(codec);
     if (id == AV_CODEC_ID_NONE || keyFrame.empty())

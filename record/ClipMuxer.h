@@ -35,7 +35,7 @@ WriteFailure FailureOfErrno(int error);
 
 // What the file's codec description is made from.
 struct ClipFormat {
-    StreamCodec codec = StreamCodec::Unknown;
+    VideoCodec codec = VideoCodec::kUnknown;
     int width = 0;
     int height = 0;
     std::vector<uint8_t> parameterSets;  // with start codes, as ParameterSets() gives them
@@ -43,8 +43,7 @@ struct ClipFormat {
 
 // The picture size that the parameter sets and first slice of a key frame
 // give; false when libavcodec's parser finds none.
-bool ProbePictureSize(StreamCodec codec, std::span<const uint8_t> keyFrame, int* width,
-                      int* height);
+bool ProbePictureSize(VideoCodec codec, std::span<const uint8_t> keyFrame, int* width, int* height);
 
 class ClipMuxer {
   public:

@@ -130,13 +130,13 @@ void ClipRecorder::WriterLoop() {
 }
 
 bool ClipRecorder::WriteFrame(RecordedFrame& frame) {
-    const StreamCodec known =
-        m_format.codec == StreamCodec::Unknown ? StreamCodec::H264 : m_format.codec;
+    const VideoCodec known =
+        m_format.codec == VideoCodec::kUnknown ? VideoCodec::kH264 : m_format.codec;
     if (SplitAnnexB(frame.bytes, known).empty())
         return true;  // not a byte stream: skipped
     if (frame.keyFrame) {
-        const StreamCodec codec = CodecOfParameterSets(frame.bytes);
-        const std::vector<uint8_t> sets = codec == StreamCodec::Unknown
+        const VideoCodec codec = DetectCodec(frame.bytes.data(), frame.bytes.size());
+        const std::vector<uint8_t> sets = codec == VideoCodec::kUnknown
                                               ? std::vector<uint8_t>{}
                                               : ParameterSets(frame.bytes, codec);
         const bool changed = !sets.empty() && sets != m_format.parameterSets;

@@ -28,7 +28,7 @@ TEST(AnnexBTest, SplitsAtThreeAndFourByteStartCodes) {
         {"nothing", {}, {}},
     };
     for (const Case& c : cases) {
-        const auto units = SplitAnnexB(c.frame, StreamCodec::H264);
+        const auto units = SplitAnnexB(c.frame, VideoCodec::kH264);
         ASSERT_EQ(units.size(), c.units.size()) << c.name;
         for (size_t i = 0; i < units.size(); ++i)
             EXPECT_EQ(Bytes(units[i].bytes.begin(), units[i].bytes.end()), c.units[i]) << c.name;
@@ -42,16 +42,16 @@ TEST(AnnexBTest, CodecComesFromTheParameterSets) {
     const Bytes h265 = {0, 0, 0, 1, 0x40, 1, 0x0C, 0, 0, 0, 1,    0x42, 1,   1,
                         0, 0, 0, 1, 0x44, 1, 0xC1, 0, 0, 1, 0x26, 1,    0xAF};
     const Bytes slice = {0, 0, 1, 0x41, 0x9A};
-    EXPECT_EQ(CodecOfParameterSets(h264), StreamCodec::H264);
-    EXPECT_EQ(CodecOfParameterSets(h265), StreamCodec::H265);
-    EXPECT_EQ(CodecOfParameterSets(slice), StreamCodec::Unknown);
+    EXPECT_EQ(DetectCodec(h264.data(), h264.size()), VideoCodec::kH264);
+    EXPECT_EQ(DetectCodec(h265.data(), h265.size()), VideoCodec::kH265);
+    EXPECT_EQ(DetectCodec(slice.data(), slice.size()), VideoCodec::kUnknown);
 
-    EXPECT_EQ(ParameterSets(h264, StreamCodec::H264),
+    EXPECT_EQ(ParameterSets(h264, VideoCodec::kH264),
               (Bytes{0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE}));
     EXPECT_EQ(
-        ParameterSets(h265, StreamCodec::H265),
+        ParameterSets(h265, VideoCodec::kH265),
         (Bytes{0, 0, 0, 1, 0x40, 1, 0x0C, 0, 0, 0, 1, 0x42, 1, 1, 0, 0, 0, 1, 0x44, 1, 0xC1}));
-    EXPECT_TRUE(ParameterSets(slice, StreamCodec::H264).empty());
+    EXPECT_TRUE(ParameterSets(slice, VideoCodec::kH264).empty());
 }
 
 }  // namespace

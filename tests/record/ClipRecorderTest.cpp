@@ -312,8 +312,8 @@ TEST_F(ClipRecorderTest, NoFileIsEverReplaced) {
     EXPECT_TRUE(first.filename().string().starts_with("cam_ch2_"));
     std::ofstream(first) << "precious";
     const auto frames = Encode(176, 144, 1, 10);
-    ClipFormat format{StreamCodec::H264, 176, 144,
-                      ParameterSets(frames[0].bytes, StreamCodec::H264)};
+    ClipFormat format{VideoCodec::kH264, 176, 144,
+                      ParameterSets(frames[0].bytes, VideoCodec::kH264)};
     WriteFailure failure = WriteFailure::None;
     int error = 0;
     EXPECT_EQ(ClipMuxer::Create(first, format, &failure, &error), nullptr);
