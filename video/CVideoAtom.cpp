@@ -42,12 +42,8 @@ void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
     m_pipeline.AddFrame(bytes, length, keyFrame);
 }
 
-void CVideoAtom::RequestSnapshot() {
-    m_pipeline.RequestSnapshot();
-}
-
-void CVideoAtom::RequestViewSnapshot() {
-    m_pipeline.RequestSnapshot(SnapshotKind::kView);
+void CVideoAtom::RequestSnapshot(SnapshotKind kind) {
+    m_pipeline.RequestSnapshot(kind);
 }
 
 void CVideoAtom::ZoomAt(int steps, const QPointF& at) {
@@ -155,9 +151,13 @@ void CVideoAtom::TakeLatestPicture() {
     update();
     // Nothing in the protocol names the codec, and the statistics line has no
     // room for it: the tooltip says which one the decoder found.
-    const QString codec = QString::fromUtf8(CodecName(m_pipeline.Codec()));
-    if (toolTip() != codec)
-        setToolTip(codec);
+    // Compared as a value: this runs for every picture, the text only changes
+    // with the codec.
+    const VideoCodec codec = m_pipeline.Codec();
+    if (codec != m_toolTipCodec) {
+        m_toolTipCodec = codec;
+        setToolTip(QString::fromUtf8(CodecName(codec)));
+    }
     emit pictureShown();
 }
 

@@ -56,9 +56,9 @@ class CVideoAtom : public QWidget, private PictureSink {
     void StartDecoding(const VideoFormat& format);                  // receive thread or UI thread
     void StopDecoding();                                            // UI thread; the picture stays
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);  // receive thread
-    void RequestSnapshot();                                         // UI thread
-    // UI thread: the next picture's part the view shows, at the decoded size.
-    void RequestViewSnapshot();
+    // UI thread: the next picture, whole or (kView) the part the view shows,
+    // at the decoded size.
+    void RequestSnapshot(SnapshotKind kind = SnapshotKind::kPicture);
 
     // UI thread: the digital zoom. ZoomAt zooms `steps` levels in (or out)
     // round `at`, a point in widget coordinates (as the wheel does).
@@ -134,14 +134,15 @@ class CVideoAtom : public QWidget, private PictureSink {
     bool m_slotFresh = false;  // guarded by m_slotMutex
     std::atomic<bool> m_takePosted{false};  // a TakeLatestPicture is on its way
 
-    QImage m_shown;             // UI thread: what paintEvent draws
-    QSize m_shownSource;        // UI thread
-    ViewRect m_shownPart;       // UI thread: the part m_shown was made for
-    bool m_fullScreen = false;  // UI thread
-    bool m_turned = false;      // UI thread
-    bool m_keepAspect = false;  // UI thread
-    PictureView m_view;         // UI thread: the view last given to the pipeline
-    DigitalZoom m_zoom;         // UI thread
+    QImage m_shown;                                    // UI thread: what paintEvent draws
+    QSize m_shownSource;                               // UI thread
+    ViewRect m_shownPart;                              // UI thread: the part m_shown was made for
+    VideoCodec m_toolTipCodec = VideoCodec::kUnknown;  // UI thread: the codec the tooltip names
+    bool m_fullScreen = false;                         // UI thread
+    bool m_turned = false;                             // UI thread
+    bool m_keepAspect = false;                         // UI thread
+    PictureView m_view;  // UI thread: the view last given to the pipeline
+    DigitalZoom m_zoom;  // UI thread
     // UI thread: the left button's press, while held.
     struct Press {
         QPointF at;    // where it went down
