@@ -40,7 +40,7 @@ void COrvaneDlg::ResetZoom() {
 
 void COrvaneDlg::CaptureView() {
     DebugOutput("Capture view\n");
-    ActiveSession().CaptureView();
+    ActiveSession().Capture(SnapshotKind::kView);
 }
 
 void COrvaneDlg::OnFullScreen() {

@@ -266,14 +266,12 @@ void ViewingSession::PtzHold(std::u16string_view key, int code) {
     // the movement the user is still asking for.
     m_timers.Cancel(SessionTimers::kPtzStop);
     m_ptzHeld = true;
-    m_pulseRunning = false;
     ShowKey(key);
     SendMove(code);
 }
 
 void ViewingSession::StopMoving() {
     m_ptzHeld = false;
-    m_pulseRunning = false;
     if (!m_moving)
         return;
     m_moving = false;
@@ -288,14 +286,13 @@ void ViewingSession::StopMoving() {
 void ViewingSession::PtzPress(std::u16string_view key, int code) {
     Ptz(key, code);
     m_ptzHeld = m_moving;
-    m_pulseRunning = m_moving;
 }
 
 void ViewingSession::PtzRelease(bool keepPulse) {
     if (!m_ptzHeld)
         return;
     m_ptzHeld = false;
-    if (keepPulse && m_pulseRunning)
+    if (keepPulse && m_timers.IsArmed(SessionTimers::kPtzStop))
         return;  // the pulse's own stop comes with timer 1000
     OnTimer(SessionTimers::kPtzStop);
 }
@@ -337,14 +334,7 @@ void ViewingSession::ToggleRecording() {
         m_recording->Start(record::ClipNamePrefix(m_address, m_currentChannel));
 }
 
-void ViewingSession::CaptureView() {
-    if (m_video && m_videoReceived && !m_video->LatestPicture().isNull())
-        m_video->RequestViewSnapshot();
-    else if (m_video)
-        ShowKey(u"capture_failed");
-}
-
-void ViewingSession::Capture() {
+void ViewingSession::Capture(SnapshotKind kind) {
     if (!m_video)
         return;
     if (!m_videoReceived || m_video->LatestPicture().isNull()) {
@@ -355,7 +345,7 @@ void ViewingSession::Capture() {
     }
     // The status line reports the outcome once the decode thread has written
     // (or failed to write) the file: OnSnapshotWritten.
-    m_video->RequestSnapshot();
+    m_video->RequestSnapshot(kind);
 }
 
 void ViewingSession::OnSnapshotWritten(bool ok) {
@@ -369,7 +359,6 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
-            m_pulseRunning = false;
             if (m_engine && m_connected && !m_ptzHeld) {
                 const bool sent = m_engine->SendPtz(
                     m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop);

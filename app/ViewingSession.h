@@ -40,6 +40,7 @@
 #include "config/ServerSettings.h"
 #include "protocol/CServerNotify.h"
 #include "protocol/WireFormat.h"
+#include "video/SnapshotWriter.h"
 
 namespace kavrel {
 
@@ -101,11 +102,10 @@ class ViewingSession : public QObject, public CServerNotify {
     // The channel change of a channel button (the caller has checked that
     // `channel` differs from the current one and that the server has it).
     void ChangeChannel(int channel);
-    // A snapshot of the next picture; "capture_failed" at once when no
+    // A snapshot of the next picture (kView: of the part the view's digital
+    // zoom shows, "Capture the view"); "capture_failed" at once when no
     // picture is shown.
-    void Capture();
-    // The same of the part the view's digital zoom shows ("Capture the view").
-    void CaptureView();
+    void Capture(SnapshotKind kind = SnapshotKind::kPicture);
 
     // Runs the handler of timer `id` as if it had expired.
     void OnTimer(int id);
@@ -213,7 +213,6 @@ class ViewingSession : public QObject, public CServerNotify {
     StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
     bool m_watching = false;              // the Play face
     bool m_ptzHeld = false;               // a PtzHold or PtzPress awaits its PtzRelease
-    bool m_pulseRunning = false;          // a PtzPress's timer 1000 has not expired
     bool m_moving = false;                // a PTZ command went out, its stop has not
     int m_movingChannel = 0;              // the channel that command went to
 

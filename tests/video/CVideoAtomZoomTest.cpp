@@ -255,7 +255,7 @@ TEST_F(CVideoAtomZoomTest, CaptureTheViewWritesThePartAtTheDecodedSize) {
     ExpectZoomedPicture();
     const ViewRect part = m_atom->Zoom().Part();
     QSignalSpy written(m_atom, &CVideoAtom::snapshotWritten);
-    m_atom->RequestViewSnapshot();
+    m_atom->RequestSnapshot(SnapshotKind::kView);
     m_atom->Pipeline().Redraw();  // a picture to serve it
     ASSERT_TRUE(written.wait(30000));
     ASSERT_TRUE(written[0][0].toBool());
