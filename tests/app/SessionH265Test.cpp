@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/app/SessionFixture.h"
+#include "tests/app/SimulatorPictures.h"
 #include "tests/support/H264TestEncoder.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/sim/TestPattern.h"
@@ -19,23 +20,8 @@ namespace kavrel {
 namespace {
 
 using sim::Corner;
-
-// The 16-bit picture loses up to 7 levels per component on top of the codec.
-constexpr int kPictureTolerance = sim::kCornerTolerance + 8;
-
-bool CornersOfChannel(const QImage& picture, int channel) {
-    if (picture.isNull())
-        return false;
-    for (Corner corner :
-         {Corner::TopLeft, Corner::TopRight, Corner::BottomLeft, Corner::BottomRight}) {
-        const sim::Point at = sim::CornerSampleAt(picture.width(), picture.height(), corner);
-        const QRgb pixel = picture.pixel(at.x, at.y);
-        const sim::Rgb seen{uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))};
-        if (!sim::ColourNear(seen, sim::CornerColour(channel, corner), kPictureTolerance))
-            return false;
-    }
-    return true;
-}
+using test::CornersOfChannel;
+using test::OnlySnapshot;
 
 class SessionH265Test : public test::SessionFixture {
   protected:
@@ -66,11 +52,7 @@ TEST_F(SessionH265Test, PlayShowsTheChannelsPatternAndCaptureWritesIt) {
 
     m_window->OnCommand(control::kCapture);
     ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
-    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    QFile file(m_documents.filePath(files[0]));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bmp = file.readAll();
+    const QByteArray bmp = OnlySnapshot(m_documents);
     ASSERT_EQ(bmp.size(), 54 + 3 * 352 * 288);
     const auto* bytes = reinterpret_cast<const uint8_t*>(bmp.constData());
     for (Corner corner : {Corner::TopLeft, Corner::BottomRight}) {
@@ -112,11 +94,7 @@ TEST_F(SessionH265Test, CaptureOfALosslessClipEqualsTheConvertedDecode) {
     ASSERT_TRUE(WaitFor([&] { return m_picturesShown > 0; })) << m_sim.Log();
     m_window->OnCommand(control::kCapture);
     ASSERT_TRUE(WaitForStatus(Text(u"capture_succeed")));
-    const QStringList files = QDir(m_documents.path()).entryList({"image_*.bmp"}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    QFile file(m_documents.filePath(files[0]));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bmp = file.readAll();
+    const QByteArray bmp = OnlySnapshot(m_documents);
 
     ColourTables tables;
     tables.Build();

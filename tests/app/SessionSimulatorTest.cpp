@@ -19,6 +19,7 @@
 #include "app/QuadView.h"
 #include "skin/CSkinButton.h"
 #include "tests/app/SessionFixture.h"
+#include "tests/app/SimulatorPictures.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/sim/TestPattern.h"
 #include "video/CVideoAtom.h"
@@ -29,37 +30,11 @@ namespace {
 using sim::Corner;
 using namespace std::chrono_literals;
 using Lines = test::SimulatorProcess::Lines;
+using test::CornerShows;
+using test::CornersOfChannel;
+using test::OnlySnapshot;
 
 constexpr const char* kStatistics = "CH=1,FPS=25,Size=352x288,Rate=512kb";
-// The 16-bit picture loses up to 7 levels per component on top of the codec.
-constexpr int kPictureTolerance = sim::kCornerTolerance + 8;
-
-// The picture's sample of `corner` shows `colour`.
-bool CornerShows(const QImage& picture, Corner corner, sim::Rgb colour) {
-    const sim::Point at = sim::CornerSampleAt(picture.width(), picture.height(), corner);
-    const QRgb pixel = picture.pixel(at.x, at.y);
-    const sim::Rgb seen{uint8_t(qRed(pixel)), uint8_t(qGreen(pixel)), uint8_t(qBlue(pixel))};
-    return sim::ColourNear(seen, colour, kPictureTolerance);
-}
-
-bool CornersOfChannel(const QImage& picture, int channel) {
-    if (picture.isNull())
-        return false;
-    for (Corner corner :
-         {Corner::TopLeft, Corner::TopRight, Corner::BottomLeft, Corner::BottomRight}) {
-        if (!CornerShows(picture, corner, sim::CornerColour(channel, corner)))
-            return false;
-    }
-    return true;
-}
-
-// The one snapshot in `folder`, whole; empty when there is not exactly one.
-QByteArray OnlySnapshot(const QTemporaryDir& folder) {
-    const QStringList files = QDir(folder.path()).entryList({"image_*.bmp"}, QDir::Files);
-    QFile file(files.size() == 1 ? folder.filePath(files[0]) : QString());
-    return files.size() == 1 && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class SessionSimulatorTest : public test::SessionFixture {
   protected:
     // Starts the simulator with `args` and builds the window pointed at it.
