@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "settings/WallView.h"
 #include "skin/ControlIds.h"
 
 namespace kavrel {
@@ -16,14 +17,34 @@ CommandLine Bad(std::string error) {
     return line;
 }
 
-// A channel number as the buttons count them: 1 to 32.
-std::optional<int> ParseChannel(const std::string& text) {
+// A whole number from 1 to `last`, nothing else in the text.
+std::optional<int> ParseNumber(const std::string& text, int last) {
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || value < 1 || value > control::kChannelButtons)
+    if (ec != std::errc() || ptr != end || value < 1 || value > last)
         return std::nullopt;
-    return value - 1;
+    return value;
+}
+
+// "--name value" or "--name=value": true when `argument` is that option,
+// with `value` taken (and `i` moved past it) or `error` set.
+bool TakeValue(const std::vector<std::string>& arguments, size_t& i, const std::string& name,
+               std::string& value, std::string& error) {
+    const std::string& argument = arguments[i];
+    if (argument == name) {
+        if (i + 1 >= arguments.size()) {
+            error = name + " needs a number";
+            return true;
+        }
+        value = arguments[++i];
+        return true;
+    }
+    if (argument.rfind(name + "=", 0) == 0) {
+        value = argument.substr(name.size() + 1);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -32,6 +53,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        std::string value;
+        std::string error;
         if (argument == "--help" || argument == "-h") {
             line.action = CommandLine::Action::ShowHelp;
             return line;
@@ -44,22 +67,28 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.play = true;
         } else if (argument == "--fullscreen") {
             line.fullScreen = true;
-        } else if (argument == "--channel" || argument.rfind("--channel=", 0) == 0) {
-            std::string value;
-            if (argument == "--channel") {
-                if (i + 1 >= arguments.size())
-                    return Bad("--channel needs a channel number");
-                value = arguments[++i];
-            } else {
-                value = argument.substr(std::string("--channel=").size());
-            }
-            line.channel = ParseChannel(value);
-            if (!line.channel)
+        } else if (TakeValue(arguments, i, "--channel", value, error)) {
+            if (!error.empty())
+                return Bad(error);
+            const std::optional<int> channel = ParseNumber(value, control::kChannelButtons);
+            if (!channel)
                 return Bad("--channel takes a channel number from 1 to 32, not \"" + value + "\"");
+            line.channel = *channel - 1;
+        } else if (TakeValue(arguments, i, "--view", value, error)) {
+            if (!error.empty())
+                return Bad(error);
+            line.view = ParseNumber(value, kNamedViews);
+            if (!line.view)
+                return Bad("--view takes a saved view's number from 1 to " +
+                           std::to_string(kNamedViews) + ", not \"" + value + "\"");
         } else {
             return Bad("unknown option \"" + argument + "\"");
         }
     }
+    // A saved view names its own cameras and channels: which would win is
+    // anybody's guess, so the pair is refused rather than one quietly ignored.
+    if (line.view && line.channel)
+        return Bad("--view and --channel cannot be given together");
     return line;
 }
 
@@ -73,6 +102,8 @@ std::string UsageText(const std::string& program) {
            "  --channel N   watch channel N (1 to 32) instead of the saved one\n"
            "  --play        press Play as soon as the window is up\n"
            "  --fullscreen  go full screen with the first picture\n"
+           "  --view N      start on the wall view saved as N (1 to 9; Ctrl+N saves one),\n"
+           "                full screen if it was saved so\n"
            "  --version     print the version and exit\n"
            "  --help        print this text and exit\n";
 }

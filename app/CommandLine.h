@@ -19,7 +19,10 @@ struct CommandLine {
     std::optional<int> channel;  // 0-based; --channel takes it 1-based, as the buttons
     bool play = false;           // press Play once the window is up
     bool fullScreen = false;     // enter full screen with the first picture
-    std::string error;           // for BadUsage: what was wrong
+    // --view N: start on the wall view saved in slot N (1 to kNamedViews),
+    // full screen when it was saved so. Not with --channel.
+    std::optional<int> view;
+    std::string error;  // for BadUsage: what was wrong
 };
 
 // `arguments` excludes the program name. Options may come in any order;

@@ -12,13 +12,20 @@ using Action = CommandLine::Action;
 TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
     const CommandLine none = ParseCommandLine({});
     EXPECT_EQ(none.action, Action::Run);
-    EXPECT_FALSE(none.channel || none.play || none.fullScreen);
+    EXPECT_FALSE(none.channel || none.play || none.fullScreen || none.view);
 
     const CommandLine all = ParseCommandLine({"--fullscreen", "--channel", "32", "--play"});
     EXPECT_EQ(all.action, Action::Run);
     EXPECT_EQ(all.channel, 31);  // 1-based on the command line, as the buttons
     EXPECT_TRUE(all.play && all.fullScreen);
     EXPECT_EQ(ParseCommandLine({"--channel=1"}).channel, 0);
+
+    // A monitor that must come back by itself: a saved view, as saved.
+    const CommandLine wall = ParseCommandLine({"--view", "9", "--play"});
+    EXPECT_EQ(wall.action, Action::Run);
+    EXPECT_EQ(wall.view, 9);  // the slot itself, as Ctrl+9 saved it
+    EXPECT_FALSE(wall.channel);
+    EXPECT_EQ(ParseCommandLine({"--fullscreen", "--view=1"}).view, 1);
 
     EXPECT_EQ(ParseCommandLine({"--play", "--help"}).action, Action::ShowHelp);
     EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::ShowHelp);
@@ -32,6 +39,14 @@ TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
                                                {"--channel=4x"},
                                                {"--channel", "-1"},
                                                {"--channel", "99999999999"},
+                                               {"--view"},
+                                               {"--view", "0"},
+                                               {"--view", "10"},
+                                               {"--view=3x"},
+                                               {"--view="},
+                                               {"--view", "--play"},
+                                               {"--view", "2", "--channel", "3"},
+                                               {"--channel=3", "--view=2"},
                                                {"--fullscreen", "--bogus"},
                                                {"-platform"},
                                                {"camera.example"}}) {
@@ -40,6 +55,7 @@ TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
         EXPECT_FALSE(line.error.empty());
     }
     EXPECT_NE(UsageText("kavrel").find("--channel N"), std::string::npos);
+    EXPECT_NE(UsageText("kavrel").find("--view N"), std::string::npos);
 }
 
 }  // namespace
