@@ -31,7 +31,7 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 35> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -57,6 +57,16 @@ inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
     u"record_write_failed",
     u"cmd_reset_zoom",
     u"cmd_capture_view",
+    u"tour_running",
+    u"tour_paused",
+    u"tour_stopped",
+    u"cmd_tour",
+    u"cmd_save_view",
+    u"cmd_recall_view",
+    u"view_saved",
+    u"view_empty",
+    u"saved_views",
+    u"view_name",
 };
 
 // The design's own keys.
@@ -109,7 +119,7 @@ inline constexpr auto kTextKeys = [] {
 }();
 
 // The keys shown in the main window's status line (they must fit one line).
-inline constexpr std::array<std::u16string_view, 27> kStatusTextKeys = {
+inline constexpr std::array<std::u16string_view, 32> kStatusTextKeys = {
     u"capture_succeed",
     u"capture_failed",
     u"ptz_left",
@@ -137,6 +147,11 @@ inline constexpr std::array<std::u16string_view, 27> kStatusTextKeys = {
     u"record_folder_failed",
     u"record_disk_full",
     u"record_write_failed",
+    u"tour_running",
+    u"tour_paused",
+    u"tour_stopped",
+    u"view_saved",
+    u"view_empty",
 };
 
 // The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).
