@@ -31,7 +31,7 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 26> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -46,6 +46,7 @@ inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
     u"cmd_quad_view",
     u"tile_connecting",
     u"tile_retry_in",
+    u"tile_key_frames_only",
     u"save_failed",
     u"cmd_record",
     u"cmd_record_all",
