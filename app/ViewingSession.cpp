@@ -54,6 +54,7 @@ void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
     m_video = video;
     m_languageIndex = languageIndex;
     if (m_video) {
+        m_video->SetKeyFramesOnlyText(Text(u"tile_key_frames_only"));
         connect(m_video, &CVideoAtom::snapshotWritten, this,
                 [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
     }

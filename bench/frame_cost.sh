@@ -13,6 +13,16 @@
 #   (h) (a) for an H.265 1080p25 stream (libx265) served the same way.
 #   (e) recording: CPU per second of the 1080p25 view while it records a clip
 #       against the same view not recording, alternating (goal: under 2 % more).
+#   A wall of tiles in a 1920x1080 window (kavrel-wallbench), each tile a
+#   session of its own, pictures kept in their aspect; each line with the
+#   loop filter skipped for small tiles and without, once (ROUNDS ignored):
+#   (w) 16 x D1 25 (704x576, 1.5 Mbit/s): every tile 25 fps, the process under
+#       half a core (500 ms per second) and under 250 MB;
+#   (x) 16 x 720p25 at 1 Mbit/s: every tile 25 fps under one core;
+#   (y) 9 x D1 25;
+#   (z) 16 x D1 25 overloaded (30 ms of busy work added to every decode):
+#       every tile still shows a picture at least once a second (GOP 25), and
+#       the window's 20 ms timer stays punctual.
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
@@ -26,7 +36,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 rounds=${2:-3}
-lines=${3:-abcdh}
+lines=${3:-abcdhwxyz}
 want() { case "$lines" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
 bench="$build/bench/frame/kavrel-framebench"
 sim="$build/tools/kavrel-sim"
@@ -111,6 +121,59 @@ grep -E "^(frames|  thread)" "$work/viewer265.out"
 median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
 echo "(h) H.265 1080p25 CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 kill "$simpid265" 2>/dev/null || true
+fi
+if want w || want x || want y || want z; then
+wallbench="$build/bench/frame/kavrel-wallbench"
+[ -x "$wallbench" ] || { echo "frame_cost.sh: no $wallbench" >&2; exit 2; }
+# Streams as these servers send them: GOP 25, every frame under 64 KB (the
+# VBV keeps key frames small; the largest frame is printed).
+wall_stream() {  # name size bitrate
+    ffmpeg -hide_banner -loglevel error -f lavfi -i "testsrc2=size=$2:rate=25" -t 10 \
+        -c:v libx264 -preset veryfast -b:v "$3" -maxrate "$3" -bufsize 400k -g 25 -bf 0 \
+        -pix_fmt yuv420p -f h264 -y "$work/$1.h264"
+    largest=$(ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 \
+        "$work/$1.h264" | sort -n | tail -1)
+    echo "stream $1: $2, $3 bit/s, $(stat -c %s "$work/$1.h264") bytes, largest frame $largest bytes"
+}
+wall_server() {  # name; sets wallport
+    "$sim" --port 0 --channels 1 --max-connections 32 --file "$work/$1.h264" \
+        >"$work/sim-$1.out" 2>"$work/sim-$1.log" &
+    wallsims="$wallsims $!"
+    for _ in $(seq 100); do grep -q "listening on" "$work/sim-$1.out" && break; sleep 0.1; done
+    wallport=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim-$1.out")
+    [ -n "$wallport" ] || { echo "frame_cost.sh: the simulator did not start" >&2; exit 1; }
+}
+wallsims=""
+trap 'kill $wallsims 2>/dev/null; cleanup' EXIT
+wall_line() {  # letter port tiles skip [overload]
+    QT_QPA_PLATFORM=offscreen "$wallbench" --port "$2" --tiles "$3" --seconds 20 \
+        --loop-filter-skip "$4" --overload-us "${5:-0}" >"$work/wall-$1-$4.out"
+    echo "($1) $(head -1 "$work/wall-$1-$4.out")"
+    tail -n +2 "$work/wall-$1-$4.out" | sed 's/^/      /'
+}
+if want w || want y || want z; then
+    wall_stream d1 704x576 1500k
+    wall_server d1
+    d1port=$wallport
+    if want w; then
+        wall_line w "$d1port" 16 1
+        wall_line w "$d1port" 16 0
+    fi
+    if want y; then
+        wall_line y "$d1port" 9 1
+        wall_line y "$d1port" 9 0
+    fi
+    want z && wall_line z "$d1port" 16 1 30000
+fi
+if want x; then
+    wall_stream hd 1280x720 1000k
+    wall_server hd
+    hdport=$wallport
+    wall_line x "$hdport" 16 1
+    wall_line x "$hdport" 16 0
+fi
+echo "goals: (w) every tile 25 fps, < 500 ms CPU per second, < 250 MB;" \
+    "(x) every tile 25 fps, < 1000 ms CPU per second; (z) longest gap <= 1000 ms"
 fi
 [ -n "$simpid" ] || exit 0
 

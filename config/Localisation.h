@@ -31,43 +31,20 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 35> kAddedTextKeys = {
-    u"capture_failed",
-    u"reconnect_in",
-    u"cmd_play",
-    u"cmd_capture",
-    u"cmd_fullscreen",
-    u"cmd_switch",
-    u"cmd_previous",
-    u"cmd_set",
-    u"cmd_exit",
-    u"cmd_keep_aspect",
-    u"cmd_channel",
-    u"cmd_quad_view",
-    u"tile_connecting",
-    u"tile_retry_in",
-    u"save_failed",
-    u"cmd_record",
-    u"cmd_record_all",
-    u"record_started",
-    u"record_saved",
-    u"record_dropped",
-    u"record_folder_failed",
-    u"record_disk_full",
-    u"record_write_failed",
-    u"cmd_reset_zoom",
-    u"cmd_capture_view",
-    u"tour_running",
-    u"tour_paused",
-    u"tour_stopped",
-    u"cmd_tour",
-    u"cmd_save_view",
-    u"cmd_recall_view",
-    u"view_saved",
-    u"view_empty",
-    u"saved_views",
-    u"view_name",
-};
+inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
+    u"capture_failed",       u"reconnect_in",     u"cmd_play",
+    u"cmd_capture",          u"cmd_fullscreen",   u"cmd_switch",
+    u"cmd_previous",         u"cmd_set",          u"cmd_exit",
+    u"cmd_keep_aspect",      u"cmd_channel",      u"cmd_quad_view",
+    u"tile_connecting",      u"tile_retry_in",    u"tile_key_frames_only",
+    u"save_failed",          u"cmd_record",       u"cmd_record_all",
+    u"record_started",       u"record_saved",     u"record_dropped",
+    u"record_folder_failed", u"record_disk_full", u"record_write_failed",
+    u"cmd_reset_zoom",       u"cmd_capture_view", u"tour_running",
+    u"tour_paused",          u"tour_stopped",     u"cmd_tour",
+    u"cmd_save_view",        u"cmd_recall_view",  u"view_saved",
+    u"view_empty",           u"saved_views",      u"view_name",
+});
 
 // The design's own keys.
 inline constexpr std::array<std::u16string_view, 36> kDesignTextKeys = {
@@ -119,7 +96,7 @@ inline constexpr auto kTextKeys = [] {
 }();
 
 // The keys shown in the main window's status line (they must fit one line).
-inline constexpr std::array<std::u16string_view, 32> kStatusTextKeys = {
+inline constexpr auto kStatusTextKeys = std::to_array<std::u16string_view>({
     u"capture_succeed",
     u"capture_failed",
     u"ptz_left",
@@ -152,7 +129,7 @@ inline constexpr std::array<std::u16string_view, 32> kStatusTextKeys = {
     u"tour_stopped",
     u"view_saved",
     u"view_empty",
-};
+});
 
 // The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).
 int DetectLanguage();

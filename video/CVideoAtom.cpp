@@ -36,6 +36,20 @@ void CVideoAtom::StartDecoding(const VideoFormat& format) {
 
 void CVideoAtom::StopDecoding() {
     m_pipeline.StopDecoding();
+    UpdateKeyFramesOnlyMark();
+}
+
+void CVideoAtom::SetKeyFramesOnlyText(const QString& text) {
+    m_keyFramesOnlyText = text;
+    update();
+}
+
+void CVideoAtom::UpdateKeyFramesOnlyMark() {
+    const bool mark = m_pipeline.KeyFramesOnly();
+    if (mark == m_markKeyFramesOnly)
+        return;
+    m_markKeyFramesOnly = mark;
+    update();
 }
 
 void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
@@ -149,6 +163,9 @@ void CVideoAtom::TakeLatestPicture() {
         m_slotFresh = false;
     }
     update();
+    // Checked with each picture: in key-frames-only decoding one comes each
+    // GOP, so the mark appears with the first picture it applies to.
+    UpdateKeyFramesOnlyMark();
     // Nothing in the protocol names the codec, and the statistics line has no
     // room for it: the tooltip says which one the decoder found.
     // Compared as a value: this runs for every picture, the text only changes
@@ -203,6 +220,7 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
         painter.restore();
     }
     PaintBadge(painter);
+    PaintKeyFramesOnly(painter);
 }
 
 QRectF CVideoAtom::PictureRect() const {
@@ -238,6 +256,19 @@ void CVideoAtom::PaintBadge(QPainter& painter) const {
     painter.fillRect(box, QColor(0, 0, 0, 160));
     painter.setPen(Qt::white);
     painter.drawText(box, Qt::AlignCenter, text);
+}
+
+void CVideoAtom::PaintKeyFramesOnly(QPainter& painter) const {
+    if (!m_markKeyFramesOnly || m_keyFramesOnlyText.isEmpty())
+        return;
+    // Top left: the zoom badge has the top right.
+    const QFontMetrics metrics(painter.font());
+    const QRect area = PictureArea();
+    const QSize size(metrics.horizontalAdvance(m_keyFramesOnlyText) + 8, metrics.height() + 4);
+    const QRect box(area.left() + 4, area.top() + 4, size.width(), size.height());
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(QColor(255, 200, 0));
+    painter.drawText(box, Qt::AlignCenter, m_keyFramesOnlyText);
 }
 
 void CVideoAtom::mousePressEvent(QMouseEvent* event) {

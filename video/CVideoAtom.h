@@ -27,6 +27,10 @@
 // reported as a tap at its release, and only if the pointer stayed within
 // the platform's drag distance: clicks, double-clicks and the right-click
 // menu mean what they did. A small badge ("2.5x") shows the factor.
+//
+// A window whose decoding fell behind its stream shows key frames only
+// (VideoPipeline::KeyFramesOnly) and says so in its top-left corner, with
+// the owner's localised text, until it keeps up again.
 
 #include <QImage>
 #include <QString>
@@ -87,6 +91,12 @@ class CVideoAtom : public QWidget, private PictureSink {
     ViewRect LatestPicturePart() const { return m_shownPart; }
     VideoPipeline& Pipeline() { return m_pipeline; }
 
+    // UI thread: the corner text shown while only key frames are decoded
+    // (none by default: the owner gives it in the user's language).
+    void SetKeyFramesOnlyText(const QString& text);
+    // UI thread: the corner text is shown now.
+    bool ShowsKeyFramesOnly() const { return m_markKeyFramesOnly; }
+
   signals:
     void tapped();        // a left-button press in the window (consumed)
     void doubleTapped();  // a left-button double-click (its first press was a tap)
@@ -122,6 +132,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     // the upright picture's axes (so through the turn, if any).
     QPointF UprightFraction(const QPointF& at) const;
     void PaintBadge(QPainter& painter) const;
+    void PaintKeyFramesOnly(QPainter& painter) const;
+    void UpdateKeyFramesOnlyMark();  // UI thread: follows the pipeline
 
     QImage m_back;        // the decode thread's alone: the picture being converted
     QSize m_backSource;   // the decode thread's alone: its decoded size
@@ -152,7 +164,9 @@ class CVideoAtom : public QWidget, private PictureSink {
         bool tapped = false;    // reported as a tap at the press (not zoomed)
     };
     Press m_press;
-    int m_wheelRemainder = 0;  // UI thread: wheel movement short of a step
+    int m_wheelRemainder = 0;          // UI thread: wheel movement short of a step
+    QString m_keyFramesOnlyText;       // UI thread
+    bool m_markKeyFramesOnly = false;  // UI thread: the text is drawn
 
     VideoPipeline m_pipeline;  // its decode thread calls back into this object
 };

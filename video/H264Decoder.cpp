@@ -60,8 +60,13 @@ PlanarPicture PackedPicture(const uint8_t* planar, int width, int height) {
 namespace {
 
 // A context for `codec` with the library's defaults and the picture limit.
-std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> OpenContext(const AVCodec* codec,
-                                                                           uint64_t maxPixels) {
+void ApplySkipping(AVCodecContext& context, DecoderSkipping skipping) {
+    context.skip_loop_filter = skipping.loopFilter ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+    context.skip_frame = skipping.nonKeyFrames ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+}
+
+std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> OpenContext(
+    const AVCodec* codec, uint64_t maxPixels, DecoderSkipping skipping = {}) {
     std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> context(
         avcodec_alloc_context3(codec));
     if (!context)
@@ -76,6 +81,7 @@ std::unique_ptr<AVCodecContext, DecoderHandle::ContextDeleter> OpenContext(const
     // Defaults otherwise: the picture size and parameter sets come in-band.
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
         return nullptr;
+    ApplySkipping(*context, skipping);
     return context;
 }
 
@@ -88,7 +94,7 @@ bool Reopen(DecoderHandle& handle, VideoCodec codec) {
     const AVCodec* library = avcodec_find_decoder(LibraryId(codec));
     if (library == nullptr)
         return false;
-    auto context = OpenContext(library, handle.maxPixels);
+    auto context = OpenContext(library, handle.maxPixels, handle.skipping);
     if (!context)
         return false;
     av_frame_unref(handle.picture.get());
@@ -282,6 +288,14 @@ bool CopyHeldPicture(DecoderHandle& handle, uint8_t* output, size_t capacity) {
     CopyPicture(picture, output);
     av_frame_unref(handle.picture.get());
     return true;
+}
+
+void SetSkipping(DecoderHandle& handle, DecoderSkipping skipping) {
+    if (skipping == handle.skipping)
+        return;
+    handle.skipping = skipping;
+    if (handle.context)
+        ApplySkipping(*handle.context, skipping);
 }
 
 void CloseDecoder(DecoderPtr& handle) {

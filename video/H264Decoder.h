@@ -19,6 +19,14 @@ struct SwsContext;
 
 namespace kavrel {
 
+// What the decoder leaves out to save time (both off by default): the
+// loop filter, and every frame that is not a key frame.
+struct DecoderSkipping {
+    bool loopFilter = false;
+    bool nonKeyFrames = false;
+    bool operator==(const DecoderSkipping&) const = default;
+};
+
 // One decoder instance: the library's decoder description, the decoding
 // context, the picture object it decodes into, and the packet used to hand it
 // input; all released with the handle. Every OpenDecoder makes a new one (so that tests and
@@ -53,6 +61,8 @@ struct DecoderHandle {
     // Frames whose sequence parameter set announces more pixels are refused
     // before the library sees them (it would allocate for them first).
     uint64_t maxPixels = 0;
+    // Applied to every context, also one reopened for the other codec.
+    DecoderSkipping skipping;
 };
 
 using DecoderPtr = std::unique_ptr<DecoderHandle>;
@@ -105,6 +115,10 @@ PlanarPicture HeldPicture(const DecoderHandle& handle);
 // After kOutputTooSmall: copies the held picture into a larger output.
 // Returns false when the output is still too small or no picture is held.
 bool CopyHeldPicture(DecoderHandle& handle, uint8_t* output, size_t capacity);
+
+// Takes effect from the next frame decoded. Between two decodes on the
+// thread that decodes: the library reads these at each frame.
+void SetSkipping(DecoderHandle& handle, DecoderSkipping skipping);
 
 // Releases the decoder and leaves `handle` empty. Safe on an empty handle.
 void CloseDecoder(DecoderPtr& handle);

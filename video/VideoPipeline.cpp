@@ -1,8 +1,11 @@
 #include "video/VideoPipeline.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -77,6 +80,12 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
     EndThread();
     FreeDecoding();
     m_codec.store(VideoCodec::kUnknown, std::memory_order_relaxed);
+    m_threadSkipOptions = m_skipOptions;
+    // Until the first picture tells its size, the announced one decides
+    // whether the tile is small.
+    m_lastDecoded = PictureSize{std::max(0, format.width), std::max(0, format.height)};
+    m_keyFramesOnly.store(false, std::memory_order_relaxed);
+    m_loopFilterSkipped.store(false, std::memory_order_relaxed);
 
     m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder(m_limits.maxPicturePixels);
     if (!m_decoder) {
@@ -114,6 +123,8 @@ void VideoPipeline::StopDecoding() {
     std::lock_guard control(m_controlMutex);
     EndThread();
     FreeDecoding();
+    m_keyFramesOnly.store(false, std::memory_order_relaxed);
+    m_loopFilterSkipped.store(false, std::memory_order_relaxed);
 
     FrameQueue released;
     {
@@ -232,6 +243,7 @@ PipelineCounters VideoPipeline::Counters() const {
     c.framesDecoded = m_counters.framesDecoded.load();
     c.decodeFailures = m_counters.decodeFailures.load();
     c.framesDropped = m_counters.framesDropped.load();
+    c.framesSkipped = m_counters.framesSkipped.load();
     c.framesDiscarded = m_counters.framesDiscarded.load();
     c.picturesDrawn = m_counters.picturesDrawn.load();
     c.snapshotsWritten = m_counters.snapshotsWritten.load();
@@ -250,28 +262,58 @@ bool VideoPipeline::IsDecoding() const {
     return m_thread.joinable();
 }
 
+void VideoPipeline::SetSkipOptions(const SkipOptions& options) {
+    std::lock_guard control(m_controlMutex);
+    m_skipOptions = options;
+}
+
+void VideoPipeline::SetDecodeOverload(std::chrono::microseconds extra) {
+    m_overloadUs.store(std::max<int64_t>(0, extra.count()));
+}
+
 void VideoPipeline::SetFaultInjection(FaultInjection faults) {
     std::lock_guard control(m_controlMutex);
     m_faults = faults;
 }
 
-bool VideoPipeline::TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw) {
+bool VideoPipeline::TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw, BacklogGuard& guard) {
     std::vector<std::unique_ptr<CFrame>> dropped;
+    size_t skipped = 0;
     DropPolicyResult policy;
     {
         std::unique_lock lock(m_queueMutex);
-        m_queueCv.wait(lock, [this] { return m_stop || m_redraw || !m_queue.empty(); });
-        if (m_stop)
-            return false;
-        // A frame on its way makes a redraw needless: it is shown in the new view.
-        redraw = m_redraw && m_queue.empty();
-        m_redraw = false;
-        if (redraw)
-            return true;
-        // The policy pass and the take that follows it form one step under the lock.
-        policy = ApplyDropPolicy(m_queue, &dropped);
-        for (const auto& gone : dropped)
-            m_queuedBytes -= size_t(gone->length);
+        for (;;) {
+            m_queueCv.wait(lock, [this] { return m_stop || m_redraw || !m_queue.empty(); });
+            if (m_stop)
+                return false;
+            // A frame on its way makes a redraw needless: it is shown in the new view.
+            redraw = m_redraw && m_queue.empty();
+            m_redraw = false;
+            if (redraw)
+                return true;
+            // The policy pass and the take that follows it form one step under the lock.
+            const size_t before = dropped.size();
+            const DropPolicyResult pass = ApplyDropPolicy(m_queue, &dropped);
+            policy.ran = policy.ran || pass.ran;
+            policy.dropped += pass.dropped;
+            for (size_t i = before; i < dropped.size(); ++i)
+                m_queuedBytes -= size_t(dropped[i]->length);
+            const auto now = BacklogGuard::Clock::now();
+            if (!guard.KeyFramesOnly() && guard.AfterPolicy(now, pass))
+                DebugOutput("Key frames only\n");
+            if (guard.KeyFramesOnly()) {
+                // Whatever is queued behind is decoded only from its key frame on:
+                // the rest goes now, so the tile catches up at once.
+                const size_t kept = dropped.size();
+                RemoveNonKeyFrames(dropped);
+                skipped += dropped.size() - kept;
+                if (m_queue.empty())
+                    continue;  // wait for the next key frame
+                if (guard.AtKeyFrame(now, m_queue.size() - 1))
+                    DebugOutput("All frames again\n");
+            }
+            break;
+        }
         frame = std::move(m_queue.front());
         m_queue.pop_front();
         m_queuedBytes -= size_t(frame->length);
@@ -279,22 +321,83 @@ bool VideoPipeline::TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw) {
     if (policy.ran)
         DebugOutput("Drop frame\n");
     m_counters.framesDropped += dropped.size();
+    m_counters.framesSkipped += skipped;
+    m_keyFramesOnly.store(guard.KeyFramesOnly(), std::memory_order_relaxed);
     return true;  // the dropped frames are freed here, outside the lock
 }
 
+void VideoPipeline::RemoveNonKeyFrames(std::vector<std::unique_ptr<CFrame>>& dropped) {
+    FrameQueue kept;
+    for (auto& queued : m_queue) {
+        if (queued->keyFrame != 0) {
+            kept.push_back(std::move(queued));
+        } else {
+            m_queuedBytes -= size_t(queued->length);
+            dropped.push_back(std::move(queued));
+        }
+    }
+    m_queue.swap(kept);
+}
+
+void VideoPipeline::ChooseSkipping(const BacklogGuard& guard) {
+    bool small = false;
+    if (m_threadSkipOptions.loopFilterWhenSmall && m_lastDecoded.width > 0) {
+        const PictureView view = View();
+        const PictureSize shown = TargetSize(view, m_lastDecoded.width, m_lastDecoded.height);
+        small = ShownAtHalfOrLess(shown, view.turned, view.part, m_lastDecoded.width,
+                                  m_lastDecoded.height);
+    }
+    SetSkipping(*m_decoder, DecoderSkipping{small, guard.KeyFramesOnly()});
+    m_loopFilterSkipped.store(small, std::memory_order_relaxed);
+}
+
+void VideoPipeline::BusyOverload() {
+    const int64_t extra = m_overloadUs.load(std::memory_order_relaxed);
+    if (extra <= 0)
+        return;
+    // Busy on purpose: the overload must cost CPU as decoding would.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(extra);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+namespace {
+
+// Decoding yields to the user-interface and receive threads: on a machine
+// that cannot decode every tile, pictures come late (and the tile falls back
+// to key frames) while the window keeps answering and the sockets keep being
+// read. Only ever lowered, so it needs no privilege; a failure leaves it be.
+void LowerDecodePriority() {
+    constexpr int kNicer = 4;
+    const auto self = id_t(gettid());
+    errno = 0;
+    const int now = getpriority(PRIO_PROCESS, self);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, self, std::min(now + kNicer, 19));
+}
+
+}  // namespace
+
 void VideoPipeline::DecodeLoop() {
     pthread_setname_np(pthread_self(), "kavrel-decode");
+    LowerDecodePriority();
     std::unique_ptr<CFrame> frame;
     bool redraw = false;
-    while (TakeWork(frame, redraw)) {
+    BacklogGuard guard(m_threadSkipOptions);
+    while (TakeWork(frame, redraw, guard)) {
         if (redraw) {
             const PlanarPicture held = m_decoder ? HeldPicture(*m_decoder) : PlanarPicture{};
             if (!held.IsEmpty() && WithinLimit(held))
                 Present(held);
             continue;
         }
+        if (m_decoder)
+            ChooseSkipping(guard);
         PlanarPicture picture;
-        if (Decode(*frame, &picture)) {
+        const bool decoded = Decode(*frame, &picture);
+        BusyOverload();
+        if (decoded) {
+            m_lastDecoded = PictureSize{picture.width, picture.height};
             DebugOutput("Decode succeed\n");
             ++m_counters.framesDecoded;
             m_codec.store(m_decoder->codec, std::memory_order_relaxed);

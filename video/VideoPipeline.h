@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "video/DecodeSkipping.h"
 #include "video/FastConversion.h"
 #include "video/FrameQueue.h"
 #include "video/H264Decoder.h"
@@ -86,7 +87,8 @@ struct PipelineCounters {
     uint64_t framesRefused = 0;     // not queued: over the limits, or no memory for the record
     uint64_t framesDecoded = 0;     // "Decode succeed"
     uint64_t decodeFailures = 0;    // "Decode failed"
-    uint64_t framesDropped = 0;     // removed by the drop policy
+    uint64_t framesDropped = 0;     // removed by the drop policy, or skipped (below)
+    uint64_t framesSkipped = 0;     // non-key frames passed over while decoding key frames only
     uint64_t framesDiscarded = 0;   // released unplayed by StopDecoding
     uint64_t picturesDrawn = 0;     // handed to the sink
     uint64_t snapshotsWritten = 0;  // whole files written (counted when the worker is done)
@@ -165,6 +167,18 @@ class VideoPipeline {
     size_t QueuedFrames() const;
     bool IsDecoding() const;  // a decode thread runs
 
+    // What the decoder may leave out (DecodeSkipping.h). Read by StartDecoding.
+    void SetSkipOptions(const SkipOptions& options);
+    // Set by the decode thread, read by any: it decodes key frames only
+    // (having fallen behind), and it skips the loop filter (a small tile).
+    // Both false while no thread runs.
+    bool KeyFramesOnly() const { return m_keyFramesOnly.load(std::memory_order_relaxed); }
+    bool LoopFilterSkipped() const { return m_loopFilterSkipped.load(std::memory_order_relaxed); }
+    // A busy wait of this long after every decode, on the decode thread, as
+    // if decoding cost that much more: to overload a tile in tests and
+    // benchmarks. Any thread; 0 (the default) turns it off.
+    void SetDecodeOverload(std::chrono::microseconds extra);
+
     // Failures that cannot be provoked from outside, for tests.
     struct FaultInjection {
         bool failOpenDecoder = false;
@@ -192,7 +206,11 @@ class VideoPipeline {
     void FreeDecoding();  // m_controlMutex held, no thread
     void DecodeLoop();    // the decode thread
     // The next frame, or (with none queued) a redraw request; false once stopped.
-    bool TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw);
+    bool TakeWork(std::unique_ptr<CFrame>& frame, bool& redraw, BacklogGuard& guard);
+    // Under m_queueMutex: moves every queued non-key frame to `dropped`.
+    void RemoveNonKeyFrames(std::vector<std::unique_ptr<CFrame>>& dropped);
+    void ChooseSkipping(const BacklogGuard& guard);  // the decode thread, before each decode
+    void BusyOverload();
     bool Decode(const CFrame& frame, PlanarPicture* picture);
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
@@ -220,6 +238,11 @@ class VideoPipeline {
     mutable std::mutex m_controlMutex;  // serialises StartDecoding and StopDecoding
     std::thread m_thread;               // guarded by m_controlMutex
     FaultInjection m_faults;            // guarded by m_controlMutex
+    SkipOptions m_skipOptions;          // guarded by m_controlMutex
+    // Owned by the decode thread while it runs (a copy of m_skipOptions made
+    // before it starts); otherwise guarded by m_controlMutex.
+    SkipOptions m_threadSkipOptions;
+    PictureSize m_lastDecoded;  // owned by the decode thread while it runs
     // Owned by the decode thread while it runs; otherwise guarded by m_controlMutex.
     DecoderPtr m_decoder;
     Buffer<uint16_t> m_screen;  // the 16-bit picture, for a sink without a buffer of its own
@@ -243,12 +266,15 @@ class VideoPipeline {
         return m_snapshot[kind == SnapshotKind::kView ? 1 : 0];
     }
     std::atomic<int> m_pauseMs{0};
+    std::atomic<int64_t> m_overloadUs{0};
+    std::atomic<bool> m_keyFramesOnly{false};      // written by the decode thread (and at stop)
+    std::atomic<bool> m_loopFilterSkipped{false};  // written by the decode thread (and at stop)
     std::atomic<ConversionPath> m_path{BestConversionPath()};
 
     struct AtomicCounters {
         std::atomic<uint64_t> framesAdded{0}, framesRefused{0}, framesDecoded{0}, decodeFailures{0},
-            framesDropped{0}, framesDiscarded{0}, picturesDrawn{0}, snapshotsWritten{0},
-            snapshotsFailed{0}, bufferBytes{0};
+            framesDropped{0}, framesSkipped{0}, framesDiscarded{0}, picturesDrawn{0},
+            snapshotsWritten{0}, snapshotsFailed{0}, bufferBytes{0};
     };
     AtomicCounters m_counters;
     // Written by the decode thread after each picture, read by any thread.

@@ -262,5 +262,44 @@ TEST(CVideoAtomLifetimeTest, DestroyingWhileDecodingStopsFirst) {
     }
 }
 
+// A window whose decoding fell behind says so in its corner, in the owner's
+// words, and no longer once it stops.
+TEST_F(CVideoAtomTest, KeyFramesOnlyIsMarkedInTheCornerUntilStopped) {
+    std::vector<YuvPicture> pictures;
+    for (int i = 0; i < 60; ++i)
+        pictures.push_back(test::MakeScenePicture(kWidth, kHeight, i));
+    test::EncoderOptions options;
+    options.qp = -1;
+    options.gopSize = 10;
+    const auto frames = test::EncodeSequence(options, pictures);
+    ASSERT_EQ(frames.size(), 60u);
+
+    SkipOptions skip;
+    skip.firstHold = std::chrono::seconds(60);  // stays until the stop
+    m_atom->Pipeline().SetSkipOptions(skip);
+    m_atom->Pipeline().SetDecodeOverload(std::chrono::milliseconds(20));
+    m_atom->SetKeyFramesOnlyText(QStringLiteral("KEYS"));
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
+    Feed(*m_atom, frames);  // all at once: far more than it decodes in time
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_atom->ShowsKeyFramesOnly(); }, 30000));
+
+    auto textInCorner = [&] {
+        const QImage grabbed = Grab();
+        for (int y = 1; y < 40; ++y) {
+            for (int x = 1; x < 80; ++x) {
+                const QRgb pixel = grabbed.pixel(x, y);
+                // Under the box the picture is darkened well below this.
+                if (qRed(pixel) > 200 && qBlue(pixel) < 80)
+                    return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(textInCorner());
+    m_atom->StopDecoding();
+    EXPECT_FALSE(m_atom->ShowsKeyFramesOnly());
+    EXPECT_FALSE(textInCorner());
+}
+
 }  // namespace
 }  // namespace kavrel
