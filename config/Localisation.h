@@ -31,7 +31,7 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 36> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -57,6 +57,17 @@ inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
     u"record_write_failed",
     u"cmd_reset_zoom",
     u"cmd_capture_view",
+    u"cmd_statistics",
+    u"stats_codec",
+    u"stats_size",
+    u"stats_fps",
+    u"stats_dropped",
+    u"stats_decode",
+    u"stats_latency",
+    u"stats_bitrate",
+    u"stats_graph",
+    u"stats_graph_latency",
+    u"stats_graph_bitrate",
 };
 
 // The design's own keys.
