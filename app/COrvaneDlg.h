@@ -139,6 +139,11 @@ class COrvaneDlg : public CSkinDialog {
     CVideoAtom* ActiveVideo() const;
     void ResetZoom();    // Z and the menu: back to the whole picture
     void CaptureView();  // the menu's "Capture the view"
+    // I and the menu: the statistics panel over the single view and over
+    // every tile, on or off (CVideoAtom::SetStatisticsShown is each window's
+    // switch; tiles made later must be given StatisticsOn()).
+    void ToggleStatistics();
+    bool StatisticsOn() const { return m_statisticsOn; }
 
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
@@ -306,6 +311,7 @@ class COrvaneDlg : public CSkinDialog {
     QRect m_videoWindowRect;
     QuadView* m_quad = nullptr;  // over the video window's place while m_quadOn
     bool m_quadOn = false;
+    bool m_statisticsOn = false;     // the statistics panels (I)
     QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
 };
 

@@ -150,6 +150,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         ToggleKeepAspect();
     } else if (key == Qt::Key_Z) {
         ResetZoom();
+    } else if (key == Qt::Key_I) {
+        ToggleStatistics();
     } else if (key == Qt::Key_Escape) {
         // Escape leaves full screen; otherwise it asks to leave, as it did.
         if (m_fullScreen)

@@ -1,6 +1,7 @@
 // Capture and full screen: the snapshot command with its honest status text,
 // the full-screen view with its saved rectangles, the picture's aspect and
-// the video window's right-click menu. User-interface thread.
+// the video window's right-click menu, and the statistics panels.
+// User-interface thread.
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -81,6 +82,18 @@ void COrvaneDlg::ToggleKeepAspect() {
         m_quad->SetKeepAspect(m_preferences.keepAspect);
 }
 
+void COrvaneDlg::ToggleStatistics() {
+    m_statisticsOn = !m_statisticsOn;
+    if (m_videoWindow)
+        m_videoWindow->SetStatisticsShown(m_statisticsOn);
+    if (m_quad && m_quad->HasTiles()) {
+        for (int index = 0; index < QuadView::kTiles; ++index) {
+            if (CVideoAtom* tile = m_quad->Tile(index))
+                tile->SetStatisticsShown(m_statisticsOn);
+        }
+    }
+}
+
 QMenu* COrvaneDlg::MakeVideoMenu() {
     ReleaseHeldPtz();
     auto* menu = new QMenu(this);
@@ -109,6 +122,9 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     QAction* quad = add(u"cmd_quad_view", "G", [this] { ToggleQuadView(); });
     quad->setCheckable(true);
     quad->setChecked(m_quadOn);
+    QAction* statistics = add(u"cmd_statistics", "I", [this] { ToggleStatistics(); });
+    statistics->setCheckable(true);
+    statistics->setChecked(m_statisticsOn);
     AddRecordMenuEntries(menu);
     menu->addSeparator();
     add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/SessionRecording.h"
+#include "app/StreamMonitor.h"
 #include "app/StreamStatistics.h"
 #include "config/Localisation.h"
 #include "platform/DebugSink.h"
@@ -57,6 +58,8 @@ void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
         m_video->SetKeyFramesOnlyText(Text(u"tile_key_frames_only"));
         connect(m_video, &CVideoAtom::snapshotWritten, this,
                 [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
+        m_monitor = std::make_unique<StreamMonitor>(
+            m_video, [this](std::u16string_view key) { return Text(key); });
     }
 }
 
@@ -497,12 +500,13 @@ void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
 void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, int /*extra1*/,
                                  int /*extra2*/, int keyFrame) {
     DebugPrintf("CH=%lld,%d--%d", (long long)m_currentChannel + 1, keyFrame, length);
+    // Per frame only a time stamp; the session hears of the first frame alone.
+    // The frame carries it too, for its latency to the screen.
+    const auto stamp = std::chrono::steady_clock::now();
     // Exactly the payload: the bytes behind it in the engine's buffer are not
     // part of the frame.
     if (m_video)
-        m_video->AddFrame(bytes, length, keyFrame);
-    // Per frame only a time stamp; the session hears of the first frame alone.
-    const auto stamp = std::chrono::steady_clock::now();
+        m_video->AddFrame(bytes, length, keyFrame, stamp);
     m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))

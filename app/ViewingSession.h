@@ -47,6 +47,7 @@ namespace kavrel {
 class CProtocolEngine;
 class CVideoAtom;
 class SessionRecording;
+class StreamMonitor;
 
 class ViewingSession : public QObject, public CServerNotify {
     Q_OBJECT
@@ -128,6 +129,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
     // The back-off schedule; tests shorten it. Takes effect at the next retry.
     void SetReconnectPolicy(ReconnectPolicy policy) { m_policy = std::move(policy); }
+
+    // The stream's last minute as measured (null until Attach gave a video
+    // window); it also fills the window's statistics panel while that is on.
+    StreamMonitor* Monitor() const { return m_monitor.get(); }
 
     // The localised text of `key` (with the built-in text for keys a user's
     // older config.txt lacks).
@@ -244,6 +249,7 @@ class ViewingSession : public QObject, public CServerNotify {
     std::minstd_rand m_random;
     // Its OnFrame runs on the receive thread (it guards its own state).
     std::unique_ptr<SessionRecording> m_recording;
+    std::unique_ptr<StreamMonitor> m_monitor;  // made by Attach
 };
 
 }  // namespace kavrel

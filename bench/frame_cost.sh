@@ -23,6 +23,13 @@
 #   (z) 16 x D1 25 overloaded (30 ms of busy work added to every decode):
 #       every tile still shows a picture at least once a second (GOP 25), and
 #       the window's 20 ms timer stays punctual.
+#   (l) latency, as the session measures it: from a frame's arrival to the
+#       paint that shows its picture, median and 95th percentile over 30 s of
+#       a D1 25 stream (704x576, ~1.5 Mbit/s, frames under 64 KB); goal: the
+#       median at most the mean decode time + 15 ms.
+#   (m) drift: the same stream for 10 minutes; the 95th percentile of the
+#       last minute within 20 % of the first minute's, and the deepest queue.
+#   (l and m run only when asked for by letter: "l", "m", "abcdhl" ...)
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
@@ -51,7 +58,14 @@ fi
 
 work=$(mktemp -d)
 simpid=""
-cleanup() { [ -n "$simpid" ] && kill "$simpid" 2>/dev/null; rm -rf "$work"; }
+# Every simulator a line started, stopped however the script ends.
+simpid265=""
+wallsims=""
+simd1pid=""
+cleanup() {
+    for pid in $simpid $simpid265 $wallsims $simd1pid; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
 trap cleanup EXIT
 
 # CPU seconds (user + system) of one command, from the shell's child times.
@@ -102,7 +116,6 @@ frames265=$(ffprobe -v error -count_frames -select_streams v:0 \
     -show_entries stream=nb_read_frames -of csv=p=0 "$stream265")
 "$sim" --port 0 --file "$stream265" >"$work/sim265.out" 2>"$work/sim265.log" &
 simpid265=$!
-trap 'kill $simpid265 2>/dev/null; cleanup' EXIT
 for _ in $(seq 100); do grep -q "listening on" "$work/sim265.out" && break; sleep 0.1; done
 port265=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim265.out")
 [ -n "$port265" ] || { echo "frame_cost.sh: the H.265 simulator did not start" >&2; cat "$work/sim265.log" >&2; exit 1; }
@@ -143,8 +156,6 @@ wall_server() {  # name; sets wallport
     wallport=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim-$1.out")
     [ -n "$wallport" ] || { echo "frame_cost.sh: the simulator did not start" >&2; exit 1; }
 }
-wallsims=""
-trap 'kill $wallsims 2>/dev/null; cleanup' EXIT
 wall_line() {  # letter port tiles skip [overload]
     QT_QPA_PLATFORM=offscreen "$wallbench" --port "$2" --tiles "$3" --seconds 20 \
         --loop-filter-skip "$4" --overload-us "${5:-0}" >"$work/wall-$1-$4.out"
@@ -174,6 +185,44 @@ if want x; then
 fi
 echo "goals: (w) every tile 25 fps, < 500 ms CPU per second, < 250 MB;" \
     "(x) every tile 25 fps, < 1000 ms CPU per second; (z) longest gap <= 1000 ms"
+fi
+if want l || want m; then
+# (l, m) D1 25 from a 60 s clip (looped by the simulator), no B-frames as
+# cameras send, frames kept well under a record's 64 KB by the VBV.
+streamd1="$work/d1.h264"
+ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=704x576:rate=25 -t 60 \
+    -c:v libx264 -preset veryfast -b:v 1500k -g 50 -bf 0 -pix_fmt yuv420p \
+    -x264-params vbv-maxrate=1500:vbv-bufsize=400 -f h264 -y "$streamd1"
+"$sim" --port 0 --file "$streamd1" >"$work/simd1.out" 2>"$work/simd1.log" &
+simd1pid=$!
+for _ in $(seq 100); do grep -q "listening on" "$work/simd1.out" && break; sleep 0.1; done
+portd1=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/simd1.out")
+[ -n "$portd1" ] || { echo "frame_cost.sh: the D1 simulator did not start" >&2; cat "$work/simd1.log" >&2; exit 1; }
+echo "stream: D1 704x576, 25 fps, 60 s looped, $(stat -c %s "$streamd1") bytes"
+field() { awk -v k="$2" '{ for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1) }' <<<"$1"; }
+if want l; then
+    QT_QPA_PLATFORM=offscreen "$bench" --port "$portd1" --seconds 30 >"$work/latency.out"
+    last=$(grep '^stats_last_minute' "$work/latency.out")
+    echo "$last"
+    median=$(field "$last" latency_median_ms)
+    p95=$(field "$last" latency_p95_ms)
+    decode=$(field "$last" decode_mean_ms)
+    goal=$(awk -v d="$decode" 'BEGIN { printf "%.2f", d + 15 }')
+    echo "(l) D1 25 latency arrival to shown: median $median ms, 95th percentile $p95 ms," \
+        "mean decode $decode ms (goal: median <= $goal ms)"
+fi
+if want m; then
+    QT_QPA_PLATFORM=offscreen "$bench" --port "$portd1" --seconds 600 >"$work/drift.out"
+    first=$(grep '^stats_first_minute' "$work/drift.out")
+    last=$(grep '^stats_last_minute' "$work/drift.out")
+    echo "$first"; echo "$last"; grep '^queued_frames_max' "$work/drift.out"
+    p95first=$(field "$first" latency_p95_ms)
+    p95last=$(field "$last" latency_p95_ms)
+    change=$(awk -v a="$p95first" -v b="$p95last" 'BEGIN { printf "%+.1f", (b - a) * 100 / a }')
+    echo "(m) D1 25 for 10 min: 95th percentile first minute $p95first ms, last minute" \
+        "$p95last ms: $change % (goal within 20 %)"
+fi
+kill "$simd1pid" 2>/dev/null || true
 fi
 [ -n "$simpid" ] || exit 0
 

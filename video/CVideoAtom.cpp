@@ -56,6 +56,11 @@ void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
     m_pipeline.AddFrame(bytes, length, keyFrame);
 }
 
+void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame,
+                          FrameClock::time_point arrival) {
+    m_pipeline.AddFrame(bytes, length, keyFrame, arrival);
+}
+
 void CVideoAtom::RequestSnapshot(SnapshotKind kind) {
     m_pipeline.RequestSnapshot(kind);
 }
@@ -131,6 +136,7 @@ uint32_t* CVideoAtom::PictureBuffer(int width, int height, ptrdiff_t* stride) {
 void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight, const ViewRect& part) {
     m_backSource = QSize(decodedWidth, decodedHeight);
     m_backPart = part;
+    m_backStamps = m_pipeline.PictureStamps();
     {
         std::lock_guard lock(m_slotMutex);
         // A picture not taken yet is replaced: the newest wins. Its memory
@@ -138,6 +144,7 @@ void CVideoAtom::OnPictureReady(int decodedWidth, int decodedHeight, const ViewR
         m_slot.swap(m_back);
         std::swap(m_slotSource, m_backSource);
         std::swap(m_slotPart, m_backPart);
+        std::swap(m_slotStamps, m_backStamps);
         m_slotFresh = true;
     }
     if (!m_takePosted.exchange(true)) {
@@ -160,6 +167,8 @@ void CVideoAtom::TakeLatestPicture() {
         m_shown.swap(m_slot);
         std::swap(m_shownSource, m_slotSource);
         std::swap(m_shownPart, m_slotPart);
+        // A picture replaced before any paint showed it was never shown.
+        std::swap(m_shownStamps, m_slotStamps);
         m_slotFresh = false;
     }
     update();
@@ -194,6 +203,7 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     }
     if (m_shown.isNull()) {
         painter.fillRect(area, Qt::black);
+        PaintStatistics(painter);
         return;
     }
     // In device pixels: a picture made for this view lands 1:1; one made for
@@ -221,6 +231,40 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     }
     PaintBadge(painter);
     PaintKeyFramesOnly(painter);
+    PaintStatistics(painter);
+    if (m_shownStamps.Stamped()) {
+        const FrameStamps stamps = std::exchange(m_shownStamps, FrameStamps{});
+        emit picturePainted(stamps, FrameClock::now());
+    }
+}
+
+void CVideoAtom::SetStatisticsShown(bool on) {
+    if (on == m_statisticsShown)
+        return;
+    m_statisticsShown = on;
+    if (!on)
+        m_statisticsPanel = StatisticsPanel{};
+    update();
+    emit statisticsShownChanged(on);
+}
+
+void CVideoAtom::SetStatisticsPanel(const StatisticsPanel& panel) {
+    if (!m_statisticsShown || panel == m_statisticsPanel)
+        return;
+    const QRect before = StatisticsPanelArea();
+    m_statisticsPanel = panel;
+    update(before.united(StatisticsPanelArea()));
+}
+
+QRect CVideoAtom::StatisticsPanelArea() const {
+    if (!m_statisticsShown || m_statisticsPanel.rows.empty())
+        return QRect();
+    return StatisticsPanelRect(fontMetrics(), PictureArea(), m_statisticsPanel);
+}
+
+void CVideoAtom::PaintStatistics(QPainter& painter) const {
+    if (m_statisticsShown)
+        PaintStatisticsPanel(painter, fontMetrics(), PictureArea(), m_statisticsPanel);
 }
 
 QRectF CVideoAtom::PictureRect() const {

@@ -41,7 +41,9 @@
 #include <string>
 
 #include "video/DigitalZoom.h"
+#include "video/FrameTimeline.h"
 #include "video/PictureSink.h"
+#include "video/StatisticsPanel.h"
 #include "video/VideoPipeline.h"
 
 namespace kavrel {
@@ -60,6 +62,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     void StartDecoding(const VideoFormat& format);                  // receive thread or UI thread
     void StopDecoding();                                            // UI thread; the picture stays
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);  // receive thread
+    // Receive thread: the same, stamped with the frame's arrival.
+    void AddFrame(const uint8_t* bytes, int length, int keyFrame, FrameClock::time_point arrival);
     // UI thread: the next picture, whole or (kView) the part the view shows,
     // at the decoded size.
     void RequestSnapshot(SnapshotKind kind = SnapshotKind::kPicture);
@@ -96,12 +100,28 @@ class CVideoAtom : public QWidget, private PictureSink {
     void SetKeyFramesOnlyText(const QString& text);
     // UI thread: the corner text is shown now.
     bool ShowsKeyFramesOnly() const { return m_markKeyFramesOnly; }
+    // UI thread: the statistics panel over the picture, on or off. This is
+    // the one switch per window (a tile of a wall included); whoever keeps
+    // the statistics hears statisticsShownChanged and supplies the panel
+    // while it is on. Off, nothing is drawn and nothing is refreshed.
+    void SetStatisticsShown(bool on);
+    bool StatisticsShown() const { return m_statisticsShown; }
+    // UI thread: the panel's texts; repaints when they changed.
+    void SetStatisticsPanel(const StatisticsPanel& panel);
+    const StatisticsPanel& CurrentStatisticsPanel() const { return m_statisticsPanel; }
+    // Where the panel is drawn (empty while it is off).
+    QRect StatisticsPanelArea() const;
 
   signals:
     void tapped();        // a left-button press in the window (consumed)
     void doubleTapped();  // a left-button double-click (its first press was a tap)
     void pictureShown();  // UI thread, after a new picture arrived
     void snapshotWritten(bool ok, QString path);  // UI thread
+    // UI thread, from the paint that first shows a decoded picture: its
+    // frame's stamps and when it was painted. Receivers must not repaint.
+    void picturePainted(const kavrel::FrameStamps& stamps,
+                        kavrel::FrameClock::time_point paintedAt);
+    void statisticsShownChanged(bool on);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -134,6 +154,7 @@ class CVideoAtom : public QWidget, private PictureSink {
     void PaintBadge(QPainter& painter) const;
     void PaintKeyFramesOnly(QPainter& painter) const;
     void UpdateKeyFramesOnlyMark();  // UI thread: follows the pipeline
+    void PaintStatistics(QPainter& painter) const;
 
     QImage m_back;        // the decode thread's alone: the picture being converted
     QSize m_backSource;   // the decode thread's alone: its decoded size
@@ -167,6 +188,14 @@ class CVideoAtom : public QWidget, private PictureSink {
     int m_wheelRemainder = 0;          // UI thread: wheel movement short of a step
     QString m_keyFramesOnlyText;       // UI thread
     bool m_markKeyFramesOnly = false;  // UI thread: the text is drawn
+
+    // The frame stamps of each picture travel with it: decode thread, slot
+    // (m_slotMutex), then the user-interface thread until a paint counted it.
+    FrameStamps m_backStamps;           // the decode thread's alone
+    FrameStamps m_slotStamps;           // guarded by m_slotMutex
+    FrameStamps m_shownStamps;          // UI thread
+    bool m_statisticsShown = false;     // UI thread
+    StatisticsPanel m_statisticsPanel;  // UI thread
 
     VideoPipeline m_pipeline;  // its decode thread calls back into this object
 };

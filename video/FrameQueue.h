@@ -4,6 +4,7 @@
 //
 // The queue itself has no lock: VideoPipeline guards it with its queue mutex.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -18,6 +19,7 @@ struct CFrame {
     std::unique_ptr<uint8_t[]> bytes;  // length payload bytes, then kFramePadding zero bytes
     int32_t length = 0;                // payload bytes; 0 when there are no bytes
     uint8_t keyFrame = 0;              // 1 when the server marked it as a key frame
+    std::chrono::steady_clock::time_point arrival;  // when it was received
 };
 
 // Zeroed bytes kept behind every payload (libavcodec's input padding), not

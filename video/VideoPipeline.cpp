@@ -147,12 +147,15 @@ void VideoPipeline::StopDecoding() {
     // The frames are freed here, outside the queue lock.
 }
 
-void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
+void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame,
+                             FrameClock::time_point arrival) {
     std::unique_ptr<CFrame> frame = MakeFrame(bytes, length, keyFrame);
     if (!frame) {
         ++m_counters.framesRefused;
         return;
     }
+    frame->arrival = arrival == FrameClock::time_point{} ? FrameClock::now() : arrival;
+    const size_t payload = size_t(frame->length);
     {
         std::lock_guard lock(m_queueMutex);
         if (m_queue.size() < m_limits.maxQueuedFrames &&
@@ -166,6 +169,7 @@ void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame) {
         ++m_counters.framesRefused;
         return;
     }
+    m_counters.bytesAdded += payload;
     m_queueCv.notify_one();
 }
 
@@ -239,6 +243,8 @@ ConversionPath VideoPipeline::CurrentConversionPath() const {
 PipelineCounters VideoPipeline::Counters() const {
     PipelineCounters c;
     c.framesAdded = m_counters.framesAdded.load();
+    c.bytesAdded = m_counters.bytesAdded.load();
+    c.decodeNanoseconds = m_counters.decodeNanoseconds.load();
     c.framesRefused = m_counters.framesRefused.load();
     c.framesDecoded = m_counters.framesDecoded.load();
     c.decodeFailures = m_counters.decodeFailures.load();
@@ -250,6 +256,10 @@ PipelineCounters VideoPipeline::Counters() const {
     c.snapshotsFailed = m_counters.snapshotsFailed.load();
     c.bufferBytes = m_counters.bufferBytes.load();
     return c;
+}
+
+std::chrono::nanoseconds VideoPipeline::TakeLongestDecode() {
+    return std::chrono::nanoseconds(m_longestDecodeNs.exchange(0));
 }
 
 size_t VideoPipeline::QueuedFrames() const {
@@ -386,6 +396,7 @@ void VideoPipeline::DecodeLoop() {
     BacklogGuard guard(m_threadSkipOptions);
     while (TakeWork(frame, redraw, guard)) {
         if (redraw) {
+            m_pictureStamps = FrameStamps{};  // an old picture again: nothing new to count
             const PlanarPicture held = m_decoder ? HeldPicture(*m_decoder) : PlanarPicture{};
             if (!held.IsEmpty() && WithinLimit(held))
                 Present(held);
@@ -394,9 +405,13 @@ void VideoPipeline::DecodeLoop() {
         if (m_decoder)
             ChooseSkipping(guard);
         PlanarPicture picture;
+        m_pictureStamps.arrival = frame->arrival;
+        m_pictureStamps.decodeStart = FrameClock::now();
         const bool decoded = Decode(*frame, &picture);
         BusyOverload();
+        m_pictureStamps.decodeEnd = FrameClock::now();
         if (decoded) {
+            CountDecodeTime(m_pictureStamps.decodeEnd - m_pictureStamps.decodeStart);
             m_lastDecoded = PictureSize{picture.width, picture.height};
             DebugOutput("Decode succeed\n");
             ++m_counters.framesDecoded;
@@ -407,6 +422,15 @@ void VideoPipeline::DecodeLoop() {
             ++m_counters.decodeFailures;
         }
         frame.reset();
+    }
+}
+
+void VideoPipeline::CountDecodeTime(std::chrono::nanoseconds spent) {
+    m_counters.decodeNanoseconds += uint64_t(spent.count());
+    // Relaxed max: the reader only wants the largest since it last looked.
+    int64_t longest = m_longestDecodeNs.load(std::memory_order_relaxed);
+    while (spent.count() > longest && !m_longestDecodeNs.compare_exchange_weak(
+                                          longest, spent.count(), std::memory_order_relaxed)) {
     }
 }
 

@@ -34,6 +34,7 @@
 #include "video/DecodeSkipping.h"
 #include "video/FastConversion.h"
 #include "video/FrameQueue.h"
+#include "video/FrameTimeline.h"
 #include "video/H264Decoder.h"
 #include "video/PictureSink.h"
 #include "video/SampledConversion.h"
@@ -94,6 +95,10 @@ struct PipelineCounters {
     uint64_t snapshotsWritten = 0;  // whole files written (counted when the worker is done)
     uint64_t snapshotsFailed = 0;
     uint64_t bufferBytes = 0;  // held now by the picture buffers
+
+    // For the statistics of the last minute.
+    uint64_t bytesAdded = 0;         // payload bytes of the frames queued
+    uint64_t decodeNanoseconds = 0;  // the time the successful decodes took together
 };
 
 class VideoPipeline {
@@ -122,8 +127,10 @@ class VideoPipeline {
     // Stopping several pipelines, ask each first and then stop each: their
     // threads end side by side instead of one after another.
     void RequestStop();
-    // Queues a copy of exactly `length` bytes (see MakeFrame).
-    void AddFrame(const uint8_t* bytes, int length, int keyFrame);
+    // Queues a copy of exactly `length` bytes (see MakeFrame), stamped with
+    // its arrival (none: now).
+    void AddFrame(const uint8_t* bytes, int length, int keyFrame,
+                  FrameClock::time_point arrival = {});
     // The next picture decoded is also written as a snapshot; the outcome goes
     // to the sink's OnSnapshotWritten, from the worker's thread. A request
     // made while the last one of its kind is still being written is served by
@@ -162,6 +169,11 @@ class VideoPipeline {
     void ShareSnapshotWorker(std::shared_ptr<SnapshotWorker> worker);
     std::shared_ptr<SnapshotWorker> SharedSnapshotWorker() const;
     PipelineCounters Counters() const;
+    // The longest decode since the last call (any thread; meant for one reader).
+    std::chrono::nanoseconds TakeLongestDecode();
+    // Decode thread only (a sink's OnPictureReady or OnPicture): the stamps of
+    // the frame whose picture is being delivered; not stamped for a redraw.
+    const FrameStamps& PictureStamps() const { return m_pictureStamps; }
     // The codec of the last picture decoded since StartDecoding; kUnknown before it.
     VideoCodec Codec() const { return m_codec.load(std::memory_order_relaxed); }
     size_t QueuedFrames() const;
@@ -212,6 +224,7 @@ class VideoPipeline {
     void ChooseSkipping(const BacklogGuard& guard);  // the decode thread, before each decode
     void BusyOverload();
     bool Decode(const CFrame& frame, PlanarPicture* picture);
+    void CountDecodeTime(std::chrono::nanoseconds spent);  // the decode thread
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
     // The decode thread.
@@ -247,6 +260,7 @@ class VideoPipeline {
     DecoderPtr m_decoder;
     Buffer<uint16_t> m_screen;  // the 16-bit picture, for a sink without a buffer of its own
     SamplingScratch m_scratch;
+    FrameStamps m_pictureStamps;  // the decode thread's: the picture in hand
 
     mutable std::mutex m_queueMutex;
     std::condition_variable m_queueCv;  // a frame arrived or a stop was asked
@@ -274,9 +288,12 @@ class VideoPipeline {
     struct AtomicCounters {
         std::atomic<uint64_t> framesAdded{0}, framesRefused{0}, framesDecoded{0}, decodeFailures{0},
             framesDropped{0}, framesSkipped{0}, framesDiscarded{0}, picturesDrawn{0},
-            snapshotsWritten{0}, snapshotsFailed{0}, bufferBytes{0};
+            snapshotsWritten{0}, snapshotsFailed{0}, bufferBytes{0}, bytesAdded{0},
+            decodeNanoseconds{0};
     };
     AtomicCounters m_counters;
+    // Raised by the decode thread, taken (reset to 0) by TakeLongestDecode.
+    std::atomic<int64_t> m_longestDecodeNs{0};
     // Written by the decode thread after each picture, read by any thread.
     std::atomic<VideoCodec> m_codec{VideoCodec::kUnknown};
 };

@@ -7,7 +7,10 @@
 // per second, and the resident memory. With --quad 1 the page's four
 // channels play in the quad view instead (frames: the four tiles' together).
 // With --record 1 the single view records a clip (into a scratch folder) while
-// it is measured.
+// it is measured. The single view also prints the session's own statistics
+// of the last minute at the end (latency from arrival to the screen, decode
+// time, drops) and, when it runs longer than a minute, those of its first
+// minute, with the deepest frame queue it saw (sampled every second).
 // bench/frame_cost.sh runs it beside ffmpeg.
 
 #include <sys/resource.h>
@@ -19,6 +22,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +35,7 @@
 #include "app/NetworkBringUp.h"
 #include "app/QuadView.h"
 #include "app/SessionRecording.h"
+#include "app/StreamMonitor.h"
 #include "config/ConfigStore.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
@@ -184,10 +189,22 @@ int main(int argc, char** argv) {
     const int paintedBefore = painted;
     QElapsedTimer clock;
     clock.start();
+    kavrel::StreamMonitor* monitor = quad ? nullptr : window.Session().Monitor();
+    kavrel::FrameTimelineSummary firstMinute;
+    size_t deepestQueue = 0;
     {
-        // One timer, no polling: the loop wakes only for the viewer's own work.
+        // One timer, no polling: the loop wakes only for the viewer's own work
+        // (and, once a second, to look at the queue's depth).
         QEventLoop measure;
         QTimer::singleShot(seconds * 1000, &measure, &QEventLoop::quit);
+        if (monitor != nullptr && seconds > 60) {
+            QTimer::singleShot(60 * 1000, &measure, [&] { firstMinute = monitor->Summary(); });
+        }
+        QTimer depth;
+        QObject::connect(&depth, &QTimer::timeout, [&] {
+            deepestQueue = std::max(deepestQueue, video->Pipeline().QueuedFrames());
+        });
+        depth.start(1000);
         measure.exec();
     }
     const double cpu = CpuSeconds() - cpuBefore;
@@ -210,6 +227,21 @@ int main(int argc, char** argv) {
         if (used > 0 && frames > 0)
             std::printf("  thread %-16s %.3f ms per frame\n", name.c_str(),
                         used * 1000.0 / double(frames));
+    }
+    if (monitor != nullptr) {
+        auto print = [](const char* when, const kavrel::FrameTimelineSummary& s) {
+            std::printf(
+                "%s: received %llu decoded %llu shown %llu dropped %llu in %.1f s; "
+                "decode_mean_ms %.2f decode_max_ms %.2f latency_median_ms %.2f "
+                "latency_p95_ms %.2f bitrate_kbps %.0f\n",
+                when, (unsigned long long)s.received, (unsigned long long)s.decoded,
+                (unsigned long long)s.shown, (unsigned long long)s.dropped, s.seconds,
+                s.decodeMeanMs, s.decodeMaxMs, s.latencyMedianMs, s.latencyP95Ms, s.bitRateKbps);
+        };
+        if (seconds > 60)
+            print("stats_first_minute", firstMinute);
+        print("stats_last_minute", monitor->Summary());
+        std::printf("queued_frames_max %zu\n", deepestQueue);
     }
     if (record && !quad) {
         window.Session().ToggleRecording();
