@@ -171,6 +171,21 @@ __attribute__((target("avx2"))) void ConvertSpanAvx2(const uint8_t* luma, const 
     }
 }
 
+__attribute__((target("avx2"))) void SpreadRowAvx2(const uint32_t* in, const int32_t* at,
+                                                   uint32_t* out, int count) {
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        // Eight neighbouring targets read within eight values from the first one's.
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + x));
+        const __m256i lanes = _mm256_sub_epi32(index, _mm256_set1_epi32(at[x]));
+        const __m256i values = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_permutevar8x32_epi32(values, lanes));
+    }
+    for (; x < count; ++x)
+        out[x] = in[at[x]];
+}
+
 __attribute__((target("avx2"))) void GatherRowAvx2(const uint32_t* in, const int32_t* at,
                                                    uint32_t* out, int count) {
     int x = 0;

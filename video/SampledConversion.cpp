@@ -199,12 +199,17 @@ bool ConvertBySourceRows(ConversionPath path, const PlanarPicture& picture, Pixe
     const bool widenSpan = sizeof(Pixel) == 4 && count <= outWidth;
     if constexpr (sizeof(Pixel) == 4) {
         if (widenSpan)
-            scratch.wideSpan.resize(size_t(count));
+            scratch.wideSpan.resize(size_t(count) + 7);  // SpreadRowAvx2 reads ahead
         else
             scratch.row.resize(size_t(outWidth));
     }
     const int32_t* spanAt = scratch.spanAt.data();
-    const bool simdGather = CpuSupportsAvx2();
+    const bool simd = CpuSupportsAvx2();
+    // An enlargement (no target skips a source column) spreads by lane
+    // shuffles, a cheaper instruction than a gather.
+    bool enlarged = true;
+    for (int tx = 1; tx < outWidth && enlarged; ++tx)
+        enlarged = spanAt[tx] - spanAt[tx - 1] <= 1;
 
     int sourceRow = -1;
     const Pixel* above = nullptr;
@@ -226,7 +231,9 @@ bool ConvertBySourceRows(ConversionPath path, const PlanarPicture& picture, Pixe
         if constexpr (sizeof(Pixel) == 4) {
             if (widenSpan) {
                 WidenRow(scratch.span.data(), scratch.wideSpan.data(), count);
-                if (simdGather) {
+                if (simd && enlarged) {
+                    SpreadRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth);
+                } else if (simd) {
                     GatherRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth);
                 } else {
                     const uint32_t* wide = scratch.wideSpan.data();
