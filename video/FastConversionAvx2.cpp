@@ -172,15 +172,25 @@ __attribute__((target("avx2"))) void ConvertSpanAvx2(const uint8_t* luma, const 
 }
 
 __attribute__((target("avx2"))) void SpreadRowAvx2(const uint32_t* in, const int32_t* at,
-                                                   uint32_t* out, int count) {
+                                                   uint32_t* out, int count, int step) {
+    const __m256i eight = _mm256_set1_epi32(8);
     int x = 0;
     for (; x + 8 <= count; x += 8) {
-        // Eight neighbouring targets read within eight values from the first one's.
+        // Eight neighbouring targets read within 8 * step values from the first one's.
         const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + x));
         const __m256i lanes = _mm256_sub_epi32(index, _mm256_set1_epi32(at[x]));
-        const __m256i values = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x]));
+        const __m256i low = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x])), lanes);
+        if (step <= 1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), low);
+            continue;
+        }
+        // Lanes 8 to 15 come from the next eight values (the shuffle uses the low three bits).
+        const __m256i high = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x] + 8)), lanes);
+        const __m256i fromHigh = _mm256_cmpgt_epi32(eight, lanes);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                            _mm256_permutevar8x32_epi32(values, lanes));
+                            _mm256_blendv_epi8(high, low, fromHigh));
     }
     for (; x < count; ++x)
         out[x] = in[at[x]];

@@ -195,21 +195,23 @@ bool ConvertBySourceRows(ConversionPath path, const PlanarPicture& picture, Pixe
             SampleIndexIn(tx, picture.width, outWidth, seen.x, seen.width) - first;
     }
     scratch.span.resize(size_t(count));
-    // Widened where it has fewer values than the target row, after the spread otherwise.
-    const bool widenSpan = sizeof(Pixel) == 4 && count <= outWidth;
+    const int32_t* spanAt = scratch.spanAt.data();
+    int step = 0;  // the most a target column moves on in the span
+    for (int tx = 1; tx < outWidth; ++tx)
+        step = std::max(step, spanAt[tx] - spanAt[tx - 1]);
+    // Where no target skips more than one source column, lane shuffles
+    // spread the widened span (cheaper than a gather); otherwise the span is
+    // widened when it has fewer values than the target row, after the spread
+    // when it has more.
+    const bool simd = CpuSupportsAvx2();
+    const bool shuffle = simd && step <= 2;
+    const bool widenSpan = sizeof(Pixel) == 4 && (shuffle || count <= outWidth);
     if constexpr (sizeof(Pixel) == 4) {
         if (widenSpan)
-            scratch.wideSpan.resize(size_t(count) + 7);  // SpreadRowAvx2 reads ahead
+            scratch.wideSpan.resize(size_t(count) + 15);  // SpreadRowAvx2 reads ahead
         else
             scratch.row.resize(size_t(outWidth));
     }
-    const int32_t* spanAt = scratch.spanAt.data();
-    const bool simd = CpuSupportsAvx2();
-    // An enlargement (no target skips a source column) spreads by lane
-    // shuffles, a cheaper instruction than a gather.
-    bool enlarged = true;
-    for (int tx = 1; tx < outWidth && enlarged; ++tx)
-        enlarged = spanAt[tx] - spanAt[tx - 1] <= 1;
 
     int sourceRow = -1;
     const Pixel* above = nullptr;
@@ -231,8 +233,9 @@ bool ConvertBySourceRows(ConversionPath path, const PlanarPicture& picture, Pixe
         if constexpr (sizeof(Pixel) == 4) {
             if (widenSpan) {
                 WidenRow(scratch.span.data(), scratch.wideSpan.data(), count);
-                if (simd && enlarged) {
-                    SpreadRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth);
+                if (shuffle) {
+                    SpreadRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth,
+                                  std::max(step, 1));
                 } else if (simd) {
                     GatherRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth);
                 } else {

@@ -134,10 +134,10 @@ void ConvertSpanAvx2(const uint8_t* luma, const uint8_t* u, const uint8_t* v,
                      const ChromaSampling& chroma, int from, int to, uint16_t* out);
 // out[x] = in[at[x]] over a row.
 void GatherRowAvx2(const uint32_t* in, const int32_t* at, uint32_t* out, int count);
-// The same where `at` never rises by more than 1 from one target to the next
-// (an enlargement): eight targets then read eight values from at[x] on, and
-// `in` must hold 7 readable values past its last one.
-void SpreadRowAvx2(const uint32_t* in, const int32_t* at, uint32_t* out, int count);
+// The same where `at` never rises by more than `step` (1 or 2) from one
+// target to the next: eight targets then read the 8 * step values from
+// at[x] on, and `in` must hold 8 * step - 1 readable values past its last one.
+void SpreadRowAvx2(const uint32_t* in, const int32_t* at, uint32_t* out, int count, int step);
 // WidenRgb565 over a row.
 void WidenRow(const uint16_t* in, uint32_t* out, int count);
 void WidenRowAvx2(const uint16_t* in, uint32_t* out, int count);
