@@ -13,6 +13,12 @@
 #   (h) (a) for an H.265 1080p25 stream (libx265) served the same way.
 #   (e) recording: CPU per second of the 1080p25 view while it records a clip
 #       against the same view not recording, alternating (goal: under 2 % more).
+#   (s) the sizes servers of this protocol send: CIF 352x288 at 512 kbit/s and
+#       D1 704x576 at 1.5 Mbit/s (25 fps, every frame under 64 KB), the
+#       viewer's CPU per frame over 20 s at 480x640 against ffmpeg's over a
+#       60 s clip (so its start-up does not count): goal <= 1.2. Each round
+#       also runs the viewer gathering every shown pixel (--gather 1), the
+#       conversion it had before, beside the current one.
 #   A wall of tiles in a 1920x1080 window (kavrel-wallbench), each tile a
 #   session of its own, pictures kept in their aspect; each line with the
 #   loop filter skipped for small tiles and without, once (ROUNDS ignored):
@@ -43,7 +49,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 rounds=${2:-3}
-lines=${3:-abcdhwxyz}
+lines=${3:-abcdhswxyz}
 want() { case "$lines" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
 bench="$build/bench/frame/kavrel-framebench"
 sim="$build/tools/kavrel-sim"
@@ -62,8 +68,10 @@ simpid=""
 simpid265=""
 wallsims=""
 simd1pid=""
+smallsim=""
+sim4pid=""
 cleanup() {
-    for pid in $simpid $simpid265 $wallsims $simd1pid; do kill "$pid" 2>/dev/null || true; done
+    for pid in $simpid $simpid265 $wallsims $simd1pid $smallsim $sim4pid; do kill "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -73,6 +81,48 @@ cpu_of() {
     ( "$@" >/dev/null 2>&1; times ) | tail -1 |
         awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); printf "%.3f", u[1]*60 + u[2] + s[1]*60 + s[2] }'
 }
+
+if want s; then
+# (s) CIF and D1, each stream served on its own, alternating with ffmpeg.
+for spec in cif:352x288:512k d1:704x576:1500k; do
+    IFS=: read -r name size rate <<<"$spec"
+    small="$work/$name.h264"
+    ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=$size:rate=25 -t 60 \
+        -c:v libx264 -preset veryfast -b:v "$rate" -maxrate "$rate" -bufsize "$rate" -g 50 -bf 0 \
+        -pix_fmt yuv420p -f h264 -y "$small"
+    smallframes=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_read_frames -of csv=p=0 "$small")
+    largest=$(ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$small" |
+        sort -n | tail -1)
+    echo "stream: $name $size, 25 fps, $smallframes frames, $(stat -c %s "$small") bytes," \
+        "largest frame $largest bytes"
+    [ "$largest" -lt 65536 ] || echo "frame_cost.sh: a $name frame does not fit in one record" >&2
+    "$sim" --port 0 --file "$small" >"$work/sim-$name.out" 2>"$work/sim-$name.log" &
+    smallsim=$!
+    for _ in $(seq 100); do grep -q "listening on" "$work/sim-$name.out" && break; sleep 0.1; done
+    smallport=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/sim-$name.out")
+    [ -n "$smallport" ] || { echo "frame_cost.sh: the $name simulator did not start" >&2; exit 1; }
+    ratios=""
+    for round in $(seq "$rounds"); do
+        ffmpeg_cpu=$(cpu_of ffmpeg -hide_banner -threads 1 -i "$small" -f rawvideo -pix_fmt rgb565le -y /dev/null)
+        ffmpeg_ms=$(awk -v c="$ffmpeg_cpu" -v f="$smallframes" 'BEGIN { printf "%.3f", c * 1000 / f }')
+        QT_QPA_PLATFORM=offscreen "$bench" --port "$smallport" --seconds 20 >"$work/$name.out"
+        viewer_ms=$(awk '/^viewer_cpu_ms_per_frame/ { print $2 }' "$work/$name.out")
+        QT_QPA_PLATFORM=offscreen "$bench" --port "$smallport" --seconds 20 --gather 1 \
+            >"$work/$name-gather.out"
+        gather_ms=$(awk '/^viewer_cpu_ms_per_frame/ { print $2 }' "$work/$name-gather.out")
+        ratio=$(awk -v v="$viewer_ms" -v f="$ffmpeg_ms" 'BEGIN { printf "%.2f", v / f }')
+        was=$(awk -v v="$gather_ms" -v f="$ffmpeg_ms" 'BEGIN { printf "%.2f", v / f }')
+        ratios="$ratios $ratio"
+        echo "$name round $round: viewer $viewer_ms ms/frame (gathering every pixel $gather_ms)," \
+            "ffmpeg -threads 1 $ffmpeg_ms ms/frame, ratio $ratio (gathering $was)"
+    done
+    grep -E "^(window|frames|  thread)" "$work/$name.out"
+    median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+    echo "(s) $name CPU per frame, viewer / ffmpeg: median $median (goal <= 1.2)"
+    kill "$smallsim" 2>/dev/null || true
+done
+fi
 
 if want a || want b || want c || want d; then
 stream="$work/1080p25.h264"

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QStyleHints>
 #include <QTransform>
 #include <QWheelEvent>
@@ -160,6 +161,8 @@ void CVideoAtom::OnSnapshotWritten(bool ok, const std::string& path) {
 
 void CVideoAtom::TakeLatestPicture() {
     m_takePosted.store(false);
+    const QSize wasSize = m_shown.size();
+    const ViewRect wasPart = m_shownPart;
     {
         std::lock_guard lock(m_slotMutex);
         if (!m_slotFresh)
@@ -171,7 +174,13 @@ void CVideoAtom::TakeLatestPicture() {
         std::swap(m_shownStamps, m_slotStamps);
         m_slotFresh = false;
     }
-    update();
+    // The next picture of the same view covers exactly what the last one did:
+    // the border, the bars and the badge have not changed.
+    if (m_shown.size() == wasSize && m_shownPart == wasPart && m_shownPart == m_view.part &&
+        !m_zoom.IsZoomed())
+        update(PictureRect().toAlignedRect());
+    else
+        update();
     // Checked with each picture: in key-frames-only decoding one comes each
     // GOP, so the mark appears with the first picture it applies to.
     UpdateKeyFramesOnlyMark();
@@ -209,8 +218,17 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     // In device pixels: a picture made for this view lands 1:1; one made for
     // an earlier view is stretched until its successor comes.
     const QRectF target = PictureRect();
-    if (target != QRectF(area))
-        painter.fillRect(area, Qt::black);
+    if (target != QRectF(area)) {
+        // Only the bars: the picture covers the rest. A picture on fractional
+        // logical coordinates has the whole area cleared under it instead.
+        const QRect whole = target.toRect();
+        if (QRectF(whole) == target) {
+            for (const QRect& bar : QRegion(area).subtracted(QRegion(whole)))
+                painter.fillRect(bar, Qt::black);
+        } else {
+            painter.fillRect(area, Qt::black);
+        }
+    }
     if (m_shownPart == m_view.part) {
         painter.drawImage(target, m_shown);
     } else {

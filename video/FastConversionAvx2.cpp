@@ -16,6 +16,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "video/FastConversion.h"
@@ -152,6 +153,59 @@ __attribute__((target("avx2"))) void ConvertRowAvx2(const uint8_t* y, const uint
         ConvertSixteen(y + x, LoadPixelChroma(u + x, v + x), out + x);
     for (; x < count; ++x)
         out[x] = ScalarPixel(y[x], u[x], v[x]);
+}
+
+__attribute__((target("avx2"))) void ConvertSpanAvx2(const uint8_t* luma, const uint8_t* u,
+                                                     const uint8_t* v, const ChromaSampling& chroma,
+                                                     int from, int to, uint16_t* out) {
+    // Sixteen pixels need eight chroma samples of their own: the last ones a
+    // row shares with its capped edge go through the plain form.
+    const int vectorEnd = chroma.HasChroma() ? std::min(to, 2 * chroma.chromaWidth) : from;
+    int x = from;
+    for (; x + 16 <= vectorEnd; x += 16)
+        ConvertSixteen(luma + x, LoadChroma(u + x / 2, v + x / 2), out + (x - from));
+    for (; x < to; ++x) {
+        const bool has = chroma.HasChroma();
+        out[x - from] =
+            ScalarPixel(luma[x], has ? u[chroma.Column(x)] : 128, has ? v[chroma.Column(x)] : 128);
+    }
+}
+
+__attribute__((target("avx2"))) void SpreadRowAvx2(const uint32_t* in, const int32_t* at,
+                                                   uint32_t* out, int count, int step) {
+    const __m256i eight = _mm256_set1_epi32(8);
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        // Eight neighbouring targets read within 8 * step values from the first one's.
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + x));
+        const __m256i lanes = _mm256_sub_epi32(index, _mm256_set1_epi32(at[x]));
+        const __m256i low = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x])), lanes);
+        if (step <= 1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), low);
+            continue;
+        }
+        // Lanes 8 to 15 come from the next eight values (the shuffle uses the low three bits).
+        const __m256i high = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at[x] + 8)), lanes);
+        const __m256i fromHigh = _mm256_cmpgt_epi32(eight, lanes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_blendv_epi8(high, low, fromHigh));
+    }
+    for (; x < count; ++x)
+        out[x] = in[at[x]];
+}
+
+__attribute__((target("avx2"))) void GatherRowAvx2(const uint32_t* in, const int32_t* at,
+                                                   uint32_t* out, int count) {
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_i32gather_epi32(reinterpret_cast<const int*>(in), index, 4));
+    }
+    for (; x < count; ++x)
+        out[x] = in[at[x]];
 }
 
 __attribute__((target("avx2"))) void WidenRowAvx2(const uint16_t* in, uint32_t* out, int count) {

@@ -165,10 +165,125 @@ void SampleRows(const PlanarPicture& picture, bool turned, const ViewRect& part,
 
 }  // namespace
 
+namespace {
+
+// The upright picture by source rows: each source row the target samples is
+// converted once, over the columns [first, last] the target reads, then
+// spread to the target's columns by index; a target row that samples the
+// same source row as the one above is a copy of it. A source row's values do
+// not depend on which target pixel asks for them, so this gives exactly what
+// gathering every target pixel gives. False (nothing written) where the
+// target reads less than half of the columns it spans: gathering costs less.
+template <typename Pixel>
+bool ConvertBySourceRows(ConversionPath path, const PlanarPicture& picture, Pixel* out,
+                         ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
+                         const ViewRect& part) {
+    const ViewRect seen = part.Clamped();
+    // Even, so that the span's chroma samples pair up with its pixels.
+    const int first = SampleIndexIn(0, picture.width, outWidth, seen.x, seen.width) & ~1;
+    const int end = SampleIndexIn(outWidth - 1, picture.width, outWidth, seen.x, seen.width) + 1;
+    const int count = end - first;
+    if (count > 2 * outWidth)
+        return false;
+    const ChromaSampling chroma(picture.width, picture.height);
+    const bool hasChroma = chroma.HasChroma() && picture.u != nullptr && picture.v != nullptr;
+    const ChromaSampling used = hasChroma ? chroma : ChromaSampling(0, 0);
+
+    scratch.spanAt.resize(size_t(outWidth));
+    for (int tx = 0; tx < outWidth; ++tx) {
+        scratch.spanAt[size_t(tx)] =
+            SampleIndexIn(tx, picture.width, outWidth, seen.x, seen.width) - first;
+    }
+    scratch.span.resize(size_t(count));
+    const int32_t* spanAt = scratch.spanAt.data();
+    int step = 0;  // the most a target column moves on in the span
+    for (int tx = 1; tx < outWidth; ++tx)
+        step = std::max(step, spanAt[tx] - spanAt[tx - 1]);
+    // Where no target skips more than one source column, lane shuffles
+    // spread the widened span (cheaper than a gather); otherwise the span is
+    // widened when it has fewer values than the target row, after the spread
+    // when it has more.
+    const bool simd = CpuSupportsAvx2();
+    const bool shuffle = simd && step <= 2;
+    const bool widenSpan = sizeof(Pixel) == 4 && (shuffle || count <= outWidth);
+    if constexpr (sizeof(Pixel) == 4) {
+        if (widenSpan)
+            scratch.wideSpan.resize(size_t(count) + 15);  // SpreadRowAvx2 reads ahead
+        else
+            scratch.row.resize(size_t(outWidth));
+    }
+
+    int sourceRow = -1;
+    const Pixel* above = nullptr;
+    for (int ty = 0; ty < outHeight; ++ty) {
+        Pixel* target = out + ptrdiff_t(ty) * outStride;
+        const int row = SampleIndexIn(ty, picture.height, outHeight, seen.y, seen.height);
+        if (row == sourceRow) {
+            std::copy_n(above, outWidth, target);
+            continue;
+        }
+        const uint8_t* u = nullptr;
+        const uint8_t* v = nullptr;
+        if (hasChroma) {
+            u = picture.u + ptrdiff_t(chroma.Row(row)) * picture.uStride;
+            v = picture.v + ptrdiff_t(chroma.Row(row)) * picture.vStride;
+        }
+        ConvertSpan(path, picture.y + ptrdiff_t(row) * picture.yStride, u, v, used, first, end,
+                    scratch.span.data());
+        if constexpr (sizeof(Pixel) == 4) {
+            if (widenSpan) {
+                WidenRow(scratch.span.data(), scratch.wideSpan.data(), count);
+                if (shuffle) {
+                    SpreadRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth,
+                                  std::max(step, 1));
+                } else if (simd) {
+                    GatherRowAvx2(scratch.wideSpan.data(), spanAt, target, outWidth);
+                } else {
+                    const uint32_t* wide = scratch.wideSpan.data();
+                    for (int tx = 0; tx < outWidth; ++tx)
+                        target[tx] = wide[spanAt[tx]];
+                }
+            } else {
+                const uint16_t* span = scratch.span.data();
+                uint16_t* spread = scratch.row.data();
+                for (int tx = 0; tx < outWidth; ++tx)
+                    spread[tx] = span[spanAt[tx]];
+                WidenRow(spread, target, outWidth);
+            }
+        } else {
+            const uint16_t* span = scratch.span.data();
+            for (int tx = 0; tx < outWidth; ++tx)
+                target[tx] = span[spanAt[tx]];
+        }
+        sourceRow = row;
+        above = target;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ConvertSpan(ConversionPath path, const uint8_t* luma, const uint8_t* u, const uint8_t* v,
+                 const ChromaSampling& chroma, int from, int to, uint16_t* out) {
+    // The AVX-512 path's arithmetic is the AVX2 path's: the narrower kernel serves both.
+    if (path != ConversionPath::kScalar && CpuSupportsAvx2()) {
+        ConvertSpanAvx2(luma, u, v, chroma, from, to, out);
+        return;
+    }
+    for (int x = from; x < to; ++x) {
+        const bool has = chroma.HasChroma();
+        out[x - from] = screen::ScalarPixel(luma[x], has ? u[chroma.Column(x)] : 128,
+                                            has ? v[chroma.Column(x)] : 128);
+    }
+}
+
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
                     ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
-                    const ViewRect& part) {
+                    const ViewRect& part, Sampling sampling) {
     if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
+        return;
+    if (sampling == Sampling::kBest && !turned &&
+        ConvertBySourceRows(path, picture, out, outStride, outWidth, outHeight, scratch, part))
         return;
     SampleRows(picture, turned, part, outWidth, outHeight, scratch,
                [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
@@ -178,8 +293,11 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
 
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
                     ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
-                    const ViewRect& part) {
+                    const ViewRect& part, Sampling sampling) {
     if (picture.IsEmpty() || out == nullptr || outWidth <= 0 || outHeight <= 0)
+        return;
+    if (sampling == Sampling::kBest && !turned &&
+        ConvertBySourceRows(path, picture, out, outStride, outWidth, outHeight, scratch, part))
         return;
     scratch.row.resize(size_t(outWidth));
     SampleRows(picture, turned, part, outWidth, outHeight, scratch,

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "video/ColourTables.h"
 #include "video/FastConversion.h"
 #include "video/PlanarPicture.h"
 
@@ -80,7 +81,18 @@ struct SamplingScratch {
     std::vector<ptrdiff_t> uAt, vAt;  // the same in the chroma planes (turned: rows apart)
     std::vector<uint8_t> y, u, v;     // one target row's samples
     std::vector<uint16_t> row;        // one converted row, before widening
+    std::vector<int32_t> spanAt;      // per target column: its place in the converted span
+    std::vector<uint16_t> span;       // the source columns a row reads, converted
+    std::vector<uint32_t> wideSpan;   // the same widened
 };
+
+// How the target's pixels are found. kBest converts each source row the
+// target samples once, over the columns it reads, and spreads it to the
+// target's columns (rows that sample the same source row are copies), unless
+// the target reads less than half of those columns or is turned; there, and
+// always with kGather, each target pixel's samples are gathered and converted
+// one by one. Both give the same values; kGather is kept to compare against.
+enum class Sampling { kBest, kGather };
 
 // Writes the part `part` (upright coordinates) of the picture, turned a
 // quarter turn clockwise when `turned`, stretched to outWidth x outHeight
@@ -89,7 +101,7 @@ struct SamplingScratch {
 // costs no more than the whole. Nothing for an empty picture or target.
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint16_t* out,
                     ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
-                    const ViewRect& part = {});
+                    const ViewRect& part = {}, Sampling sampling = Sampling::kBest);
 
 // The same as 32-bit values 0xFFRRGGBB, each channel of the 16-bit value
 // widened by repeating its top bits (as a 16-bit picture is widened when it
@@ -97,7 +109,7 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
 // form a desktop's window surface takes without conversion.
 void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turned, uint32_t* out,
                     ptrdiff_t outStride, int outWidth, int outHeight, SamplingScratch& scratch,
-                    const ViewRect& part = {});
+                    const ViewRect& part = {}, Sampling sampling = Sampling::kBest);
 
 inline uint32_t WidenRgb565(uint16_t value) {
     const uint32_t red = value >> 11;
@@ -113,6 +125,19 @@ void ConvertRow(ConversionPath path, const uint8_t* y, const uint8_t* u, const u
 void ConvertRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out, int count);
 void ConvertRowAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint16_t* out,
                       int count);
+// Columns [from, to) of one picture row, `from` even: `u` and `v` point at
+// the row's chroma rows, pixel x takes chroma sample chroma.Column(x), and
+// out[0] is column `from`'s value.
+void ConvertSpan(ConversionPath path, const uint8_t* luma, const uint8_t* u, const uint8_t* v,
+                 const ChromaSampling& chroma, int from, int to, uint16_t* out);
+void ConvertSpanAvx2(const uint8_t* luma, const uint8_t* u, const uint8_t* v,
+                     const ChromaSampling& chroma, int from, int to, uint16_t* out);
+// out[x] = in[at[x]] over a row.
+void GatherRowAvx2(const uint32_t* in, const int32_t* at, uint32_t* out, int count);
+// The same where `at` never rises by more than `step` (1 or 2) from one
+// target to the next: eight targets then read the 8 * step values from
+// at[x] on, and `in` must hold 8 * step - 1 readable values past its last one.
+void SpreadRowAvx2(const uint32_t* in, const int32_t* at, uint32_t* out, int count, int step);
 // WidenRgb565 over a row.
 void WidenRow(const uint16_t* in, uint32_t* out, int count);
 void WidenRowAvx2(const uint16_t* in, uint32_t* out, int count);

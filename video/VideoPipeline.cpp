@@ -456,19 +456,20 @@ void VideoPipeline::Present(const PlanarPicture& picture) {
 
     const PictureSize target = TargetSize(view, picture.width, picture.height);
     const ConversionPath path = m_path.load();
+    const Sampling sampling = m_sampling.load();
     ptrdiff_t stride = 0;
     uint32_t* buffer = m_sink != nullptr && m_sink->HasPictureBuffer()
                            ? m_sink->PictureBuffer(target.width, target.height, &stride)
                            : nullptr;
     if (buffer != nullptr) {
         ConvertSampled(path, picture, view.turned, buffer, stride, target.width, target.height,
-                       m_scratch, view.part);
+                       m_scratch, view.part, sampling);
         m_sink->OnPictureReady(picture.width, picture.height, view.part);
     } else {
         if (!m_screen.Reserve(size_t(target.width) * size_t(target.height), m_counters.bufferBytes))
             return;
         ConvertSampled(path, picture, view.turned, m_screen.data.get(), target.width, target.width,
-                       target.height, m_scratch, view.part);
+                       target.height, m_scratch, view.part, sampling);
         if (m_sink != nullptr)
             m_sink->OnPicture(m_screen.data.get(), target.width, target.height);
     }

@@ -160,6 +160,9 @@ class VideoPipeline {
     // Which conversion path the decode thread uses (the best one by default).
     void SetConversionPath(ConversionPath path);
     ConversionPath CurrentConversionPath() const;
+    // How the shown pixels are found (the fastest way by default; the
+    // per-pixel gather for benchmarks to compare against).
+    void SetSampling(Sampling sampling) { m_sampling.store(sampling); }
 
     // The folder, clock and hook of the files the current worker writes.
     SnapshotWriter& Snapshots();
@@ -284,6 +287,7 @@ class VideoPipeline {
     std::atomic<bool> m_keyFramesOnly{false};      // written by the decode thread (and at stop)
     std::atomic<bool> m_loopFilterSkipped{false};  // written by the decode thread (and at stop)
     std::atomic<ConversionPath> m_path{BestConversionPath()};
+    std::atomic<Sampling> m_sampling{Sampling::kBest};
 
     struct AtomicCounters {
         std::atomic<uint64_t> framesAdded{0}, framesRefused{0}, framesDecoded{0}, decodeFailures{0},

@@ -1,4 +1,5 @@
 // kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1] [--record 1]
+//                   [--gather 1]
 //
 // What showing a picture costs the viewer: plays the stream of the server on
 // 127.0.0.1:P in the main window, shown (offscreen) and painted as on a
@@ -10,7 +11,10 @@
 // it is measured. The single view also prints the session's own statistics
 // of the last minute at the end (latency from arrival to the screen, decode
 // time, drops) and, when it runs longer than a minute, those of its first
-// minute, with the deepest frame queue it saw (sampled every second).
+// minute, with the deepest frame queue it saw (sampled every second). With
+// --gather 1 every shown pixel is gathered one by one (the way pictures were
+// converted before source rows were converted once), to compare the two in
+// one run.
 // bench/frame_cost.sh runs it beside ffmpeg.
 
 #include <sys/resource.h>
@@ -86,6 +90,28 @@ std::map<std::string, double> ThreadCpu() {
     return cpu;
 }
 
+// Times each thread of this process was woken (voluntary context switches:
+// it slept on a lock, a condition, a poll), by thread name.
+std::map<std::string, long> ThreadWakeUps() {
+    std::map<std::string, long> wakeUps;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        std::string name;
+        long switches = 0;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Name:"))
+                name = line.mid(5).trimmed().toStdString();
+            else if (line.startsWith("voluntary_ctxt_switches:"))
+                switches = line.mid(24).trimmed().toLong();
+        }
+        wakeUps[name] += switches;
+    }
+    return wakeUps;
+}
+
 template <typename Done>
 void RunUntil(Done done, int limitMs) {
     QElapsedTimer clock;
@@ -106,6 +132,7 @@ int main(int argc, char** argv) {
     int height = 640;
     bool quad = false;
     bool record = false;
+    bool gather = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--port") == 0)
             port = std::atoi(argv[i + 1]);
@@ -115,6 +142,8 @@ int main(int argc, char** argv) {
             quad = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--record") == 0)
             record = std::atoi(argv[i + 1]) != 0;
+        else if (std::strcmp(argv[i], "--gather") == 0)
+            gather = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--size") == 0)
             std::sscanf(argv[i + 1], "%dx%d", &width, &height);
     }
@@ -170,6 +199,10 @@ int main(int argc, char** argv) {
         return frames;
     };
     kavrel::CVideoAtom* video = videos.front();
+    if (gather) {
+        for (kavrel::CVideoAtom* each : videos)
+            each->Pipeline().SetSampling(kavrel::Sampling::kGather);
+    }
     RunUntil([&] { return painted >= int(videos.size()); }, 30000);
     if (painted == 0) {
         std::fprintf(stderr, "kavrel-framebench: no picture from port %d\n", port);
@@ -184,6 +217,7 @@ int main(int argc, char** argv) {
     std::printf("measuring pid %lld\n", (long long)getpid());
     std::fflush(stdout);
     const std::map<std::string, double> threadsBefore = ThreadCpu();
+    const std::map<std::string, long> wakeUpsBefore = ThreadWakeUps();
     const double cpuBefore = CpuSeconds();
     const uint64_t decodedBefore = decoded();
     const int paintedBefore = painted;
@@ -209,6 +243,7 @@ int main(int argc, char** argv) {
     }
     const double cpu = CpuSeconds() - cpuBefore;
     std::map<std::string, double> threads = ThreadCpu();
+    std::map<std::string, long> wakeUps = ThreadWakeUps();
     const double wall = double(clock.elapsed()) / 1000.0;
     const uint64_t frames = decoded() - decodedBefore;
     const QImage shown = video->LatestPicture();
@@ -224,9 +259,12 @@ int main(int argc, char** argv) {
     for (auto& [name, seconds] : threads) {
         const auto before = threadsBefore.find(name);
         const double used = seconds - (before == threadsBefore.end() ? 0.0 : before->second);
+        const auto wokenBefore = wakeUpsBefore.find(name);
+        const long woken =
+            wakeUps[name] - (wokenBefore == wakeUpsBefore.end() ? 0 : wokenBefore->second);
         if (used > 0 && frames > 0)
-            std::printf("  thread %-16s %.3f ms per frame\n", name.c_str(),
-                        used * 1000.0 / double(frames));
+            std::printf("  thread %-16s %.3f ms per frame, %.2f wake-ups per frame\n", name.c_str(),
+                        used * 1000.0 / double(frames), double(woken) / double(frames));
     }
     if (monitor != nullptr) {
         auto print = [](const char* when, const kavrel::FrameTimelineSummary& s) {

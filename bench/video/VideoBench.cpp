@@ -7,7 +7,8 @@
 // and decode plus conversion per frame against decode alone (timed frame by
 // frame, interleaved), whether a 10 ms pause after each picture helps, and the
 // window's conversion at the size shown (1080p into 1280x720) of the whole
-// picture against the digital zoom's part at 2x and 8x. After the
+// picture against the digital zoom's part at 2x and 8x, and into the single
+// view of a 480x640 window by source rows against gathered. After the
 // Google Benchmark table it prints ratios measured in this same run.
 //
 //   build/bench/video/bench_video                       (everything)
@@ -139,6 +140,22 @@ void Sampled2x(Work& w) {
 }
 void Sampled8x(Work& w) {
     SampledAtLevel(w, DigitalZoom::kMaxLevel);
+}
+
+// The single view's picture in the 480x640 window (415x340, aspect kept):
+// each sampled source row converted once against every shown pixel gathered.
+void SampledWindow(Work& w, Sampling sampling) {
+    static std::vector<uint32_t> back(415 * 340);
+    static SamplingScratch scratch;
+    ConvertSampled(BestConversionPath(),
+                   PackedPicture(w.picture.bytes.data(), w.size.width, w.size.height), false,
+                   back.data(), 415, 415, 340, scratch, {}, sampling);
+}
+void SampledWindowRows(Work& w) {
+    SampledWindow(w, Sampling::kBest);
+}
+void SampledWindowGather(Work& w) {
+    SampledWindow(w, Sampling::kGather);
 }
 
 #ifdef KAVREL_BENCH_SWSCALE
@@ -436,6 +453,8 @@ void RegisterAll() {
         {"sampled_1x_into_1280x720", Sampled1x, kAny},
         {"sampled_2x_into_1280x720", Sampled2x, kAny},
         {"sampled_8x_into_1280x720", Sampled8x, kAny},
+        {"window_415x340_by_rows", SampledWindowRows, kAny},
+        {"window_415x340_gathered", SampledWindowGather, kAny},
     };
     for (const Size& size : kSizes) {
         for (const Entry& entry : entries) {

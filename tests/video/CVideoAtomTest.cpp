@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -197,6 +198,37 @@ TEST_F(CVideoAtomTest, FullScreenShowsTheTurnedPictureOverTheWholeWindow) {
 
     m_atom->SetFullScreen(false);
     EXPECT_FALSE(m_atom->Pipeline().IsFullScreen());
+}
+
+TEST_F(CVideoAtomTest, WindowSurfaceShowsEachNewPictureAndItsBarsWhenOnlyThePictureIsRepainted) {
+    // Between pictures of one view only the picture's rectangle is repainted:
+    // the surface itself (not a fresh rendering of the widget) must show
+    // every new picture in full, the border and the black bars untouched.
+    const auto stream = MakeStream(3);
+    m_atom->SetKeepAspect(true);
+    m_atom->resize(301, 102);  // a picture of 122 x 100 between bars
+    QSignalSpy shown(m_atom, &CVideoAtom::pictureShown);
+    m_atom->StartDecoding(VideoFormat{kWidth, kHeight});
+    const QRect inOwner(m_atom->mapTo(&m_owner, QPoint(0, 0)), m_atom->size());
+    for (size_t i = 0; i < stream.frames.size(); ++i) {
+        SCOPED_TRACE("picture " + std::to_string(i));
+        Feed(*m_atom, stream.frames, i, i + 1);
+        ASSERT_TRUE(shown.wait(30000));
+        const QImage latest = m_atom->LatestPicture();
+        ASSERT_EQ(latest.size(), QSize(122, 100));
+        const QRect area = m_atom->PictureArea();
+        const QRect picture(area.x() + (area.width() - 122) / 2, area.y(), 122, 100);
+        QImage surface;
+        // Painted at the next turn of the event loop.
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            surface = m_owner.screen()->grabWindow(m_owner.winId()).toImage().copy(inOwner);
+            return surface.copy(picture) == latest.convertToFormat(surface.format());
+        })) << "the surface never showed the whole picture";
+        EXPECT_TRUE(AllBlack(surface, QRect(area.topLeft(), picture.bottomLeft() - QPoint(1, 0))));
+        EXPECT_TRUE(
+            AllBlack(surface, QRect(picture.topRight() + QPoint(1, 0), area.bottomRight())));
+        EXPECT_TRUE(AllBlack(surface, QRect(0, 0, 301, 1)));  // the border
+    }
 }
 
 TEST_F(CVideoAtomTest, LatestPictureWinsWithoutAQueueOfPictures) {
