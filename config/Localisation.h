@@ -31,7 +31,7 @@ inline constexpr uint16_t kLangIdEnglishUs = 0x0409;
 inline constexpr uint16_t kLangIdNeutral = 0x0000;
 
 // Keys this program added to the design's texts.
-inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
+inline constexpr std::array<std::u16string_view, 31> kAddedTextKeys = {
     u"capture_failed",
     u"reconnect_in",
     u"cmd_play",
@@ -57,6 +57,12 @@ inline constexpr std::array<std::u16string_view, 25> kAddedTextKeys = {
     u"record_write_failed",
     u"cmd_reset_zoom",
     u"cmd_capture_view",
+    u"cmd_layout",
+    u"layout_single",
+    u"show_here",
+    u"fill_with_server",
+    u"empty_tile",
+    u"empty_tile_hint",
 };
 
 // The design's own keys.

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "app/COrvaneDlg.h"
+#include "app/CameraWall.h"
 #include "app/NetworkBringUp.h"
-#include "app/QuadView.h"
 #include "app/SessionRecording.h"
 #include "config/ConfigStore.h"
 #include "settings/HistoryStore.h"
@@ -148,9 +148,9 @@ int main(int argc, char** argv) {
     // The windows whose pictures count: the single view's, or the four tiles.
     std::vector<kavrel::CVideoAtom*> videos;
     if (quad) {
-        window.ToggleQuadView();
-        for (int index = 0; index < kavrel::QuadView::kTiles; ++index)
-            videos.push_back(window.Quad()->Tile(index));
+        window.ToggleWallView();
+        for (int index = 0; index < window.Wall()->Tiles(); ++index)
+            videos.push_back(window.Wall()->Tile(index));
     } else {
         videos.push_back(window.VideoWindow());
         window.OnCommand(kavrel::control::kPlay);
