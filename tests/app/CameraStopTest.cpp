@@ -264,6 +264,30 @@ TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) 
         EXPECT_TRUE(Received(ConnectionOf(m_server, channel), {})) << channel;
 }
 
+TEST_F(CameraStopTest, WallHoldStopsWhenTheLayoutChangesEvenOnATileThatStays) {
+    MakeSessionWindow(m_server.Port());
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->ToggleWallView();
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_TRUE(WaitFor([&] { return ConnectionOf(m_server, 1) >= 0; }));
+    const int connection = ConnectionOf(m_server, 1);
+
+    // Held on tile 1 (channel 1); L: the 3x3 keeps that tile and its
+    // connection, and the camera stops on it all the same.
+    QTest::mouseClick(wall.Tile(1), Qt::LeftButton);
+    Press(Qt::Key_Down);
+    QTest::keyClick(m_window.get(), Qt::Key_L);
+    EXPECT_EQ(wall.Layout(), WallLayout::Grid3);
+    EXPECT_EQ(wall.Selected(), 1);
+    EXPECT_EQ(ConnectionOf(m_server, 1), connection);
+    EXPECT_TRUE(
+        Received(connection, {PtzPacket(1, 2, wire::kPtzStop), PtzPacket(2, 2, wire::kPtzDown),
+                              PtzPacket(3, 2, wire::kPtzStop)}));
+    Release(Qt::Key_Down);
+    EXPECT_EQ(m_window->HeldPtz(), 0);
+}
+
 TEST_F(CameraStopTest, QuadStartsThatHaveNotRunYetAreCancelled) {
     MakeSessionWindow(m_server.Port());
     const auto nobodyWatches = [&] {
