@@ -153,7 +153,7 @@ class COrvaneDlg : public CSkinDialog {
 
     // --- Digital zoom (COrvaneDlgView.cpp) ---
     // The video window the zoom commands act on: the selected tile's in the
-    // quad view. Each keeps its own zoom (wheel and drag are its own).
+    // camera wall. Each keeps its own zoom (wheel and drag are its own).
     CVideoAtom* ActiveVideo() const;
     void ResetZoom();    // Z and the menu: back to the whole picture
     void CaptureView();  // the menu's "Capture the view"
