@@ -64,7 +64,6 @@ bool COrvaneDlg::IsMainServer(const ServerSettings& server) const {
 CameraWall::Setup COrvaneDlg::WallSetup() const {
     CameraWall::Setup setup;
     setup.server = m_session->Server();
-    setup.variant = m_session->Variant();
     setup.channelCount = qMin(m_channelCount, control::kChannelButtons);
     setup.languageIndex = languageIndex();
     setup.snapshotFolder = m_videoWindow->Pipeline().Snapshots().Folder();

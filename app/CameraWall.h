@@ -70,10 +70,9 @@ class CameraWall : public QWidget {
 
     // What the tiles need from the main window.
     struct Setup {
-        // The main window's server and dialect: pages are filled from it, and
-        // only its tiles report its channel count to the main window.
+        // The main window's server: only its tiles report its channel count
+        // to the main window.
         ServerSettings server;  // its channel is not taken
-        ProtocolVariant variant = ProtocolVariant::Current;
         int channelCount = kUnknownChannelCount;  // the main window's server's
         int languageIndex = 0;
         std::filesystem::path snapshotFolder;  // where Capture writes
