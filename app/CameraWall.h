@@ -72,7 +72,7 @@ class CameraWall : public QWidget {
     struct Setup {
         // The main window's server: only its tiles report its channel count
         // to the main window.
-        ServerSettings server;  // its channel is not taken
+        ServerSettings server;                    // its channel is not taken
         int channelCount = kUnknownChannelCount;  // the main window's server's
         int languageIndex = 0;
         std::filesystem::path snapshotFolder;  // where Capture writes
