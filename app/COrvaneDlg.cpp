@@ -6,8 +6,8 @@
 #include <QResizeEvent>
 #include <QScreen>
 
+#include "app/CameraWall.h"
 #include "app/NetworkBringUp.h"
-#include "app/QuadView.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -49,8 +49,8 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
 COrvaneDlg::~COrvaneDlg() {
     // The connection first (its receive thread feeds the video window), then
     // the decode thread, before any control goes; the tiles' sessions too.
-    if (m_quad)
-        m_quad->Clear();
+    if (m_wall)
+        m_wall->Clear();
     m_session.reset();
     if (m_videoWindow)
         m_videoWindow->StopDecoding();
@@ -211,11 +211,11 @@ void COrvaneDlg::CreateControls() {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_videoWindow->mapToGlobal(at));
     });
-    m_quad = new QuadView(this);
-    m_quad->setGeometry(m_videoWindowRect);
+    m_wall = new CameraWall(this);
+    m_wall->setGeometry(m_videoWindowRect);
     SetToolTips();
     ConnectSessionSignals();
-    ConnectQuadSignals();
+    ConnectWallSignals();
     ConnectRecordSignals();
 }
 
@@ -224,7 +224,7 @@ void COrvaneDlg::ApplyLayout() {
         return;
     if (m_fullScreen) {
         m_videoWindow->setGeometry(rect());
-        m_quad->setGeometry(rect());
+        m_wall->setGeometry(rect());
         return;
     }
     const MainLayout layout = ComputeWindowLayout(width(), height());
@@ -238,7 +238,7 @@ void COrvaneDlg::ApplyLayout() {
     m_statusLine->setGeometry(layout.statusLine.ToQRect());
     m_videoWindow->setGeometry(layout.video.ToQRect());
     m_videoWindowRect = m_videoWindow->geometry();
-    m_quad->setGeometry(m_videoWindowRect);
+    m_wall->setGeometry(m_videoWindowRect);
     update();
 }
 

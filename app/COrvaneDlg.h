@@ -36,9 +36,11 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/CameraWall.h"
 #include "app/CommandLine.h"
 #include "app/SessionTimers.h"
 #include "app/ViewingSession.h"
@@ -55,7 +57,6 @@ namespace kavrel {
 class CSkinButton;
 class CSkinStatic;
 class CVideoAtom;
-class QuadView;
 
 class COrvaneDlg : public CSkinDialog {
     Q_OBJECT
@@ -118,24 +119,41 @@ class COrvaneDlg : public CSkinDialog {
     bool KeepAspect() const { return m_preferences.keepAspect; }
     // The first index of the channel page shown (0, 4, ... 28).
     int ChannelPage() const { return m_page; }
-    // The right-click menu of the video window, made afresh (the caller owns it).
-    QMenu* MakeVideoMenu();
+    // The right-click menu of the video window (of wall tile `tile`), made
+    // afresh (the caller owns it).
+    QMenu* MakeVideoMenu(int tile = -1);
 
-    // --- The quad view (COrvaneDlgQuad.cpp) ---
-    // The page's four channels at once, each tile a session of its own, shown
-    // where the video window lies (G and the menu toggle it). While it shows,
-    // the single view's session is stopped and PTZ, Capture and the status
-    // line act on the selected tile.
-    bool IsQuadView() const { return m_quadOn; }
-    QuadView* Quad() const { return m_quad; }
-    // Toggles between the single view and the quad view of the page shown.
-    void ToggleQuadView();
-    // The session the commands act on: the selected tile's in the quad view.
+    // --- The camera wall (COrvaneDlgWall.cpp, COrvaneDlgWallMenu.cpp) ---
+    // Up to 16 cameras at once, each tile a session of its own on any server,
+    // shown where the video window lies. While it shows, the single view's
+    // session is stopped and PTZ, Capture and the status line act on the
+    // selected tile.
+    bool IsWallView() const { return m_wallOn; }
+    CameraWall* Wall() const { return m_wall; }
+    // G: between the single view and the last wall layout (2x2 at first).
+    void ToggleWallView();
+    // L: 2x2, 3x3, 4x4, 1+5 and round again; from the single view, 2x2.
+    void CycleWallLayout();
+    // The Layout menu: a wall layout, or Single (the selected tile's camera
+    // in the single view).
+    void SetWallLayout(WallLayout layout);
+    WallLayout LastWallLayout() const { return m_wallLayout; }
+    // What the window shows as a view: the wall's layout and tiles, or the
+    // single view's camera as the one tile of WallLayout::Single.
+    WallView CurrentWallView() const;
+    // Shows `view` as CurrentWallView describes it, watching its cameras.
+    void ShowWallView(const WallView& view);
+    // "Show here": tile `index` shows `source` (an empty one: nothing).
+    void ShowInTile(int index, const TileSource& source);
+    // "Fill with this server's channels": every tile a channel of the
+    // selected tile's server (or the main window's), consecutive from the page.
+    void FillWallWithServer();
+    // The session the commands act on: the selected tile's in the wall.
     ViewingSession& ActiveSession();
 
     // --- Digital zoom (COrvaneDlgView.cpp) ---
     // The video window the zoom commands act on: the selected tile's in the
-    // quad view. Each keeps its own zoom (wheel and drag are its own).
+    // camera wall. Each keeps its own zoom (wheel and drag are its own).
     CVideoAtom* ActiveVideo() const;
     void ResetZoom();    // Z and the menu: back to the whole picture
     void CaptureView();  // the menu's "Capture the view"
@@ -214,20 +232,32 @@ class COrvaneDlg : public CSkinDialog {
     void OnPtz(int id);
     void OnChannel(int id);
 
-    // The quad view (COrvaneDlgQuad.cpp).
-    void ConnectQuadSignals();  // after the controls exist
-    void EnterQuadView();
-    // Back to the single view, watching `channel` (0-based).
-    void LeaveQuadView(int channel);
-    // Ends the quad view's sessions and shows the single view, watching nothing.
-    void CloseQuadView();
-    // Shows the tiles of the channel page shown, watching them, with the tile
-    // at `selected` selected; -1: the tile of the current channel when it is
-    // on the page, otherwise the one selected before (a page turn keeps the
-    // place the user chose).
-    void ShowQuadPage(int selected = -1);
+    // The camera wall (COrvaneDlgWall.cpp).
+    void ConnectWallSignals();  // after the controls exist
+    // Stops the single view and shows the wall's widget (without tiles).
+    void OpenWall();
+    // Into the wall: a page of the main window's server in `layout`, with
+    // the current channel's tile selected when it is on that page.
+    void EnterWallView(WallLayout layout);
+    // Back to the single view, watching `source` (empty: the main window's
+    // current channel); another server becomes the main window's.
+    void LeaveWallView(const TileSource& source);
+    // Ends the wall's sessions and shows the single view, watching nothing.
+    void CloseWallView();
+    // Shows the page of `source`'s server from channel `first`, watching it,
+    // with the tile at `selected` selected (-1: the place selected before).
+    void ShowWallPage(const TileSource& source, int first, int selected = -1);
+    // PgDn (+1) and PgUp (-1) in the wall: the next or previous page.
+    void TurnWallPage(int direction);
+    CameraWall::Setup WallSetup() const;
+    // The main window's server and dialect, at channel `channel`.
+    TileSource MainSource(int channel = 0) const;
+    bool IsMainServer(const ServerSettings& server) const;
     void OnTileTapped(int index);
     void OnTileDoubleTapped(int index);
+    // The Layout submenu, and in the wall the entries of tile `index`
+    // (COrvaneDlgWallMenu.cpp).
+    void AddWallMenuEntries(QMenu* menu, int index);
 
     // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
@@ -309,8 +339,11 @@ class COrvaneDlg : public CSkinDialog {
     CSkinStatic* m_statusLine = nullptr;
     CVideoAtom* m_videoWindow = nullptr;
     QRect m_videoWindowRect;
-    QuadView* m_quad = nullptr;  // over the video window's place while m_quadOn
-    bool m_quadOn = false;
+    CameraWall* m_wall = nullptr;  // over the video window's place while m_wallOn
+    bool m_wallOn = false;
+    WallLayout m_wallLayout = WallLayout::Grid2;  // the one G returns to
+    // A wall that was not a page of the main window's server, to return to.
+    std::optional<WallView> m_lastWall;
     bool m_statisticsOn = false;     // the statistics panels (I)
     QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
 };

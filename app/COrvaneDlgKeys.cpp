@@ -145,7 +145,9 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
     } else if (key == Qt::Key_R) {
         OnRecordKey(event->modifiers().testFlag(Qt::ShiftModifier));
     } else if (key == Qt::Key_G) {
-        ToggleQuadView();
+        ToggleWallView();
+    } else if (key == Qt::Key_L) {
+        CycleWallLayout();
     } else if (key == Qt::Key_A) {
         ToggleKeepAspect();
     } else if (key == Qt::Key_Z) {

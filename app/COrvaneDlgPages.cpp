@@ -2,7 +2,7 @@
 // the first page showing at start.
 
 #include "app/COrvaneDlg.h"
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "platform/DebugSink.h"
 #include "skin/CSkinButton.h"
 
@@ -10,6 +10,11 @@ namespace kavrel {
 
 void COrvaneDlg::OnSwitch() {
     DebugOutput("Switch\n");
+    if (m_wallOn) {
+        // The wall turns by its own number of tiles.
+        TurnWallPage(+1);
+        return;
+    }
     // A server may report more channels than there are buttons; paging stays
     // within the buttons, so it always comes round to the first page again.
     const int limit = qMin(m_channelCount, control::kChannelButtons);
@@ -38,9 +43,6 @@ void COrvaneDlg::OnSwitch() {
             m_channelButtons[size_t(index)]->show();
     }
     m_page = next;
-    // The quad view shows the page: its tiles reconnect on the new channels.
-    if (m_quadOn && m_page != page)
-        ShowQuadPage();
 }
 
 void COrvaneDlg::ShowChannelPage(int first) {
@@ -65,13 +67,15 @@ void COrvaneDlg::ShowFirstChannelPage() {
 
 void COrvaneDlg::OnPreviousPage() {
     ReleaseHeldPtz();
+    if (m_wallOn) {
+        TurnWallPage(-1);
+        return;
+    }
     const int limit = qMin(m_channelCount, control::kChannelButtons);
     if (limit <= control::kChannelsPerPage)
         return;  // one page: nothing to turn to
     const int last = (limit - 1) / control::kChannelsPerPage * control::kChannelsPerPage;
     ShowChannelPage(m_page == 0 ? last : m_page - control::kChannelsPerPage);
-    if (m_quadOn)
-        ShowQuadPage();
 }
 
 }  // namespace kavrel

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "app/COrvaneDlg.h"
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "app/SessionRecording.h"
 #include "video/CVideoAtom.h"
 
@@ -99,15 +99,15 @@ void COrvaneDlg::OnRecordKey(bool everyTile) {
         session.Recording().SetFileLength(std::chrono::minutes(m_preferences.clipMinutes));
         session.ToggleRecording();
     };
-    if (everyTile && m_quadOn && m_quad && m_quad->HasTiles()) {
+    if (everyTile && m_wallOn && m_wall && m_wall->HasTiles()) {
         // Every tile records when one did not; otherwise all stop.
         bool all = true;
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            ViewingSession* session = m_quad->Session(index);
+        for (int index = 0; index < m_wall->Tiles(); ++index) {
+            ViewingSession* session = m_wall->Session(index);
             all = all && (!session->Watching() || session->Recording().Active());
         }
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            ViewingSession* session = m_quad->Session(index);
+        for (int index = 0; index < m_wall->Tiles(); ++index) {
+            ViewingSession* session = m_wall->Session(index);
             if (all ? session->Recording().Active()
                     : session->Watching() && !session->Recording().Active())
                 toggle(*session);
@@ -120,9 +120,9 @@ void COrvaneDlg::OnRecordKey(bool everyTile) {
 
 void COrvaneDlg::UpdateRecordBadges() {
     bool any = SyncBadge(m_videoWindow, m_session.get());
-    if (m_quad) {
-        for (int index = 0; index < QuadView::kTiles; ++index)
-            any = SyncBadge(m_quad->Tile(index), m_quad->Session(index)) || any;
+    if (m_wall) {
+        for (int index = 0; index < m_wall->Tiles(); ++index)
+            any = SyncBadge(m_wall->Tile(index), m_wall->Session(index)) || any;
     }
     if (any && !m_recordTick->isActive())
         m_recordTick->start();
@@ -135,7 +135,7 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
     record->setCheckable(true);
     record->setChecked(ActiveSession().Recording().Active());
     connect(record, &QAction::triggered, this, [this] { OnRecordKey(false); });
-    if (m_quadOn) {
+    if (m_wallOn) {
         QAction* all = menu->addAction(LoadText(u"cmd_record_all") + QStringLiteral("\tShift+R"));
         connect(all, &QAction::triggered, this, [this] { OnRecordKey(true); });
     }

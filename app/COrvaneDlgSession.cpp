@@ -6,7 +6,7 @@
 #include <array>
 
 #include "app/COrvaneDlg.h"
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -73,33 +73,33 @@ void COrvaneDlg::OnChannelCount(int count) {
             button->hide();
     }
     // A page the server has no channel of would leave no button to press and
-    // no page for Switch to turn from.
+    // no page for Switch to turn from. The wall has stopped its own tiles of
+    // missing channels; a page of them all turns back to the first.
     if (m_page >= count) {
         ReleaseHeldPtz();
         ShowChannelPage(0);
-        if (m_quadOn) {
-            // Later: this runs inside a tile's session, which the new page ends.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (m_quadOn)
-                        ShowQuadPage();
-                },
-                Qt::QueuedConnection);
-        }
-    } else if (m_quadOn) {
-        m_quad->LimitChannels(qMin(count, int(control::kChannelButtons)));
+    }
+    if (m_wallOn && m_wall->IsPage() && IsMainServer(m_wall->PageSource().server) &&
+        m_wall->FirstChannel() >= count) {
+        // Later: this runs inside a tile's session, which the new page ends.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_wallOn && m_wall->IsPage())
+                    ShowWallPage(m_wall->PageSource(), 0);
+            },
+            Qt::QueuedConnection);
     }
 }
 
 void COrvaneDlg::OnPlay() {
     DebugOutput("Play\n");
-    if (m_quadOn) {
-        if (m_quad->AnyWatching())
-            m_quad->StopAll();
+    if (m_wallOn) {
+        if (m_wall->AnyWatching())
+            m_wall->StopAll();
         else
-            m_quad->StartAll();
-        SetPlayFace(m_quad->AnyWatching());
+            m_wall->StartAll();
+        SetPlayFace(m_wall->AnyWatching());
         return;
     }
     m_session->PlayToggle();
@@ -142,10 +142,10 @@ void COrvaneDlg::OnPtzButtonUp(int id) {
 void COrvaneDlg::OnChannel(int id) {
     DebugPrintf("-------------------%d\n", id);
     const int channel = id - control::kFirstChannel;
-    if (m_quadOn) {
+    if (m_wallOn) {
         // A channel button opens its channel in the single view.
         if (channel < m_channelCount)
-            LeaveQuadView(channel);
+            LeaveWallView(MainSource(channel));
         return;
     }
     if (channel == m_session->CurrentChannel() || channel >= m_channelCount)

@@ -22,7 +22,8 @@ void COrvaneDlg::OnSet() {
 
     const ServerSettings& chosen = dialog.current();
     // Another server: the single view watches it.
-    CloseQuadView();
+    CloseWallView();
+    m_lastWall.reset();
     m_session->SetVariant(ProtocolVariant::Current);
     m_session->SetServer(chosen);
     m_settingsChannel = chosen.channel;  // -1 when the dialog chose none

@@ -8,7 +8,7 @@
 #include <QScreen>
 
 #include "app/COrvaneDlg.h"
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "platform/DebugSink.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -29,8 +29,8 @@ void COrvaneDlg::OnCapture() {
 }
 
 CVideoAtom* COrvaneDlg::ActiveVideo() const {
-    if (m_quadOn && m_quad && m_quad->HasTiles())
-        return m_quad->Tile(m_quad->Selected());
+    if (m_wallOn && m_wall && m_wall->HasTiles())
+        return m_wall->Tile(m_wall->Selected());
     return m_videoWindow;
 }
 
@@ -49,7 +49,7 @@ void COrvaneDlg::OnFullScreen() {
     ReleaseHeldPtz();
     // Entering needs a picture; leaving never does, so a connection that
     // drops in full screen cannot keep the user from the buttons.
-    const bool videoReceived = m_quadOn ? m_quad->AnyVideoReceived() : m_session->VideoReceived();
+    const bool videoReceived = m_wallOn ? m_wall->AnyVideoReceived() : m_session->VideoReceived();
     if (!m_fullScreen && !videoReceived)
         return;
     SetFullScreenView(!m_fullScreen);
@@ -78,23 +78,19 @@ void COrvaneDlg::ToggleKeepAspect() {
     m_preferences.keepAspect = !m_preferences.keepAspect;
     if (m_videoWindow)
         m_videoWindow->SetKeepAspect(m_preferences.keepAspect);
-    if (m_quad)
-        m_quad->SetKeepAspect(m_preferences.keepAspect);
+    if (m_wall)
+        m_wall->SetKeepAspect(m_preferences.keepAspect);
 }
 
 void COrvaneDlg::ToggleStatistics() {
     m_statisticsOn = !m_statisticsOn;
     if (m_videoWindow)
         m_videoWindow->SetStatisticsShown(m_statisticsOn);
-    if (m_quad && m_quad->HasTiles()) {
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            if (CVideoAtom* tile = m_quad->Tile(index))
-                tile->SetStatisticsShown(m_statisticsOn);
-        }
-    }
+    if (m_wall)
+        m_wall->SetStatisticsShown(m_statisticsOn);
 }
 
-QMenu* COrvaneDlg::MakeVideoMenu() {
+QMenu* COrvaneDlg::MakeVideoMenu(int tile) {
     ReleaseHeldPtz();
     auto* menu = new QMenu(this);
     // Each entry shows its key after a tab, as menus do.
@@ -119,9 +115,10 @@ QMenu* COrvaneDlg::MakeVideoMenu() {
     QAction* aspect = add(u"cmd_keep_aspect", "A", [this] { ToggleKeepAspect(); });
     aspect->setCheckable(true);
     aspect->setChecked(m_preferences.keepAspect);
-    QAction* quad = add(u"cmd_quad_view", "G", [this] { ToggleQuadView(); });
-    quad->setCheckable(true);
-    quad->setChecked(m_quadOn);
+    QAction* wall = add(u"cmd_quad_view", "G", [this] { ToggleWallView(); });
+    wall->setCheckable(true);
+    wall->setChecked(m_wallOn);
+    AddWallMenuEntries(menu, tile < 0 && m_wallOn ? m_wall->Selected() : tile);
     QAction* statistics = add(u"cmd_statistics", "I", [this] { ToggleStatistics(); });
     statistics->setCheckable(true);
     statistics->setChecked(m_statisticsOn);
@@ -193,7 +190,7 @@ void COrvaneDlg::SetFullScreenView(bool on) {
     // did not change (or changes later, under a window manager).
     ApplyLayout();
     m_videoWindow->SetFullScreen(on, whole.height() > whole.width());
-    m_quad->SetFullScreen(on);
+    m_wall->SetFullScreen(on);
     update();
 }
 

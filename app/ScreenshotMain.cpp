@@ -1,5 +1,5 @@
 // kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] [--size WxH] [--dpr RATIO]
-//                   [--settings]
+//                   [--settings] [--wall LAYOUT --server HOST:PORT ...]
 //
 // Builds the main window as the program starts it (texts and current server
 // from config.txt beside this tool, network taken as up, the window's kept
@@ -10,8 +10,12 @@
 // --size gives the window's size in logical pixels (480x640 otherwise),
 // --dpr the monitor's device pixel ratio (1 otherwise): the PNG has
 // size x ratio pixels. --settings opens the settings dialog over the window
-// and draws it where it opens. Runs without a display, on the offscreen
-// platform.
+// and draws it where it opens. --wall shows a camera wall of LAYOUT ("2x2",
+// "3x3", "4x4", "1+5") whose tiles show channels 1, 2, 3 ... spread in order
+// over the --server options ([USER:PASSWORD@]HOST:PORT; the user and password
+// of config.txt when not given), waits for
+// every tile's first picture and saves it after --play MILLISECONDS (500
+// otherwise). Runs without a display, on the offscreen platform.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
@@ -62,6 +68,42 @@ bool UseOffscreenMonitor(const QTemporaryDir& folder, double ratio) {
     return true;
 }
 
+// A wall of `layout` whose tile i shows channel i of the servers in turn:
+// the first tiles the first server's, and so on.
+bool MakeWall(const kavrel::COrvaneDlg& window, const char* layoutName,
+              const std::vector<std::string>& servers, kavrel::WallView& view) {
+    const std::u16string name = QString::fromLocal8Bit(layoutName).toStdU16String();
+    if (!kavrel::ParseLayoutName(name, view.layout) || servers.empty())
+        return false;
+    const int tiles = kavrel::TileCount(view.layout);
+    for (int index = 0; index < tiles; ++index) {
+        std::string server = servers[size_t(index) * servers.size() / size_t(tiles)];
+        kavrel::TileSource source;
+        source.server = window.CurrentServer();
+        source.server.channel = 0;
+        const size_t at = server.rfind('@');
+        if (at != std::string::npos) {
+            const std::string login = server.substr(0, at);
+            const size_t split = login.find(':');
+            source.server.userName =
+                QString::fromStdString(login.substr(0, split)).toStdU16String();
+            source.server.password =
+                split == std::string::npos
+                    ? std::u16string()
+                    : QString::fromStdString(login.substr(split + 1)).toStdU16String();
+            server.erase(0, at + 1);
+        }
+        const size_t colon = server.rfind(':');
+        if (colon == std::string::npos)
+            return false;
+        source.server.address = QString::fromStdString(server.substr(0, colon)).toStdU16String();
+        source.server.port = QString::fromStdString(server.substr(colon + 1)).toStdU16String();
+        source.channel = index;
+        view.tiles.push_back(source);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +114,8 @@ int main(int argc, char** argv) {
     double ratio = 1.0;
     bool settings = false;
     const char* output = nullptr;
+    const char* wall = nullptr;
+    std::vector<std::string> servers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--play") == 0 && i + 1 < argc) {
             playMs = std::atoi(argv[++i]);
@@ -80,6 +124,10 @@ int main(int argc, char** argv) {
                 width = 0;  // refused below
         } else if (std::strcmp(argv[i], "--dpr") == 0 && i + 1 < argc) {
             ratio = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--wall") == 0 && i + 1 < argc) {
+            wall = argv[++i];
+        } else if (std::strcmp(argv[i], "--server") == 0 && i + 1 < argc) {
+            servers.emplace_back(argv[++i]);
         } else if (std::strcmp(argv[i], "--settings") == 0) {
             settings = true;
         } else if (output == nullptr) {
@@ -91,7 +139,8 @@ int main(int argc, char** argv) {
     if (output == nullptr || width < 1 || ratio < 0.5 || ratio > 4.0) {
         std::fprintf(stderr,
                      "usage: kavrel-screenshot OUTPUT.png [PAGES] [--play MILLISECONDS] "
-                     "[--size WxH] [--dpr RATIO] [--settings]\n");
+                     "[--size WxH] [--dpr RATIO] [--settings] [--wall LAYOUT --server "
+                     "[USER:PASSWORD@]HOST:PORT ...]\n");
         return 2;
     }
     QTemporaryDir scratch;
@@ -115,7 +164,27 @@ int main(int argc, char** argv) {
     for (int i = 0; i < pages; ++i)
         window.OnCommand(kavrel::control::kSwitch);
 
-    if (playMs >= 0) {
+    if (wall != nullptr) {
+        kavrel::WallView view;
+        if (!MakeWall(window, wall, servers, view)) {
+            std::fprintf(stderr,
+                         "kavrel-screenshot: --wall needs a layout and HOST:PORT servers\n");
+            return 2;
+        }
+        window.ShowWallView(view);
+        kavrel::CameraWall* tiles = window.Wall();
+        const auto allShown = [tiles] {
+            for (int index = 0; index < tiles->Tiles(); ++index) {
+                if (tiles->Tile(index)->LatestPicture().isNull())
+                    return false;
+            }
+            return true;
+        };
+        RunUntil(allShown, 20000);
+        if (!allShown())
+            std::fprintf(stderr, "kavrel-screenshot: a tile has no picture\n");
+        RunUntil([] { return false; }, playMs >= 0 ? playMs : 500);
+    } else if (playMs >= 0) {
         window.OnCommand(kavrel::control::kPlay);
         kavrel::CVideoAtom* video = window.VideoWindow();
         RunUntil([video] { return !video->LatestPicture().isNull(); }, 20000);

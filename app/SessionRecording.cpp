@@ -32,7 +32,7 @@ SessionRecording::~SessionRecording() {
         m_relay->target = nullptr;
     }
     // Each recorder's destructor writes what is queued and closes its file,
-    // which may take as long as the disk wants: a page turn of the quad view
+    // which may take as long as the disk wants: a page turn of the camera wall
     // or a closed tile must not wait for it.
     std::vector<std::unique_ptr<record::ClipRecorder>> recorders;
     {

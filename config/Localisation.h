@@ -79,6 +79,12 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"stats_graph",
     u"stats_graph_latency",
     u"stats_graph_bitrate",
+    u"cmd_layout",
+    u"layout_single",
+    u"show_here",
+    u"fill_with_server",
+    u"empty_tile",
+    u"empty_tile_hint",
 });
 
 // The design's own keys.

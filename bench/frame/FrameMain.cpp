@@ -1,12 +1,13 @@
-// kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1] [--record 1]
-//                   [--gather 1]
+// kavrel-framebench --port P [--seconds S] [--size WxH] [--quad 1] [--wall LAYOUT]
+//                   [--record 1] [--gather 1]
 //
 // What showing a picture costs the viewer: plays the stream of the server on
 // 127.0.0.1:P in the main window, shown (offscreen) and painted as on a
 // desktop, and prints, over S seconds (default 10) from the first picture:
 // the frames decoded, the process's CPU time (every thread) per frame and
 // per second, and the resident memory. With --quad 1 the page's four
-// channels play in the quad view instead (frames: the four tiles' together).
+// channels play in the 2x2 camera wall instead (frames: the four tiles'
+// together); --wall 3x3 (4x4, 1+5) plays a page of that layout.
 // With --record 1 the single view records a clip (into a scratch folder) while
 // it is measured. The single view also prints the session's own statistics
 // of the last minute at the end (latency from arrival to the screen, decode
@@ -36,8 +37,8 @@
 #include <vector>
 
 #include "app/COrvaneDlg.h"
+#include "app/CameraWall.h"
 #include "app/NetworkBringUp.h"
-#include "app/QuadView.h"
 #include "app/SessionRecording.h"
 #include "app/StreamMonitor.h"
 #include "config/ConfigStore.h"
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
     int width = 480;
     int height = 640;
     bool quad = false;
+    kavrel::WallLayout layout = kavrel::WallLayout::Grid2;
     bool record = false;
     bool gather = false;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -140,6 +142,10 @@ int main(int argc, char** argv) {
             seconds = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--quad") == 0)
             quad = std::atoi(argv[i + 1]) != 0;
+        else if (std::strcmp(argv[i], "--wall") == 0)
+            quad = kavrel::ParseLayoutName(QString::fromLocal8Bit(argv[i + 1]).toStdU16String(),
+                                           layout) &&
+                   layout != kavrel::WallLayout::Single;
         else if (std::strcmp(argv[i], "--record") == 0)
             record = std::atoi(argv[i + 1]) != 0;
         else if (std::strcmp(argv[i], "--gather") == 0)
@@ -182,9 +188,9 @@ int main(int argc, char** argv) {
     // The windows whose pictures count: the single view's, or the four tiles.
     std::vector<kavrel::CVideoAtom*> videos;
     if (quad) {
-        window.ToggleQuadView();
-        for (int index = 0; index < kavrel::QuadView::kTiles; ++index)
-            videos.push_back(window.Quad()->Tile(index));
+        window.SetWallLayout(layout);
+        for (int index = 0; index < window.Wall()->Tiles(); ++index)
+            videos.push_back(window.Wall()->Tile(index));
     } else {
         videos.push_back(window.VideoWindow());
         window.OnCommand(kavrel::control::kPlay);

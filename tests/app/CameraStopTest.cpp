@@ -11,7 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "settings/ui/CSetDialog.h"
 #include "settings/ui/SetDialogHook.h"
 #include "skin/CSkinButton.h"
@@ -20,6 +20,9 @@
 
 namespace kavrel {
 namespace {
+
+// The tiles of the 2x2 wall that G opens.
+constexpr int kQuadTiles = 4;
 
 using namespace std::chrono_literals;
 using test::LoopbackServer;
@@ -219,10 +222,10 @@ TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) 
     MakeSessionWindow(m_server.Port());
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->ToggleQuadView();
-    QuadView& quad = *m_window->Quad();
+    m_window->ToggleWallView();
+    CameraWall& quad = *m_window->Wall();
     const auto loggedIn = [&](int first) {
-        for (int channel = first; channel < first + QuadView::kTiles; ++channel) {
+        for (int channel = first; channel < first + kQuadTiles; ++channel) {
             if (ConnectionOf(m_server, channel) < 0)
                 return false;
         }
@@ -253,7 +256,7 @@ TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) 
     // The tile the user chose acts: channel 7's connection, not channel 5's.
     Press(Qt::Key_Right);
     QTest::keyClick(m_window.get(), Qt::Key_G);  // back to the single view
-    EXPECT_FALSE(m_window->IsQuadView());
+    EXPECT_FALSE(m_window->IsWallView());
     EXPECT_TRUE(Received(ConnectionOf(m_server, 6),
                          {PtzPacket(1, 7, wire::kPtzStop), PtzPacket(2, 7, wire::kPtzRight),
                           PtzPacket(3, 7, wire::kPtzStop)}));
@@ -261,32 +264,56 @@ TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) 
         EXPECT_TRUE(Received(ConnectionOf(m_server, channel), {})) << channel;
 }
 
+TEST_F(CameraStopTest, WallHoldStopsWhenTheLayoutChangesEvenOnATileThatStays) {
+    MakeSessionWindow(m_server.Port());
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->ToggleWallView();
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_TRUE(WaitFor([&] { return ConnectionOf(m_server, 1) >= 0; }));
+    const int connection = ConnectionOf(m_server, 1);
+
+    // Held on tile 1 (channel 1); L: the 3x3 keeps that tile and its
+    // connection, and the camera stops on it all the same.
+    QTest::mouseClick(wall.Tile(1), Qt::LeftButton);
+    Press(Qt::Key_Down);
+    QTest::keyClick(m_window.get(), Qt::Key_L);
+    EXPECT_EQ(wall.Layout(), WallLayout::Grid3);
+    EXPECT_EQ(wall.Selected(), 1);
+    EXPECT_EQ(ConnectionOf(m_server, 1), connection);
+    EXPECT_TRUE(
+        Received(connection, {PtzPacket(1, 2, wire::kPtzStop), PtzPacket(2, 2, wire::kPtzDown),
+                              PtzPacket(3, 2, wire::kPtzStop)}));
+    Release(Qt::Key_Down);
+    EXPECT_EQ(m_window->HeldPtz(), 0);
+}
+
 TEST_F(CameraStopTest, QuadStartsThatHaveNotRunYetAreCancelled) {
     MakeSessionWindow(m_server.Port());
     const auto nobodyWatches = [&] {
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            if (m_window->Quad()->Session(index)->Watching())
+        for (int index = 0; index < kQuadTiles; ++index) {
+            if (m_window->Wall()->Session(index)->Watching())
                 return false;
         }
         return true;
     };
     // Play then Stop while the later tiles still wait for their turn.
-    m_window->ToggleQuadView();
-    ASSERT_TRUE(WaitFor([&] { return m_window->Quad()->Session(0)->HasEngine(); }));
+    m_window->ToggleWallView();
+    ASSERT_TRUE(WaitFor([&] { return m_window->Wall()->Session(0)->HasEngine(); }));
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
-    RunFor(QuadView::kStagger * QuadView::kTiles);
+    RunFor(CameraWall::kStagger * kQuadTiles);
     EXPECT_TRUE(nobodyWatches());
     EXPECT_LE(m_server.Connections(), 1);
 
     // A server with two channels: the third and fourth tiles never log in,
     // however their starts and its answer interleave.
     m_window->OnCommand(control::kPlay);
-    std::thread([&] { m_window->Quad()->Session(0)->OnDvsInfo(DvsInfo::Make(2)); }).join();
-    RunFor(QuadView::kStagger * QuadView::kTiles);
+    std::thread([&] { m_window->Wall()->Session(0)->OnDvsInfo(DvsInfo::Make(2)); }).join();
+    RunFor(CameraWall::kStagger * kQuadTiles);
     ASSERT_TRUE(WaitFor([&] { return ConnectionOf(m_server, 1) >= 0; }));
-    EXPECT_FALSE(m_window->Quad()->Session(2)->Watching());
-    EXPECT_FALSE(m_window->Quad()->Session(3)->Watching());
+    EXPECT_FALSE(m_window->Wall()->Session(2)->Watching());
+    EXPECT_FALSE(m_window->Wall()->Session(3)->Watching());
     EXPECT_LT(ConnectionOf(m_server, 2), 0);
     EXPECT_LT(ConnectionOf(m_server, 3), 0);
 }

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "app/SessionRecording.h"
 #include "settings/HistoryStore.h"
 #include "settings/ViewPreferences.h"
@@ -19,6 +19,9 @@
 
 namespace kavrel {
 namespace {
+
+// The tiles of the 2x2 wall that G opens.
+constexpr int kQuadTiles = 4;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -205,18 +208,18 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
     ASSERT_TRUE(WaitForStatusOf(u"record_saved"));
 
     QTest::keyClick(m_window.get(), Qt::Key_G);
-    QuadView* quad = m_window->Quad();
+    CameraWall* quad = m_window->Wall();
     ASSERT_TRUE(WaitFor([&] {
-        for (int index = 0; index < QuadView::kTiles; ++index) {
+        for (int index = 0; index < kQuadTiles; ++index) {
             if (!quad->Session(index)->VideoReceived())
                 return false;
         }
         return true;
     })) << m_sim.Log();
-    for (int index = 0; index < QuadView::kTiles; ++index)
+    for (int index = 0; index < kQuadTiles; ++index)
         quad->Session(index)->Recording().SetFolder(Folder());
     PressR(Qt::ShiftModifier);
-    for (int index = 0; index < QuadView::kTiles; ++index) {
+    for (int index = 0; index < kQuadTiles; ++index) {
         EXPECT_TRUE(quad->Session(index)->Recording().Active()) << index;
         QWidget* badge = Badge(quad->Tile(index));
         ASSERT_NE(badge, nullptr) << index;
@@ -225,7 +228,7 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
     // Each tile's file is made at its first key frame.
     ASSERT_TRUE(WaitFor([&] { return test::ClipsIn(Folder()).size() == 5; }));
     PressR(Qt::ShiftModifier);
-    for (int index = 0; index < QuadView::kTiles; ++index)
+    for (int index = 0; index < kQuadTiles; ++index)
         EXPECT_FALSE(quad->Session(index)->Recording().Active()) << index;
     // Leaving the quad view closes the tiles without waiting for the disk;
     // every file is complete once their closing is done.

@@ -16,7 +16,7 @@
 #include <array>
 #include <cstdio>
 
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "skin/CSkinButton.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/app/SimulatorPictures.h"
@@ -26,6 +26,9 @@
 
 namespace kavrel {
 namespace {
+
+// The tiles of the 2x2 wall that G opens.
+constexpr int kQuadTiles = 4;
 
 using sim::Corner;
 using namespace std::chrono_literals;
@@ -331,12 +334,12 @@ TEST_F(SessionSimulatorTest, FullScreenShowsTheTurnedPictureAndGivesBackEveryRec
 // The quad view: the tile `index` shows channel `channel` (the picture held
 // by a new tile is its own stream's).
 bool TileShows(const COrvaneDlg& window, int index, int channel) {
-    const CVideoAtom* tile = window.Quad()->Tile(index);
+    const CVideoAtom* tile = window.Wall()->Tile(index);
     return tile && CornersOfChannel(tile->LatestPicture(), channel);
 }
 
 bool TilesShowPage(const COrvaneDlg& window, int first) {
-    for (int index = 0; index < QuadView::kTiles; ++index) {
+    for (int index = 0; index < kQuadTiles; ++index) {
         if (!TileShows(window, index, first + index))
             return false;
     }
@@ -363,13 +366,13 @@ TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingle
     EXPECT_FALSE((*entry)->isChecked());
 
     QTest::keyClick(m_window.get(), Qt::Key_G);
-    ASSERT_TRUE(m_window->IsQuadView());
+    ASSERT_TRUE(m_window->IsWallView());
     EXPECT_FALSE(m_window->VideoWindow()->isVisible());
-    EXPECT_EQ(m_window->Quad()->geometry(), videoPlace);
+    EXPECT_EQ(m_window->Wall()->geometry(), videoPlace);
     // Channels 1 to 4 in button order, each converted at its tile's size.
     const auto atTileSize = [&] {
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            const CVideoAtom* tile = m_window->Quad()->Tile(index);
+        for (int index = 0; index < kQuadTiles; ++index) {
+            const CVideoAtom* tile = m_window->Wall()->Tile(index);
             if (tile->LatestPicture().size() != tile->size() * tile->devicePixelRatioF())
                 return false;
         }
@@ -377,14 +380,14 @@ TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingle
     };
     ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 0) && atTileSize(); }))
         << m_sim.Log();
-    for (int index = 0; index < QuadView::kTiles; ++index) {
-        EXPECT_LE(m_window->Quad()->Tile(index)->width() * 2, videoPlace.width()) << index;
+    for (int index = 0; index < kQuadTiles; ++index) {
+        EXPECT_LE(m_window->Wall()->Tile(index)->width() * 2, videoPlace.width()) << index;
         EXPECT_TRUE(m_sim.WaitForLog(LoginOn(index, 8), 1, Lines::Exactly));
     }
     // Above and left of one another, in button order.
-    EXPECT_EQ(m_window->Quad()->Tile(1)->x(), m_window->Quad()->Tile(3)->x());
-    EXPECT_GT(m_window->Quad()->Tile(1)->x(), m_window->Quad()->Tile(0)->x());
-    EXPECT_GT(m_window->Quad()->Tile(2)->y(), m_window->Quad()->Tile(0)->y());
+    EXPECT_EQ(m_window->Wall()->Tile(1)->x(), m_window->Wall()->Tile(3)->x());
+    EXPECT_GT(m_window->Wall()->Tile(1)->x(), m_window->Wall()->Tile(0)->x());
+    EXPECT_GT(m_window->Wall()->Tile(2)->y(), m_window->Wall()->Tile(0)->y());
 
     // PgDn: the next page's four channels, on new connections.
     QTest::keyClick(m_window.get(), Qt::Key_PageDown);
@@ -396,8 +399,8 @@ TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingle
     EXPECT_TRUE(m_sim.WaitForLog("closed:", 4));
 
     // A double-click on the bottom left tile opens channel 7 in single view.
-    QTest::mouseDClick(m_window->Quad()->Tile(2), Qt::LeftButton);
-    EXPECT_FALSE(m_window->IsQuadView());
+    QTest::mouseDClick(m_window->Wall()->Tile(2), Qt::LeftButton);
+    EXPECT_FALSE(m_window->IsWallView());
     EXPECT_TRUE(m_window->VideoWindow()->isVisible());
     EXPECT_EQ(m_window->currentChannel(), 6);
     ASSERT_TRUE(WaitForPictureOf(6)) << m_sim.Log();
@@ -407,9 +410,9 @@ TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingle
 
     // G returns to the page's quad view, with channel 7's tile selected.
     QTest::keyClick(m_window.get(), Qt::Key_G);
-    ASSERT_TRUE(m_window->IsQuadView());
-    EXPECT_EQ(m_window->Quad()->FirstChannel(), 4);
-    EXPECT_EQ(m_window->Quad()->Selected(), 2);
+    ASSERT_TRUE(m_window->IsWallView());
+    EXPECT_EQ(m_window->Wall()->FirstChannel(), 4);
+    EXPECT_EQ(m_window->Wall()->Selected(), 2);
     ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 4); })) << m_sim.Log();
     EXPECT_TRUE(m_sim.WaitForLog("closed:", 9));
 }
@@ -417,13 +420,13 @@ TEST_F(SessionSimulatorTest, QuadViewShowsThePageTurnsPagesAndOpensATileInSingle
 TEST_F(SessionSimulatorTest, QuadTileThatLosesItsConnectionReconnectsAloneWhileTheOthersPlay) {
     // Channel 2's viewers are closed after every 25 frames; the others never.
     Start({"--fault", "close", "--fault-frames", "25", "--fault-channel", "1"});
-    m_window->ToggleQuadView();
-    ASSERT_TRUE(m_window->IsQuadView());
-    QuadView& quad = *m_window->Quad();
+    m_window->ToggleWallView();
+    ASSERT_TRUE(m_window->IsWallView());
+    CameraWall& quad = *m_window->Wall();
     ReconnectPolicy fast;
     fast.steps = {200ms};
-    std::array<int, QuadView::kTiles> countdowns{};
-    for (int index = 0; index < QuadView::kTiles; ++index) {
+    std::array<int, kQuadTiles> countdowns{};
+    for (int index = 0; index < kQuadTiles; ++index) {
         quad.Session(index)->SetReconnectPolicy(fast);
         QObject::connect(quad.Session(index), &ViewingSession::statusShown,
                          [&countdowns, index](const QString& text) {
@@ -459,8 +462,8 @@ TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTileAndFullScreenS
     Start();
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->ToggleQuadView();
-    QuadView& quad = *m_window->Quad();
+    m_window->ToggleWallView();
+    CameraWall& quad = *m_window->Wall();
     ASSERT_TRUE(WaitFor([&] { return TilesShowPage(*m_window, 0); })) << m_sim.Log();
 
     // A click selects the bottom left tile (channel 3).
@@ -505,7 +508,7 @@ TEST_F(SessionSimulatorTest, QuadPtzAndCaptureActOnTheSelectedTileAndFullScreenS
     EXPECT_GE(quad.Tile(3)->width() * 2 + 1, monitor.width());
     m_window->OnCommand(control::kFullScreen);
     EXPECT_FALSE(m_window->IsFullScreen());
-    EXPECT_TRUE(m_window->IsQuadView());
+    EXPECT_TRUE(m_window->IsWallView());
 }
 
 // Not a check: prints the time from a channel button press to the first

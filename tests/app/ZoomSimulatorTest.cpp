@@ -12,7 +12,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
-#include "app/QuadView.h"
+#include "app/CameraWall.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/sim/TestPattern.h"
@@ -20,6 +20,9 @@
 
 namespace kavrel {
 namespace {
+
+// The tiles of the 2x2 wall that G opens.
+constexpr int kQuadTiles = 4;
 
 using sim::Corner;
 using namespace std::chrono_literals;
@@ -54,8 +57,8 @@ class ZoomSimulatorTest : public test::SessionFixture {
     }
     // Every tile shows a picture made for its zoom's part.
     bool TilesShowTheirParts() {
-        for (int index = 0; index < QuadView::kTiles; ++index) {
-            const CVideoAtom* tile = m_window->Quad()->Tile(index);
+        for (int index = 0; index < kQuadTiles; ++index) {
+            const CVideoAtom* tile = m_window->Wall()->Tile(index);
             if (!tile || tile->LatestPicture().isNull() ||
                 tile->LatestPicturePart() != tile->Zoom().Part())
                 return false;
@@ -67,8 +70,8 @@ class ZoomSimulatorTest : public test::SessionFixture {
 
 TEST_F(ZoomSimulatorTest, QuadTilesZoomOnTheirOwnAndClicksStillSelectAndOpenThem) {
     Start();
-    m_window->ToggleQuadView();
-    QuadView& quad = *m_window->Quad();
+    m_window->ToggleWallView();
+    CameraWall& quad = *m_window->Wall();
     ASSERT_TRUE(WaitFor([&] { return TilesShowTheirParts(); })) << m_sim.Log();
 
     // The wheel over tiles 1 and 3 zooms those two alone.
@@ -117,7 +120,7 @@ TEST_F(ZoomSimulatorTest, QuadTilesZoomOnTheirOwnAndClicksStillSelectAndOpenThem
     // A double-click on a zoomed tile still opens its channel alone.
     Wheel(quad.Tile(2), QPointF(10, 10), 9);
     DoubleClick(quad.Tile(2));
-    EXPECT_FALSE(m_window->IsQuadView());
+    EXPECT_FALSE(m_window->IsWallView());
     EXPECT_EQ(m_window->currentChannel(), 2);
 }
 
