@@ -47,6 +47,10 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
 }
 
 COrvaneDlg::~COrvaneDlg() {
+    // The view shown, for the next start; the writer is joined with the
+    // members, after the sessions ended.
+    if (m_initialised)
+        SaveCurrentViewIfChanged();
     // The connection first (its receive thread feeds the video window), then
     // the decode thread, before any control goes; the tiles' sessions too.
     if (m_wall)
@@ -67,6 +71,7 @@ void COrvaneDlg::Initialise() {
     RequestNetwork();
     PlaceOnScreen();
     CreateControls();
+    SetUpViews();
 }
 
 int COrvaneDlg::exec() {
@@ -258,6 +263,7 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
             this, [this] { OnCommand(control::kPlay); }, Qt::QueuedConnection);
     }
     m_fullScreenOnFirstPicture = options.fullScreen;
+    RestoreStartView(options);
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {

@@ -43,10 +43,13 @@
 #include "app/CameraWall.h"
 #include "app/CommandLine.h"
 #include "app/SessionTimers.h"
+#include "app/SettingsWriter.h"
 #include "app/ViewingSession.h"
+#include "app/WallTour.h"
 #include "config/Localisation.h"
 #include "protocol/WireFormat.h"
 #include "settings/ViewPreferences.h"
+#include "settings/WallStore.h"
 #include "skin/CSkinDialog.h"
 #include "skin/ControlIds.h"
 
@@ -163,6 +166,21 @@ class COrvaneDlg : public CSkinDialog {
     void ToggleStatistics();
     bool StatisticsOn() const { return m_statisticsOn; }
 
+    // --- Saved views and the tour (COrvaneDlgViews.cpp) ---
+    // The view shown is kept in the settings store whenever it changes (by a
+    // writer thread, checked every kViewSaveCheck) and when the window goes;
+    // a wall comes back at start (ApplyStartOptions), or saved view --view N.
+    static constexpr std::chrono::milliseconds kViewSaveCheck{2000};
+    // Ctrl+1..9: the view shown as saved view `slot` (1 to 9).
+    void SaveView(int slot);
+    // Alt+1..9: shows saved view `slot`; false (and a status text) when none.
+    bool RecallView(int slot);
+    // T: the tour through the saved views (or the pages) on or off.
+    void ToggleTour();
+    WallTour* Tour() const { return m_tour; }
+    // Waits for the settings writes handed to the writer thread so far.
+    void FlushSettingsWrites();
+
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
     SessionTimers& Timers() { return m_session->Timers(); }
@@ -258,6 +276,13 @@ class COrvaneDlg : public CSkinDialog {
     // The Layout submenu, and in the wall the entries of tile `index`
     // (COrvaneDlgWallMenu.cpp).
     void AddWallMenuEntries(QMenu* menu, int index);
+    // Saved views and the tour (COrvaneDlgViews.cpp).
+    void SetUpViews();  // after the controls exist
+    void RestoreStartView(const CommandLine& options);
+    void SaveCurrentViewIfChanged();
+    void OnTourState(WallTour::State state);
+    void AddViewMenuEntries(QMenu* menu);
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
@@ -344,7 +369,15 @@ class COrvaneDlg : public CSkinDialog {
     WallLayout m_wallLayout = WallLayout::Grid2;  // the one G returns to
     // A wall that was not a page of the main window's server, to return to.
     std::optional<WallView> m_lastWall;
-    bool m_statisticsOn = false;     // the statistics panels (I)
+    bool m_statisticsOn = false;  // the statistics panels (I)
+    // Saved views: the store's nine slots as last loaded or saved, the view
+    // last handed to the writer, and the writer itself. The writer is
+    // declared last of these so that it is joined first.
+    std::array<std::optional<NamedView>, kNamedViews> m_namedViews;
+    std::optional<WallView> m_storedView;
+    WallTour* m_tour = nullptr;         // child
+    QTimer* m_viewSaveTimer = nullptr;  // child
+    std::unique_ptr<SettingsWriter> m_settingsWriter;
     QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
 };
 

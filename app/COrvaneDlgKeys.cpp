@@ -132,6 +132,16 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
             return;
         }
     }
+    // Ctrl+1..9 saves the view shown, Alt+1..9 shows a saved one: the plain
+    // digits stay the channels.
+    if (key >= Qt::Key_1 && key <= Qt::Key_9 &&
+        (modifiers == Qt::ControlModifier || modifiers == Qt::AltModifier)) {
+        if (modifiers == Qt::ControlModifier)
+            SaveView(key - Qt::Key_0);
+        else
+            RecallView(key - Qt::Key_0);
+        return;
+    }
     if (modifiers != Qt::NoModifier) {
         event->ignore();
         return;
@@ -154,6 +164,8 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
         ResetZoom();
     } else if (key == Qt::Key_I) {
         ToggleStatistics();
+    } else if (key == Qt::Key_T) {
+        ToggleTour();
     } else if (key == Qt::Key_Escape) {
         // Escape leaves full screen; otherwise it asks to leave, as it did.
         if (m_fullScreen)

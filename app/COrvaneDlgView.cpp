@@ -122,6 +122,7 @@ QMenu* COrvaneDlg::MakeVideoMenu(int tile) {
     QAction* statistics = add(u"cmd_statistics", "I", [this] { ToggleStatistics(); });
     statistics->setCheckable(true);
     statistics->setChecked(m_statisticsOn);
+    AddViewMenuEntries(menu);
     AddRecordMenuEntries(menu);
     menu->addSeparator();
     add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });

@@ -557,7 +557,7 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     // same command.
     std::unique_ptr<QMenu> menu(window.MakeVideoMenu());
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 11);  // with a separator before Settings
+    ASSERT_EQ(actions.size(), 14);  // with a separator before Settings
     EXPECT_TRUE(actions[0]->text().startsWith(Text(u"cmd_play") + "\t"));
     EXPECT_EQ(actions[1]->text(), Text(u"cmd_capture") + "\tS");
     EXPECT_EQ(actions[2]->text(), Text(u"cmd_capture_view"));
@@ -571,13 +571,17 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     ASSERT_NE(actions[7]->menu(), nullptr);
     EXPECT_EQ(actions[7]->menu()->actions().size(), 5);
     EXPECT_TRUE(actions[7]->menu()->actions()[0]->isChecked());  // the single view
-    EXPECT_EQ(actions[8]->text(), Text(u"cmd_record") + "\tR");
-    EXPECT_TRUE(actions[10]->text().startsWith(Text(u"cmd_set")));
+    EXPECT_EQ(actions[8]->text(), Text(u"cmd_statistics") + "\tI");
+    ASSERT_NE(actions[9]->menu(), nullptr);  // saved views: nine, none saved yet
+    EXPECT_FALSE(actions[9]->menu()->actions()[0]->isEnabled());
+    EXPECT_EQ(actions[10]->text(), Text(u"cmd_tour") + "\tT");
+    EXPECT_EQ(actions[11]->text(), Text(u"cmd_record") + "\tR");
+    EXPECT_TRUE(actions[13]->text().startsWith(Text(u"cmd_set")));
     actions[5]->trigger();
     EXPECT_TRUE(window.KeepAspect());
     actions[0]->trigger();
     EXPECT_TRUE(window.PlayFaceActive());
-    actions[10]->trigger();
+    actions[13]->trigger();
     EXPECT_EQ(dialogs, 2);
     // A right click on the video opens it.
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
