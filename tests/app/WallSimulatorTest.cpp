@@ -4,6 +4,7 @@
 // tiles count down while the other's keep playing.
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QTest>
 #include <algorithm>
@@ -67,6 +68,42 @@ class WallSimulatorTest : public test::SessionFixture {
         pick->trigger();
     }
 
+    QString SecondServer() const { return "127.0.0.1:" + QString::number(m_second.Port()); }
+
+    // G, then L: a 3x3 wall of the first server's channels 1 to 9; then the
+    // right column, bottom up, from the second server: channels 10 to 12.
+    static constexpr std::array<int, 9> kChannels = {0, 1, 11, 3, 4, 10, 6, 7, 9};
+    void ShowTwoServerWall() {
+        QTest::keyClick(m_window.get(), Qt::Key_G);
+        QTest::keyClick(m_window.get(), Qt::Key_L);
+        ASSERT_EQ(m_window->Wall()->Layout(), WallLayout::Grid3);
+        ASSERT_EQ(m_window->Wall()->Tiles(), 9);
+        for (int index : {8, 5, 2})
+            ShowHere(index, SecondServer(), kChannels[size_t(index)]);
+    }
+
+    bool AllInPlace() const {
+        if (!m_window->IsWallView() || m_window->Wall()->Tiles() != 9)
+            return false;
+        for (int index = 0; index < 9; ++index) {
+            if (!TileShows(index, kChannels[size_t(index)]))
+                return false;
+        }
+        return true;
+    }
+
+    // The window made again, as at the next start, with `options`.
+    void Restart(const CommandLine& options = {}) {
+        m_window.reset();  // saves the view shown, and waits for the write
+        MakeSessionWindow(m_first.Port());
+        m_window->ApplyStartOptions(options);
+        if (m_window->KeepAspect())
+            QTest::keyClick(m_window.get(), Qt::Key_A);
+        m_window->resize(900, 700);
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
     bool TileShows(int index, int channel) const {
         const CVideoAtom* tile = m_window->Wall()->Tile(index);
         return tile && CornersOfChannel(tile->LatestPicture(), channel);
@@ -78,32 +115,16 @@ class WallSimulatorTest : public test::SessionFixture {
 };
 
 TEST_F(WallSimulatorTest, TilesOfTwoServersPlayInPlaceAndOnlyTheLostServersTilesRetry) {
-    // G, then L: a 3x3 wall of the first server's channels 1 to 9.
-    QTest::keyClick(m_window.get(), Qt::Key_G);
-    QTest::keyClick(m_window.get(), Qt::Key_L);
+    ShowTwoServerWall();
     CameraWall& wall = *m_window->Wall();
-    ASSERT_EQ(wall.Layout(), WallLayout::Grid3);
-    ASSERT_EQ(wall.Tiles(), 9);
-
-    // The right column, bottom up, from the second server: channels 10 to 12.
-    const QString second = "127.0.0.1:" + QString::number(m_second.Port());
-    const std::array<int, 9> channels = {0, 1, 11, 3, 4, 10, 6, 7, 9};
-    for (int index : {8, 5, 2})
-        ShowHere(index, second, channels[size_t(index)]);
+    const QString second = SecondServer();
+    const std::array<int, 9>& channels = kChannels;
     EXPECT_EQ(wall.Selected(), 2);  // the last tile given a camera
     ReconnectPolicy fast;
     fast.steps = {300ms};
     for (int index = 0; index < wall.Tiles(); ++index)
         wall.Session(index)->SetReconnectPolicy(fast);
-
-    const auto allInPlace = [&] {
-        for (int index = 0; index < wall.Tiles(); ++index) {
-            if (!TileShows(index, channels[size_t(index)]))
-                return false;
-        }
-        return true;
-    };
-    ASSERT_TRUE(WaitFor(allInPlace)) << m_first.Log() << m_second.Log();
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
     // The second server saw one login per tile of its own.
     EXPECT_TRUE(
         m_second.WaitForLog("login: user 'admin'", 3, test::SimulatorProcess::Lines::Exactly));
@@ -151,6 +172,54 @@ TEST_F(WallSimulatorTest, TilesOfTwoServersPlayInPlaceAndOnlyTheLostServersTiles
         EXPECT_TRUE(wall.Session(index)->Watching()) << index;
         EXPECT_EQ(pictures[size_t(index)], 0) << index;
     }
+}
+
+TEST_F(WallSimulatorTest, AWallComesBackAfterARestartAndSavedViewsComeBackByKeyTourAndOption) {
+    ShowTwoServerWall();
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
+    const WallView wall = m_window->CurrentWallView();
+    QTest::keyClick(m_window.get(), Qt::Key_1, Qt::ControlModifier);  // saved as view 1
+    EXPECT_TRUE(WaitForStatus("View 1 saved (Alt+1 shows it)"));
+
+    // The next start shows the wall as it was, every camera in its place.
+    Restart();
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
+    EXPECT_EQ(m_window->CurrentWallView(), wall);
+
+    // The single view saved as view 2; Alt+1 brings the wall back.
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    ASSERT_FALSE(m_window->IsWallView());
+    QTest::keyClick(m_window.get(), Qt::Key_2, Qt::ControlModifier);
+    QTest::keyClick(m_window.get(), Qt::Key_1, Qt::AltModifier);
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); }));
+    EXPECT_EQ(m_window->CurrentWallView(), wall);
+    QTest::keyClick(m_window.get(), Qt::Key_3, Qt::AltModifier);  // nothing saved there
+    EXPECT_TRUE(m_window->IsWallView());
+    EXPECT_TRUE(WaitForStatus("No view saved as 3 (Ctrl+3 saves one)"));
+
+    // T: the tour shows view 2, then view 1, each after a whole interval.
+    constexpr auto kInterval = 400ms;
+    m_window->Tour()->SetInterval(kInterval);
+    QElapsedTimer since;
+    since.start();
+    QTest::keyClick(m_window.get(), Qt::Key_T);
+    EXPECT_TRUE(WaitForStatus(Text(u"tour_running").replace("%d", "1")));
+    ASSERT_TRUE(WaitFor([this] { return !m_window->IsWallView(); }));
+    EXPECT_GE(since.elapsed(), kInterval.count());
+    ASSERT_TRUE(WaitFor([this] { return m_window->IsWallView(); }));
+    EXPECT_GE(since.elapsed(), 2 * kInterval.count());
+    QTest::keyClick(m_window.get(), Qt::Key_T);
+    EXPECT_FALSE(m_window->Tour()->Running());
+
+    // --view 1 starts on the wall even when the single view was left shown.
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    Restart();
+    EXPECT_FALSE(m_window->IsWallView());
+    CommandLine options;
+    options.view = 1;
+    Restart(options);
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
+    EXPECT_EQ(m_window->CurrentWallView(), wall);
 }
 
 }  // namespace
