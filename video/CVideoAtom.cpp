@@ -323,11 +323,13 @@ void CVideoAtom::PaintBadge(QPainter& painter) const {
 void CVideoAtom::PaintKeyFramesOnly(QPainter& painter) const {
     if (!m_markKeyFramesOnly || m_keyFramesOnlyText.isEmpty())
         return;
-    // Top left: the zoom badge has the top right.
+    // Bottom left: the zoom badge has the top right, and a wall tile's state
+    // and the statistics panel the top left.
     const QFontMetrics metrics(painter.font());
     const QRect area = PictureArea();
     const QSize size(metrics.horizontalAdvance(m_keyFramesOnlyText) + 8, metrics.height() + 4);
-    const QRect box(area.left() + 4, area.top() + 4, size.width(), size.height());
+    const QRect box(area.left() + 4, area.bottom() - 3 - size.height(), size.width(),
+                    size.height());
     painter.fillRect(box, QColor(0, 0, 0, 160));
     painter.setPen(QColor(255, 200, 0));
     painter.drawText(box, Qt::AlignCenter, m_keyFramesOnlyText);

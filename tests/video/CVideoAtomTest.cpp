@@ -317,7 +317,7 @@ TEST_F(CVideoAtomTest, KeyFramesOnlyIsMarkedInTheCornerUntilStopped) {
 
     auto textInCorner = [&] {
         const QImage grabbed = Grab();
-        for (int y = 1; y < 40; ++y) {
+        for (int y = grabbed.height() - 40; y < grabbed.height() - 1; ++y) {
             for (int x = 1; x < 80; ++x) {
                 const QRgb pixel = grabbed.pixel(x, y);
                 // Under the box the picture is darkened well below this.
