@@ -67,9 +67,10 @@ void WidenRow(const uint16_t* in, uint32_t* out, int count) {
 namespace {
 
 // Gathers each target row's samples and hands them to `take(ty, y, u, v)`.
+// `planned` (upright only) picks them with the shuffles of a ByteGatherPlan.
 template <typename Take>
-void SampleRows(const PlanarPicture& picture, bool turned, const ViewRect& part, int outWidth,
-                int outHeight, SamplingScratch& scratch, Take take) {
+void SampleRows(const PlanarPicture& picture, bool turned, bool planned, const ViewRect& part,
+                int outWidth, int outHeight, SamplingScratch& scratch, Take take) {
     const ChromaSampling chroma(picture.width, picture.height);
     const bool hasChroma = chroma.HasChroma() && picture.u != nullptr && picture.v != nullptr;
     const size_t columns = size_t(outWidth);
@@ -104,6 +105,18 @@ void SampleRows(const PlanarPicture& picture, bool turned, const ViewRect& part,
                 scratch.uAt[size_t(tx)] = ptrdiff_t(chroma.Row(row)) * picture.uStride;
                 scratch.vAt[size_t(tx)] = ptrdiff_t(chroma.Row(row)) * picture.vStride;
             }
+        }
+    }
+
+    planned = planned && !turned;
+    if (planned) {
+        // Upright, every row reads the same columns: planned once here.
+        scratch.columnAt.assign(scratch.lumaAt.begin(), scratch.lumaAt.end());
+        MakeByteGatherPlan(scratch.columnAt.data(), outWidth, picture.width, scratch.lumaPlan);
+        if (hasChroma) {
+            scratch.columnAt.assign(scratch.uAt.begin(), scratch.uAt.end());
+            MakeByteGatherPlan(scratch.columnAt.data(), outWidth, chroma.chromaWidth,
+                               scratch.chromaPlan);
         }
     }
 
@@ -144,6 +157,15 @@ void SampleRows(const PlanarPicture& picture, bool turned, const ViewRect& part,
                     __builtin_prefetch(v + x);
                 }
             }
+        }
+        if (planned) {
+            GatherBytes(lumaBase, scratch.lumaPlan, scratch.y.data());
+            if (hasChroma) {
+                GatherBytes(uBase, scratch.chromaPlan, scratch.u.data());
+                GatherBytes(vBase, scratch.chromaPlan, scratch.v.data());
+            }
+            take(ty, scratch.y.data(), scratch.u.data(), scratch.v.data());
+            continue;
         }
         const ptrdiff_t* lumaAt = scratch.lumaAt.data();
         uint8_t* y = scratch.y.data();
@@ -285,7 +307,7 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
     if (sampling == Sampling::kBest && !turned &&
         ConvertBySourceRows(path, picture, out, outStride, outWidth, outHeight, scratch, part))
         return;
-    SampleRows(picture, turned, part, outWidth, outHeight, scratch,
+    SampleRows(picture, turned, sampling == Sampling::kBest, part, outWidth, outHeight, scratch,
                [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
                    ConvertRow(path, y, u, v, out + ptrdiff_t(ty) * outStride, outWidth);
                });
@@ -300,7 +322,7 @@ void ConvertSampled(ConversionPath path, const PlanarPicture& picture, bool turn
         ConvertBySourceRows(path, picture, out, outStride, outWidth, outHeight, scratch, part))
         return;
     scratch.row.resize(size_t(outWidth));
-    SampleRows(picture, turned, part, outWidth, outHeight, scratch,
+    SampleRows(picture, turned, sampling == Sampling::kBest, part, outWidth, outHeight, scratch,
                [&](int ty, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
                    ConvertRow(path, y, u, v, scratch.row.data(), outWidth);
                    WidenRow(scratch.row.data(), out + ptrdiff_t(ty) * outStride, outWidth);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "video/ByteGather.h"
 #include "video/ColourTables.h"
 #include "video/FastConversion.h"
 #include "video/PlanarPicture.h"
@@ -77,21 +78,26 @@ inline PictureSize ShownSize(int width, int height, bool turned) {
 // Work space of ConvertSampled, kept between pictures so that a picture of
 // the same sizes allocates nothing. One per converting thread.
 struct SamplingScratch {
-    std::vector<ptrdiff_t> lumaAt;    // per target column: offset in the luma row or plane
-    std::vector<ptrdiff_t> uAt, vAt;  // the same in the chroma planes (turned: rows apart)
-    std::vector<uint8_t> y, u, v;     // one target row's samples
-    std::vector<uint16_t> row;        // one converted row, before widening
-    std::vector<int32_t> spanAt;      // per target column: its place in the converted span
-    std::vector<uint16_t> span;       // the source columns a row reads, converted
-    std::vector<uint32_t> wideSpan;   // the same widened
+    std::vector<ptrdiff_t> lumaAt;        // per target column: offset in the luma row or plane
+    std::vector<ptrdiff_t> uAt, vAt;      // the same in the chroma planes (turned: rows apart)
+    std::vector<uint8_t> y, u, v;         // one target row's samples
+    std::vector<uint16_t> row;            // one converted row, before widening
+    std::vector<int32_t> spanAt;          // per target column: its place in the converted span
+    std::vector<uint16_t> span;           // the source columns a row reads, converted
+    std::vector<uint32_t> wideSpan;       // the same widened
+    std::vector<int32_t> columnAt;        // per target column: a source column, for planning
+    ByteGatherPlan lumaPlan, chromaPlan;  // a shrunk upright row's columns
 };
 
 // How the target's pixels are found. kBest converts each source row the
 // target samples once, over the columns it reads, and spreads it to the
 // target's columns (rows that sample the same source row are copies), unless
-// the target reads less than half of those columns or is turned; there, and
-// always with kGather, each target pixel's samples are gathered and converted
-// one by one. Both give the same values; kGather is kept to compare against.
+// the target reads less than half of those columns or is turned. Shrunk
+// further, an upright target row picks its samples out of the source rows
+// with byte shuffles planned once per picture (ByteGather.h) and converts
+// them as one row. Turned, and always with kGather, each target pixel's
+// samples are gathered one by one. All give the same values; kGather is kept
+// to compare against.
 enum class Sampling { kBest, kGather };
 
 // Writes the part `part` (upright coordinates) of the picture, turned a

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
+#include <QString>
 #include <thread>
 
 #include "platform/DebugSink.h"
@@ -35,11 +37,39 @@ TEST(DebugSinkTest, LinesFromManyThreadsArriveWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([] {
-            for (int i = 0; i < 200; ++i) DebugOutput("Decode succeed\n");
+            for (int i = 0; i < 200; ++i)
+                DebugOutput("Decode succeed\n");
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(capture.Count("Decode succeed\n"), 800);
+}
+
+// What reached Qt's message handler: the default sink's only way out.
+std::vector<std::string> g_qtMessages;
+void KeepQtMessage(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    if (context.category != nullptr && std::string(context.category) == "kavrel")
+        g_qtMessages.push_back(message.toStdString());
+}
+
+TEST(DebugSinkTest, DefaultSinkFollowsTheLoggingRulesAsTheyChange) {
+    g_qtMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(KeepQtMessage);
+    // Off by default: nothing is formatted or written.
+    QLoggingCategory::setFilterRules(QStringLiteral("kavrel.debug=false"));
+    DebugPrintf("CH=%d,%d--%d", 1, 1, 4000);
+    DebugOutput("Decode succeed\n");
+    // Enabled while the program runs: the very next lines come out, whole
+    // and without their newline, as before.
+    QLoggingCategory::setFilterRules(QStringLiteral("kavrel.debug=true"));
+    DebugPrintf("CH=%d,%d--%d", 2, 0, 812);
+    DebugOutput("Decode succeed\n");
+    QLoggingCategory::setFilterRules(QStringLiteral("kavrel.debug=false"));
+    DebugOutput("Drop frame\n");
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    EXPECT_EQ(g_qtMessages, (std::vector<std::string>{"CH=2,0--812", "Decode succeed"}));
 }
 
 }  // namespace

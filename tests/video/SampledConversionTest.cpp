@@ -122,6 +122,86 @@ TEST(SampledConversionTest, SourceRowsGiveTheGatheredPictureForEverySizeAndPart)
     }
 }
 
+TEST(SampledConversionTest, ShrunkPastHalfGivesTheGatheredPicture) {
+    // Rows with no padding: a shuffle load past a row's end would read the
+    // next row (wrong values) or, on the last row, past the plane.
+    struct Case {
+        int width, height, targetWidth, targetHeight;
+    };
+    const Case cases[] = {
+        {1920, 1080, 478, 268},  // the single view at 480 x 640
+        {704, 576, 330, 270},    // a D1 tile of a 4 x 4 wall
+        {704, 576, 176, 144},    // exactly a quarter
+        {1280, 720, 100, 57},    // past the most loads a group may take
+        {352, 288, 17, 5},       // one whole group and a tail
+        {174, 98, 31, 47},       // a width not a multiple of 4
+        {35, 33, 16, 16},        // odd sizes: the last chroma sample is capped
+    };
+    const ViewRect parts[] = {ViewRect{}, ZoomPart(1, 0.9, 0.1), ZoomPart(2, 1.0, 1.0),
+                              ViewRect{kViewUnit / 5, kViewUnit / 7, kViewUnit / 2, kViewUnit / 3}};
+    for (const Case& c : cases) {
+        const Planes planes = PaddedNoise(c.width, c.height, 0);
+        for (const ViewRect& part : parts) {
+            for (ConversionPath path : Paths()) {
+                SCOPED_TRACE(std::string(ConversionPathName(path)) + " " + std::to_string(c.width) +
+                             "x" + std::to_string(c.height) + " to " +
+                             std::to_string(c.targetWidth) + "x" + std::to_string(c.targetHeight) +
+                             " part " + std::to_string(part.x) + "," + std::to_string(part.y));
+                ASSERT_TRUE(SameBothWays<uint32_t>(path, planes.picture, c.targetWidth,
+                                                   c.targetHeight, part));
+                ASSERT_TRUE(SameBothWays<uint16_t>(path, planes.picture, c.targetWidth,
+                                                   c.targetHeight, part));
+            }
+        }
+    }
+}
+
+TEST(SampledConversionTest, GatherPlanTakesEveryColumnsByteAndStaysInTheRow) {
+    // A row whose bytes are their own offsets shows which byte each column took.
+    std::vector<uint8_t> row(200);
+    for (size_t i = 0; i < row.size(); ++i)
+        row[i] = uint8_t(i);
+    struct Case {
+        std::vector<int32_t> at;
+        int rowLength;
+        int blocks;  // loads per group the plan should take
+    };
+    std::vector<Case> cases;
+    std::vector<int32_t> even, wide, edge, backwards;
+    for (int i = 0; i < 37; ++i)
+        even.push_back(2 * i);  // 2 groups of 2 loads, 5 columns left over
+    for (int i = 0; i < 16; ++i)
+        wide.push_back(i * 11);  // 166 bytes apart: 11 loads, too many
+    // The first group needs 3 loads, so the last one (16 bytes at the row's
+    // end) must start its loads 32 bytes early to stay in the row.
+    for (int i = 0; i < 16; ++i)
+        edge.push_back(3 * i);
+    for (int i = 0; i < 16; ++i)
+        edge.push_back(184 + i);
+    for (int i = 0; i < 16; ++i)
+        backwards.push_back(60 - 3 * i);
+    cases.push_back({even, 200, 2});
+    cases.push_back({wide, 200, 0});
+    cases.push_back({edge, 200, 3});
+    cases.push_back({backwards, 200, 3});
+    // A row shorter than the loads (31 bytes, 2 loads of 16): byte by byte.
+    cases.push_back({std::vector<int32_t>(even.begin(), even.begin() + 16), 31, 0});
+    for (const Case& c : cases) {
+        ByteGatherPlan plan;
+        MakeByteGatherPlan(c.at.data(), int(c.at.size()), c.rowLength, plan);
+        EXPECT_EQ(plan.blocks, c.blocks);
+        for (int g = 0; g < plan.groups; ++g) {
+            EXPECT_GE(plan.base[size_t(g)], 0);
+            EXPECT_LE(plan.base[size_t(g)] + 16 * plan.blocks, c.rowLength);
+        }
+        std::vector<uint8_t> out(c.at.size() + 1, 0xEE);
+        GatherBytes(row.data(), plan, out.data());
+        for (size_t i = 0; i < c.at.size(); ++i)
+            EXPECT_EQ(out[i], uint8_t(c.at[i])) << "column " << i;
+        EXPECT_EQ(out.back(), 0xEE);
+    }
+}
+
 TEST(SampledConversionTest, PictureWithoutChromaPlanesIsGreyBothWays) {
     Planes planes = PaddedNoise(64, 48, 0);
     planes.picture.u = nullptr;
