@@ -287,6 +287,7 @@ class COrvaneDlg : public CSkinDialog {
     // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
     void ShowText(const QString& text);
+    void PutStatusText(const QString& text);  // even while a tour runs
     void SetPlayFace(bool active);
     // Hides the buttons of the channels the server lacks; never shows one.
     void OnChannelCount(int count);

@@ -56,6 +56,14 @@ void COrvaneDlg::ConnectSessionSignals() {
 }
 
 void COrvaneDlg::ShowText(const QString& text) {
+    // A running tour keeps the status line saying so: nobody is at the keys,
+    // and every tile shows its own state in its corner.
+    if (m_tour && m_tour->CurrentState() == WallTour::State::Running)
+        return;
+    PutStatusText(text);
+}
+
+void COrvaneDlg::PutStatusText(const QString& text) {
     if (m_statusLine)
         m_statusLine->setText(text);
     emit statusShown(text);

@@ -27,17 +27,12 @@ void COrvaneDlg::SetUpViews() {
             filled.push_back(slot);
     }
     m_tour->SetViews(filled);
-    connect(m_tour, &WallTour::showView, this, [this](int slot) {
-        RecallView(slot);
-        // The cameras' own texts follow; the tour's stays the last word.
-        OnTourState(m_tour->CurrentState());
-    });
+    connect(m_tour, &WallTour::showView, this, [this](int slot) { RecallView(slot); });
     connect(m_tour, &WallTour::nextPage, this, [this] {
         if (m_wallOn)
             TurnWallPage(+1);
         else
             ToggleWallView();
-        OnTourState(m_tour->CurrentState());
     });
     connect(m_tour, &WallTour::stateChanged, this, &COrvaneDlg::OnTourState);
 
@@ -131,8 +126,8 @@ void COrvaneDlg::OnTourState(WallTour::State state) {
         qApp->removeEventFilter(this);
     else
         qApp->installEventFilter(this);
-    ShowText(TourStatusText(state, m_tour->Interval(),
-                            [this](std::u16string_view key) { return LoadText(key); }));
+    PutStatusText(TourStatusText(state, m_tour->Interval(),
+                                 [this](std::u16string_view key) { return LoadText(key); }));
 }
 
 bool COrvaneDlg::eventFilter(QObject* watched, QEvent* event) {

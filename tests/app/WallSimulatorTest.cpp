@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "app/CameraWall.h"
 #include "settings/HistoryEntry.h"
 #include "settings/HistoryStore.h"
+#include "skin/CSkinStatic.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/app/SimulatorPictures.h"
 #include "tests/support/SimulatorProcess.h"
@@ -203,11 +205,17 @@ TEST_F(WallSimulatorTest, AWallComesBackAfterARestartAndSavedViewsComeBackByKeyT
     QElapsedTimer since;
     since.start();
     QTest::keyClick(m_window.get(), Qt::Key_T);
-    EXPECT_TRUE(WaitForStatus(Text(u"tour_running").replace("%d", "1")));
+    const QString touring = Text(u"tour_running").replace("%d", "1");
+    EXPECT_TRUE(WaitForStatus(touring));
+    const size_t from = m_statuses.size();
     ASSERT_TRUE(WaitFor([this] { return !m_window->IsWallView(); }));
     EXPECT_GE(since.elapsed(), kInterval.count());
     ASSERT_TRUE(WaitFor([this] { return m_window->IsWallView(); }));
     EXPECT_GE(since.elapsed(), 2 * kInterval.count());
+    // The cameras' own texts (the single view's connecting, the tiles') stayed
+    // off the line, which still says that a tour runs.
+    EXPECT_TRUE(StatusesFrom(from).empty());
+    EXPECT_EQ(static_cast<QLabel*>(m_window->StatusLine())->text(), touring);
     QTest::keyClick(m_window.get(), Qt::Key_T);
     EXPECT_FALSE(m_window->Tour()->Running());
 
