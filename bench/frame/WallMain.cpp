@@ -33,6 +33,7 @@
 
 #include "app/NetworkBringUp.h"
 #include "app/ViewingSession.h"
+#include "bench/frame/ProcessMeasures.h"
 #include "config/ConfigStore.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
@@ -40,23 +41,8 @@
 
 namespace {
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long StatusKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
+using kavrel::bench::CpuSeconds;
+using kavrel::bench::StatusKb;
 
 // One tile's pictures, counted on the user-interface thread as they are shown.
 struct TileRecord {
