@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -365,9 +366,17 @@ void VideoPipeline::BusyOverload() {
     const int64_t extra = m_overloadUs.load(std::memory_order_relaxed);
     if (extra <= 0)
         return;
-    // Busy on purpose: the overload must cost CPU as decoding would.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(extra);
-    while (std::chrono::steady_clock::now() < until) {
+    // Busy on purpose, counted in this thread's own CPU time: the overload
+    // must cost CPU as decoding would. Counted on the wall clock, threads
+    // sharing a core would each wait out the same milliseconds together and
+    // many tiles would overload the machine no more than one.
+    const auto cpuNow = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+    };
+    const int64_t until = cpuNow() + extra;
+    while (cpuNow() < until) {
     }
 }
 

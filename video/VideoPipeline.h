@@ -189,8 +189,8 @@ class VideoPipeline {
     // Both false while no thread runs.
     bool KeyFramesOnly() const { return m_keyFramesOnly.load(std::memory_order_relaxed); }
     bool LoopFilterSkipped() const { return m_loopFilterSkipped.load(std::memory_order_relaxed); }
-    // A busy wait of this long after every decode, on the decode thread, as
-    // if decoding cost that much more: to overload a tile in tests and
+    // A busy wait of this much of the decode thread's CPU time after every
+    // decode, as if decoding cost that much more: to overload a tile in tests and
     // benchmarks. Any thread; 0 (the default) turns it off.
     void SetDecodeOverload(std::chrono::microseconds extra);
 
