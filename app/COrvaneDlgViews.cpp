@@ -18,6 +18,7 @@ void COrvaneDlg::SetUpViews() {
     m_settingsWriter = std::make_unique<SettingsWriter>();
     // Read once at start: recalling a view never waits for the disk.
     m_namedViews = LoadNamedViews();
+    m_storedView = LoadCurrentWallView();
 
     m_tour = new WallTour(this);
     m_tour->SetInterval(std::chrono::seconds(LoadTourSeconds()));
@@ -59,7 +60,6 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options) {
     }
     if (!view)
         return;
-    m_storedView = *view;
     // Once the event loop runs, so that full screen finds the window shown.
     QMetaObject::invokeMethod(
         this, [this, shown = *view] { ShowWallView(shown); }, Qt::QueuedConnection);
@@ -70,6 +70,15 @@ void COrvaneDlg::SaveCurrentViewIfChanged() {
         return;
     WallView view = CurrentWallView();
     if (m_storedView && *m_storedView == view)
+        return;
+    // Only a wall comes back at start, so a single view is written only to
+    // replace a stored wall. Fewer writes also mean fewer times the settings
+    // file is locked while the user-interface thread reads it (a menu, R):
+    // a write's sync can take long on a busy disk, and a reader waits for it.
+    const auto isWall = [](const std::optional<WallView>& shown) {
+        return shown && shown->layout != WallLayout::Single;
+    };
+    if (!isWall(view) && !isWall(m_storedView))
         return;
     m_storedView = view;
     m_settingsWriter->Post([view = std::move(view)] { return SaveCurrentWallView(view); });
