@@ -1,7 +1,6 @@
 #include "video/VideoPipeline.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -380,26 +379,8 @@ void VideoPipeline::BusyOverload() {
     }
 }
 
-namespace {
-
-// Decoding yields to the user-interface and receive threads: on a machine
-// that cannot decode every tile, pictures come late (and the tile falls back
-// to key frames) while the window keeps answering and the sockets keep being
-// read. Only ever lowered, so it needs no privilege; a failure leaves it be.
-void LowerDecodePriority() {
-    constexpr int kNicer = 4;
-    const auto self = id_t(gettid());
-    errno = 0;
-    const int now = getpriority(PRIO_PROCESS, self);
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, self, std::min(now + kNicer, 19));
-}
-
-}  // namespace
-
 void VideoPipeline::DecodeLoop() {
     pthread_setname_np(pthread_self(), "kavrel-decode");
-    LowerDecodePriority();
     std::unique_ptr<CFrame> frame;
     bool redraw = false;
     BacklogGuard guard(m_threadSkipOptions);
