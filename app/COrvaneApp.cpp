@@ -1,9 +1,11 @@
 #include "app/COrvaneApp.h"
 
 #include "app/COrvaneDlg.h"
+#include "app/ExitSignals.h"
 #include "app/SessionRecording.h"
 #include "app/SingleInstance.h"
 #include "config/ConfigStore.h"
+#include "platform/DebugSink.h"
 
 namespace kavrel {
 
@@ -23,15 +25,29 @@ int COrvaneApp::Run(const CommandLine& options) {
         return 0;
 
     PrepareConfigFile();
-    COrvaneDlg window(m_settingsLabels);
-    instance.SetWindow(&window);
-    window.Initialise();
-    window.ApplyStartOptions(options);
-    window.exec();
-    instance.SetWindow(nullptr);
-    // The window's sessions have gone; their clips are still being closed.
-    SessionRecording::WaitForClosingFiles(std::chrono::seconds(30));
+    auto window = std::make_unique<COrvaneDlg>(m_settingsLabels);
+    instance.SetWindow(window.get());
+    window->Initialise();
+    window->ApplyStartOptions(options);
+    // The instance's lock outlives the window: a second start meanwhile
+    // finds this one still running instead of starting beside it.
+    connect(window.get(), &QObject::destroyed, this, [&instance] { instance.SetWindow(nullptr); });
+    RunWindow(std::move(window));
     return 0;
+}
+
+void COrvaneApp::RunWindow(std::unique_ptr<COrvaneDlg> window,
+                           std::chrono::milliseconds closingLimit) {
+    ExitSignals endSignals;
+    connect(&endSignals, &ExitSignals::requested, window.get(), [&window](int number) {
+        DebugOutput("Exit signal " + std::to_string(number) + "\n");
+        window->EndWithoutAsking();
+    });
+    window->exec();
+    // The sessions end with the window, and only then do their recordings'
+    // files start closing: the wait comes after.
+    window.reset();
+    SessionRecording::WaitForClosingFiles(closingLimit);
 }
 
 }  // namespace kavrel

@@ -5,11 +5,15 @@
 // window's modal run; when that returns the process ends.
 
 #include <QApplication>
+#include <chrono>
+#include <memory>
 
 #include "app/CommandLine.h"
 #include "config/Localisation.h"
 
 namespace kavrel {
+
+class COrvaneDlg;
 
 // The application's id on the desktop: the name of its desktop entry, icon and
 // AppStream file.
@@ -26,6 +30,13 @@ class COrvaneApp : public QApplication {
     int Run(const CommandLine& options = {});
 
     SettingsLabels& settingsLabels() { return m_settingsLabels; }
+
+    // The main window's modal run until the user leaves or a signal to end
+    // arrives (ExitSignals), then its end: the window and its sessions go
+    // (the view is saved, every recording's file starts closing), and the
+    // files are waited for, at most `closingLimit`.
+    static void RunWindow(std::unique_ptr<COrvaneDlg> window,
+                          std::chrono::milliseconds closingLimit = std::chrono::seconds(30));
 
     // The process's application object, or nullptr when it is not a COrvaneApp
     // (tests build the main window under a plain QApplication).

@@ -1,5 +1,6 @@
 #include "app/COrvaneDlg.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPixmap>
@@ -8,6 +9,7 @@
 
 #include "app/CameraWall.h"
 #include "app/NetworkBringUp.h"
+#include "app/OffScreenRecordings.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -53,8 +55,12 @@ COrvaneDlg::~COrvaneDlg() {
         SaveCurrentViewIfChanged();
     // The connection first (its receive thread feeds the video window), then
     // the decode thread, before any control goes; the tiles' sessions too.
-    if (m_wall)
+    if (m_wall) {
         m_wall->Clear();
+        m_wall->SetOffScreen(nullptr);
+    }
+    if (m_offScreen)
+        m_offScreen->Clear();
     m_session.reset();
     if (m_videoWindow)
         m_videoWindow->StopDecoding();
@@ -218,6 +224,8 @@ void COrvaneDlg::CreateControls() {
     });
     m_wall = new CameraWall(this);
     m_wall->setGeometry(m_videoWindowRect);
+    m_offScreen = new OffScreenRecordings(this);
+    m_wall->SetOffScreen(m_offScreen);
     SetToolTips();
     ConnectSessionSignals();
     ConnectWallSignals();
@@ -230,6 +238,7 @@ void COrvaneDlg::ApplyLayout() {
     if (m_fullScreen) {
         m_videoWindow->setGeometry(rect());
         m_wall->setGeometry(rect());
+        PlaceOffScreenMark();
         return;
     }
     const MainLayout layout = ComputeWindowLayout(width(), height());
@@ -244,6 +253,7 @@ void COrvaneDlg::ApplyLayout() {
     m_videoWindow->setGeometry(layout.video.ToQRect());
     m_videoWindowRect = m_videoWindow->geometry();
     m_wall->setGeometry(m_videoWindowRect);
+    PlaceOffScreenMark();
     update();
 }
 
@@ -316,6 +326,25 @@ void COrvaneDlg::OnExit() {
                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Information);
     if (answer != QMessageBox::Yes)
         return;
+    Leave(true);
+}
+
+void COrvaneDlg::EndWithoutAsking() {
+    // A box or dialog open over the window would keep its own modal run
+    // going; each goes as its Cancel or No would take it.
+    for (int open = 0; open < 8; ++open) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    Leave(false);
+}
+
+void COrvaneDlg::Leave(bool tellFailures) {
     const bool serverSaved = SaveCurrentServer(CurrentServer());
     // The window as the user sees it outside full screen.
     m_preferences.maximised = m_fullScreen ? m_savedMaximised : isMaximized();
@@ -323,7 +352,7 @@ void COrvaneDlg::OnExit() {
         m_preferences.windowGeometry = m_fullScreen ? m_savedGeometry : geometry();
     const bool viewSaved = SaveViewPreferences(m_preferences);
     // The user asked to leave: say what is lost, then leave all the same.
-    if (!serverSaved || !viewSaved) {
+    if (tellFailures && (!serverSaved || !viewSaved)) {
         ShowMessageBox(this, LoadText(u"leave_alert"), LoadText(u"save_failed"), QMessageBox::Ok,
                        QMessageBox::Warning);
     }

@@ -27,6 +27,7 @@
 
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QRect>
@@ -60,6 +61,7 @@ namespace kavrel {
 class CSkinButton;
 class CSkinStatic;
 class CVideoAtom;
+class OffScreenRecordings;
 
 class COrvaneDlg : public CSkinDialog {
     Q_OBJECT
@@ -84,6 +86,9 @@ class COrvaneDlg : public CSkinDialog {
 
     // Runs command `id` as if its button were pressed; unknown ids do nothing.
     void OnCommand(int id);
+    // Leaves as the exit question's Yes does, without asking (a signal to
+    // end): any box or dialog open over the window is dismissed first.
+    void EndWithoutAsking();
 
     // Controls by id (201, 203 to 218, 1219 to 1250); nullptr for other ids
     // and before Initialise(). The window keeps non-owning pointers: each
@@ -181,6 +186,12 @@ class COrvaneDlg : public CSkinDialog {
     // Waits for the settings writes handed to the writer thread so far.
     void FlushSettingsWrites();
 
+    // --- Recording off screen (COrvaneDlgRecord.cpp) ---
+    // The cameras whose recording goes on while no view shows them.
+    OffScreenRecordings* OffScreen() const { return m_offScreen; }
+    // The "REC n" mark saying how many they are (hidden while none).
+    QWidget* OffScreenMark() const { return m_offScreenMark; }
+
     // Timers 1000, 2000 and 4000 (SessionTimers::kPtzStop ...). Tests shorten
     // their intervals, the connect bound and the back-off.
     SessionTimers& Timers() { return m_session->Timers(); }
@@ -240,6 +251,9 @@ class COrvaneDlg : public CSkinDialog {
 
     // Commands of the main window itself.
     void OnExit();
+    // Saves the server and the window's place and ends the modal run; with
+    // `tellFailures`, a save that failed is said in a box first.
+    void Leave(bool tellFailures);
     void OnSwitch();
 
     // Session commands (bodies in their own source files).
@@ -286,6 +300,15 @@ class COrvaneDlg : public CSkinDialog {
 
     // The session's side (COrvaneDlgSession.cpp).
     void ConnectSessionSignals();  // after the controls exist
+    // m_session's signals to this window, and the video window to it.
+    void ConnectSingleSession();
+    // The single view's session becomes `session` (whose camera the view
+    // shows from now on); the one it had ends.
+    void ReplaceSingleSession(std::unique_ptr<ViewingSession> session);
+    // The single view's camera leaves the screen: a recording one goes on
+    // off screen, and the view gets a session of its own like it (idle);
+    // otherwise the session stops.
+    void ParkSingleSession();
     void ShowText(const QString& text);
     void PutStatusText(const QString& text);  // even while a tour runs
     void SetPlayFace(bool active);
@@ -304,6 +327,8 @@ class COrvaneDlg : public CSkinDialog {
     void OnRecordKey(bool everyTile);
     void UpdateRecordBadges();
     void AddRecordMenuEntries(QMenu* menu);
+    void UpdateOffScreenMark();
+    void PlaceOffScreenMark();
 
     // The PTZ command of button `id` held while its key (or, `byMouse`, the
     // button itself) is down.
@@ -377,9 +402,12 @@ class COrvaneDlg : public CSkinDialog {
     std::array<std::optional<NamedView>, kNamedViews> m_namedViews;
     std::optional<WallView> m_storedView;
     WallTour* m_tour = nullptr;         // child
+    bool m_tourOnStored = false;        // what the store says of a running tour
     QTimer* m_viewSaveTimer = nullptr;  // child
     std::unique_ptr<SettingsWriter> m_settingsWriter;
     QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
+    OffScreenRecordings* m_offScreen = nullptr;  // child; emptied by the destructor
+    QLabel* m_offScreenMark = nullptr;           // child
 };
 
 }  // namespace kavrel

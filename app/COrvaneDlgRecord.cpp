@@ -6,11 +6,15 @@
 
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 
 #include "app/COrvaneDlg.h"
 #include "app/CameraWall.h"
+#include "app/OffScreenRecordings.h"
 #include "app/SessionRecording.h"
+#include "app/WallTour.h"
+#include "settings/HistoryEntry.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -92,6 +96,41 @@ void COrvaneDlg::ConnectRecordSignals() {
     m_recordTick = new QTimer(this);
     m_recordTick->setInterval(kBadgeTickMs);
     connect(m_recordTick, &QTimer::timeout, this, &COrvaneDlg::UpdateRecordBadges);
+
+    m_offScreenMark = new QLabel(this);
+    m_offScreenMark->setObjectName(QStringLiteral("offScreenMark"));
+    m_offScreenMark->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_offScreenMark->setAlignment(Qt::AlignCenter);
+    m_offScreenMark->setStyleSheet(QStringLiteral(
+        "QLabel { background: rgba(0, 0, 0, 160); color: rgb(255, 80, 80); padding: 1px 4px; }"));
+    m_offScreenMark->hide();
+    connect(m_offScreen, &OffScreenRecordings::countChanged, this,
+            &COrvaneDlg::UpdateOffScreenMark);
+    connect(m_offScreen, &OffScreenRecordings::statusShown, this, &COrvaneDlg::ShowText);
+}
+
+void COrvaneDlg::UpdateOffScreenMark() {
+    const int count = m_offScreen ? m_offScreen->Count() : 0;
+    if (count == 0) {
+        m_offScreenMark->hide();
+        return;
+    }
+    m_offScreenMark->setText(FillNumber(LoadText(u"offscreen_mark"), count));
+    PlaceOffScreenMark();
+    m_offScreenMark->show();
+    m_offScreenMark->raise();
+}
+
+void COrvaneDlg::PlaceOffScreenMark() {
+    if (!m_offScreenMark)
+        return;
+    // The bottom right corner of the video area: the corner no picture's
+    // own marks take.
+    const QRect area = m_fullScreen ? rect() : m_videoWindowRect;
+    m_offScreenMark->setFont(font());
+    const QSize size = m_offScreenMark->sizeHint();
+    m_offScreenMark->setGeometry(area.right() - 4 - size.width(), area.bottom() - 4 - size.height(),
+                                 size.width(), size.height());
 }
 
 void COrvaneDlg::OnRecordKey(bool everyTile) {
@@ -138,6 +177,27 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
     if (m_wallOn) {
         QAction* all = menu->addAction(LoadText(u"cmd_record_all") + QStringLiteral("\tShift+R"));
         connect(all, &QAction::triggered, this, [this] { OnRecordKey(true); });
+    }
+    if (m_offScreen->Count() == 0)
+        return;
+    // The cameras recording while no view shows them, each with its stop.
+    QMenu* offScreen = menu->addMenu(LoadText(u"offscreen_recordings"));
+    const QString channelText = LoadText(u"cmd_channel");
+    for (int index = 0; index < m_offScreen->Count(); ++index) {
+        const TileSource& source = m_offScreen->Source(index);
+        const QString camera = QString::fromStdU16String(
+                                   ServerDisplayText(source.server.address, source.server.port)) +
+                               QLatin1Char(' ') + FillNumber(channelText, source.channel + 1);
+        QAction* stop =
+            offScreen->addAction(LoadText(u"offscreen_stop").replace(QStringLiteral("%s"), camera));
+        // By the session, not the index: the list may change before the click.
+        connect(stop, &QAction::triggered, this,
+                [this, session = QPointer<ViewingSession>(m_offScreen->Session(index))] {
+                    for (int at = 0; at < m_offScreen->Count(); ++at) {
+                        if (m_offScreen->Session(at) == session.data())
+                            m_offScreen->StopRecording(at);
+                    }
+                });
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/CameraWall.h"
+#include "app/OffScreenRecordings.h"
+#include "app/SessionRecording.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -37,12 +39,48 @@ static_assert(control::kLastPtz - control::kFirstPtz + 1 == int(kPtzCommands.siz
 
 }  // namespace
 
-void COrvaneDlg::ConnectSessionSignals() {
+void COrvaneDlg::ConnectSingleSession() {
     m_session->Attach(m_videoWindow, languageIndex());
     connect(m_session.get(), &ViewingSession::statusShown, this, &COrvaneDlg::ShowText);
     connect(m_session.get(), &ViewingSession::watchingChanged, this, &COrvaneDlg::SetPlayFace);
     connect(m_session.get(), &ViewingSession::channelCountReported, this,
             &COrvaneDlg::OnChannelCount);
+    connect(&m_session->Recording(), &SessionRecording::activeChanged, this,
+            &COrvaneDlg::UpdateRecordBadges);
+}
+
+void COrvaneDlg::ReplaceSingleSession(std::unique_ptr<ViewingSession> session) {
+    std::unique_ptr<ViewingSession> left = std::move(m_session);
+    disconnect(left.get(), nullptr, this, nullptr);
+    disconnect(&left->Recording(), nullptr, this, nullptr);
+    left->SetVideo(nullptr);
+    m_session = std::move(session);
+    ConnectSingleSession();
+    SetPlayFace(m_session->Watching());
+}
+
+void COrvaneDlg::ParkSingleSession() {
+    if (!m_session->Recording().Active()) {
+        if (m_session->Watching() || m_session->HasEngine())
+            m_session->Stop();
+        return;
+    }
+    auto fresh = std::make_unique<ViewingSession>();
+    fresh->CopySettingsFrom(*m_session);
+    const TileSource camera = MainSource(m_session->CurrentChannel());
+    std::unique_ptr<ViewingSession> recording = std::move(m_session);
+    disconnect(recording.get(), nullptr, this, nullptr);
+    disconnect(&recording->Recording(), nullptr, this, nullptr);
+    // Off the video window before the new session takes it.
+    recording->SetVideo(nullptr);
+    m_session = std::move(fresh);
+    ConnectSingleSession();
+    m_offScreen->Keep(camera, std::move(recording));
+    SetPlayFace(false);
+}
+
+void COrvaneDlg::ConnectSessionSignals() {
+    ConnectSingleSession();
     connect(m_videoWindow, &CVideoAtom::tapped, this, &COrvaneDlg::OnVideoTapped);
     connect(m_videoWindow, &CVideoAtom::doubleTapped, this, &COrvaneDlg::OnVideoDoubleTapped);
     connect(m_videoWindow, &CVideoAtom::pictureShown, this, [this] {

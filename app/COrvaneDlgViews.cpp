@@ -28,6 +28,7 @@ void COrvaneDlg::SetUpViews() {
             filled.push_back(slot);
     }
     m_tour->SetViews(filled);
+    m_tourOnStored = LoadTourOn();
     connect(m_tour, &WallTour::showView, this, [this](int slot) { RecallView(slot); });
     connect(m_tour, &WallTour::nextPage, this, [this] {
         if (m_wallOn)
@@ -58,15 +59,30 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options) {
         if (view && view->layout == WallLayout::Single)
             view.reset();
     }
-    if (!view)
+    // A tour that ran when the program was left runs on (a wall left alone
+    // on a monitor), unless a view was asked for.
+    const bool tour = m_tourOnStored && !options.view && !options.channel;
+    if (!view && !tour)
         return;
     // Once the event loop runs, so that full screen finds the window shown.
     QMetaObject::invokeMethod(
-        this, [this, shown = *view] { ShowWallView(shown); }, Qt::QueuedConnection);
+        this,
+        [this, view, tour] {
+            if (view)
+                ShowWallView(*view);
+            if (tour && !m_tour->Running())
+                m_tour->Start();
+        },
+        Qt::QueuedConnection);
 }
 
 void COrvaneDlg::SaveCurrentViewIfChanged() {
     if (!m_settingsWriter)
+        return;
+    // A tour's steps are not the user's changes: writing each one would wear
+    // out the SD card of a wall left touring for weeks. That it runs is
+    // saved once (OnTourState); the view is saved again once it stops.
+    if (m_tour && m_tour->CurrentState() != WallTour::State::Stopped)
         return;
     WallView view = CurrentWallView();
     if (m_storedView && *m_storedView == view)
@@ -135,6 +151,11 @@ void COrvaneDlg::OnTourState(WallTour::State state) {
         qApp->removeEventFilter(this);
     else
         qApp->installEventFilter(this);
+    const bool on = state != WallTour::State::Stopped;
+    if (on != m_tourOnStored && m_settingsWriter) {
+        m_tourOnStored = on;
+        m_settingsWriter->Post([on] { return SaveTourOn(on); });
+    }
     PutStatusText(TourStatusText(state, m_tour->Interval(),
                                  [this](std::u16string_view key) { return LoadText(key); }));
 }

@@ -8,6 +8,7 @@
 #include <array>
 
 #include "app/COrvaneDlg.h"
+#include "app/OffScreenRecordings.h"
 #include "platform/DebugSink.h"
 #include "video/CVideoAtom.h"
 
@@ -121,9 +122,9 @@ void COrvaneDlg::SetWallLayout(WallLayout layout) {
 }
 
 void COrvaneDlg::OpenWall() {
-    // One connection per camera: the single view's ends first.
-    if (m_session->Watching() || m_session->HasEngine())
-        m_session->Stop();
+    // One connection per camera: the single view's ends first, unless it
+    // records (then it goes on off screen, or in the wall's tile of it).
+    ParkSingleSession();
     m_wallOn = true;
     m_wall->setGeometry(m_videoWindow->geometry());
     m_wall->SetFullScreen(m_fullScreen);
@@ -256,6 +257,9 @@ void COrvaneDlg::CloseWallView() {
 
 void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
     TileSource source = chosen.Empty() ? MainSource(m_session->CurrentChannel()) : chosen;
+    // Another camera than the single view showed starts at the whole picture.
+    if (!SameCamera(MainSource(m_session->CurrentChannel()), source))
+        m_videoWindow->ResetZoom();
     if (m_wallOn) {
         // A wall of more than a page of this window's server is kept for G.
         const bool page = m_wall->IsPage() && IsMainServer(m_wall->PageSource().server);
@@ -277,6 +281,13 @@ void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
         m_channelCount = m_wall->KnownChannelCount(source.server);
     }
     ShowChannelPage(source.channel / control::kChannelsPerPage * control::kChannelsPerPage);
+    // A camera that records off screen (the tile just left, say) comes back
+    // with its connection and recording.
+    if (std::unique_ptr<ViewingSession> recording = m_offScreen->Take(source)) {
+        recording->CopyTimingFrom(*m_session);
+        ReplaceSingleSession(std::move(recording));
+        return;
+    }
     m_session->SetCurrentChannel(source.channel);
     const ServerSettings server = m_session->Server();
     if (!server.address.empty() && !server.port.empty())

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/OffScreenRecordings.h"
+#include "app/SessionRecording.h"
 #include "app/StreamStatistics.h"
 #include "app/WallTile.h"
 #include "video/CVideoAtom.h"
@@ -75,9 +77,18 @@ CameraWall::~CameraWall() {
 
 void CameraWall::EndEntries(std::vector<Entry>& entries) {
     RequestDecodeStops(entries);
-    // The sessions first: their receive threads feed the tiles.
-    for (Entry& entry : entries)
+    // The sessions first: their receive threads feed the tiles. A camera
+    // that records keeps its connection and its recording off screen.
+    for (Entry& entry : entries) {
+        if (m_offScreen && entry.session && !entry.source.Empty() &&
+            entry.session->Recording().Active()) {
+            disconnect(entry.session.get(), nullptr, this, nullptr);
+            if (entry.tile)
+                entry.tile->SetSession(nullptr);
+            m_offScreen->Keep(entry.source, std::move(entry.session));
+        }
         entry.session.reset();
+    }
     for (Entry& entry : entries) {
         if (!entry.tile)
             continue;
@@ -110,14 +121,22 @@ CameraWall::Entry CameraWall::MakeEntry(int index, const TileSource& source, con
     tile->setContextMenuPolicy(Qt::CustomContextMenu);
     entry.tile = tile;
 
-    // An empty tile keeps an idle session too, so that the commands of the
-    // selected tile always have one to act on (and do nothing there).
-    entry.session = std::make_unique<ViewingSession>();
+    // A camera that records off screen comes back with its session, its
+    // connection and its recording.
+    if (m_offScreen && !source.Empty())
+        entry.session = m_offScreen->Take(source);
+    if (entry.session) {
+        entry.session->SetVideo(tile);
+    } else {
+        // An empty tile keeps an idle session too, so that the commands of
+        // the selected tile always have one to act on (and do nothing there).
+        entry.session = std::make_unique<ViewingSession>();
+        entry.session->Attach(tile, setup.languageIndex);
+        entry.session->SetServer(source.server);
+        entry.session->SetVariant(source.variant);
+        entry.session->SetCurrentChannel(source.channel);
+    }
     ViewingSession* session = entry.session.get();
-    session->Attach(tile, setup.languageIndex);
-    session->SetServer(source.server);
-    session->SetVariant(source.variant);
-    session->SetCurrentChannel(source.channel);
     tile->SetSession(session);
     tile->SetStatisticsShown(m_statisticsShown);
     if (source.Empty())
@@ -128,6 +147,12 @@ CameraWall::Entry CameraWall::MakeEntry(int index, const TileSource& source, con
         if (index == m_selected)
             emit statusShown(text);
     });
+    connect(session, &ViewingSession::recordingStatusShown, this,
+            [this, index](const QString& text) {
+                // The selected tile's came with statusShown.
+                if (index != m_selected)
+                    emit statusShown(text);
+            });
     connect(session, &ViewingSession::watchingChanged, this, [this, index] {
         Repaint(index);
         emit watchingChanged();
@@ -154,19 +179,24 @@ void CameraWall::Show(const WallView& view, const Setup& setup, int selected) {
     const int count = TileCount(m_layout);
     std::vector<Entry> old = std::move(m_tiles);
     m_tiles.clear();
-    m_tiles.reserve(size_t(count));
-    for (int index = 0; index < count; ++index) {
-        const TileSource& source =
-            size_t(index) < view.tiles.size() ? view.tiles[size_t(index)] : kNoSource;
-        Entry* kept = size_t(index) < old.size() ? &old[size_t(index)] : nullptr;
-        if (kept && kept->tile && SameCamera(kept->source, source)) {
-            m_tiles.push_back(std::move(*kept));
-            *kept = Entry{};
-        } else {
-            m_tiles.push_back(MakeEntry(index, source, setup));
+    m_tiles.resize(size_t(count));
+    const auto sourceOf = [&view](int index) -> const TileSource& {
+        return size_t(index) < view.tiles.size() ? view.tiles[size_t(index)] : kNoSource;
+    };
+    for (int index = 0; index < count && size_t(index) < old.size(); ++index) {
+        Entry& kept = old[size_t(index)];
+        if (kept.tile && SameCamera(kept.source, sourceOf(index))) {
+            m_tiles[size_t(index)] = std::move(kept);
+            kept = Entry{};
         }
     }
+    // The tiles that go end first, so that a recording camera among them is
+    // off screen by the time a new tile looks for it.
     EndEntries(old);
+    for (int index = 0; index < count; ++index) {
+        if (!m_tiles[size_t(index)].tile)
+            m_tiles[size_t(index)] = MakeEntry(index, sourceOf(index), setup);
+    }
     m_selected = selected >= 0 && selected < count ? selected : 0;
     for (int index = 0; index < count; ++index)
         m_tiles[size_t(index)].tile->SetSelected(index == m_selected);

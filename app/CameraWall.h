@@ -41,6 +41,7 @@
 namespace kavrel {
 
 class CVideoAtom;
+class OffScreenRecordings;
 class WallTile;
 class SnapshotWorker;
 
@@ -81,6 +82,11 @@ class CameraWall : public QWidget {
         // never waits for a tile's file (none: each tile its own).
         std::shared_ptr<SnapshotWorker> snapshotWorker;
     };
+
+    // Where the sessions of recording cameras go when their tiles end, and
+    // where a new tile first looks for its camera's session (null: nowhere;
+    // a tile's recording then ends with it). It must outlive its use here.
+    void SetOffScreen(OffScreenRecordings* offScreen) { m_offScreen = offScreen; }
 
     // Shows `view` (layout and sources; missing sources are empty tiles) with
     // the tile at `selected` selected. Tiles whose camera stays in place are
@@ -137,7 +143,8 @@ class CameraWall : public QWidget {
     void SetStatisticsShown(bool on);
 
   signals:
-    // Every status text of the selected tile's session.
+    // Every status text of the selected tile's session, and the recording
+    // texts of every tile.
     void statusShown(const QString& text);
     // Some tile's Play face changed.
     void watchingChanged();
@@ -160,7 +167,9 @@ class CameraWall : public QWidget {
     };
     Entry MakeEntry(int index, const TileSource& source, const Setup& setup);
     void OnChannelCount(int index, int count);
-    static void EndEntries(std::vector<Entry>& entries);
+    // Ends the entries' tiles and sessions; a recording camera's session
+    // goes off screen instead.
+    void EndEntries(std::vector<Entry>& entries);
     void PlaceTiles();
     void CancelStarts();
     void Repaint(int index);
@@ -179,6 +188,7 @@ class CameraWall : public QWidget {
     bool m_fullScreen = false;
     bool m_keepAspect = false;
     bool m_statisticsShown = false;
+    OffScreenRecordings* m_offScreen = nullptr;
 };
 
 }  // namespace kavrel

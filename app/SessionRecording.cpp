@@ -169,6 +169,12 @@ void SessionRecording::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
     m_preRoll.push_back(std::move(frame));
 }
 
+void SessionRecording::ForEachKeptFrame(const FrameVisitor& visit) {
+    std::lock_guard lock(m_mutex);
+    for (const record::RecordedFrame& frame : m_preRoll)
+        visit(frame.bytes.data(), int(frame.bytes.size()), frame.keyFrame, frame.arrival);
+}
+
 QString SessionRecording::FileText(std::u16string_view key,
                                    const std::filesystem::path& file) const {
     QString text = m_text(key);
@@ -208,8 +214,11 @@ void SessionRecording::OnReport(uint64_t id, const record::RecorderReport& repor
         case Kind::Ended: {
             auto done = std::find_if(m_closing.begin(), m_closing.end(),
                                      [id](const auto& entry) { return entry.first == id; });
-            if (done != m_closing.end())
+            if (done != m_closing.end()) {
                 m_closing.erase(done);  // its thread has ended: the join is immediate
+                if (m_closing.empty())
+                    emit filesClosed();
+            }
             break;
         }
     }

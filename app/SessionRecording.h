@@ -56,6 +56,8 @@ class SessionRecording : public QObject {
     // a new file from the next key frame. The kept frames are dropped.
     void Interrupt();
     bool Active() const { return m_active; }
+    // Files of this recording are still being written out and closed.
+    bool ClosingFiles() const { return !m_closing.empty(); }
     // Since Start (zero when not recording).
     std::chrono::steady_clock::duration Elapsed() const;
 
@@ -73,6 +75,12 @@ class SessionRecording : public QObject {
     // Every file finished so far (tests and tools).
     const std::vector<record::ClipSummary>& Clips() const { return m_clips; }
 
+    // Any thread: runs `visit` on each kept frame, oldest first, under the
+    // lock OnFrame takes (so no frame arrives meanwhile).
+    using FrameVisitor = std::function<void(const uint8_t* bytes, int length, bool keyFrame,
+                                            std::chrono::steady_clock::time_point arrival)>;
+    void ForEachKeptFrame(const FrameVisitor& visit);
+
     // --- Receive thread ---
     // One received frame (`bytes` valid only during the call), stamped with
     // its arrival time.
@@ -83,6 +91,8 @@ class SessionRecording : public QObject {
     void statusShown(const QString& text);
     // The recording began or ended (by Stop or a failure).
     void activeChanged(bool active);
+    // The last file being closed has been closed (ClosingFiles() is false).
+    void filesClosed();
 
   private:
     // Makes the recorder that receives the frames from now on, fed first with

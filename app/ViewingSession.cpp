@@ -38,7 +38,10 @@ ViewingSession::ViewingSession(QObject* parent)
     connect(&m_countdownTimer, &QTimer::timeout, this, &ViewingSession::ShowCountdown);
     m_recording =
         std::make_unique<SessionRecording>([this](std::u16string_view key) { return Text(key); });
-    connect(m_recording.get(), &SessionRecording::statusShown, this, &ViewingSession::ShowText);
+    connect(m_recording.get(), &SessionRecording::statusShown, this, [this](const QString& text) {
+        ShowText(text);
+        emit recordingStatusShown(text);
+    });
 }
 
 ViewingSession::~ViewingSession() {
@@ -52,15 +55,58 @@ ViewingSession::~ViewingSession() {
 }
 
 void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
-    m_video = video;
     m_languageIndex = languageIndex;
-    if (m_video) {
-        m_video->SetKeyFramesOnlyText(Text(u"tile_key_frames_only"));
-        connect(m_video, &CVideoAtom::snapshotWritten, this,
-                [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
-        m_monitor = std::make_unique<StreamMonitor>(
-            m_video, [this](std::u16string_view key) { return Text(key); });
+    SetVideo(video);
+}
+
+void ViewingSession::SetVideo(CVideoAtom* video) {
+    if (video == m_video)
+        return;
+    CVideoAtom* const left = m_video;
+    if (left)
+        disconnect(left, nullptr, this, nullptr);
+    m_monitor.reset();
+    {
+        std::lock_guard lock(m_videoMutex);
+        m_video = video;
+        // Under the lock the receive thread takes for each frame: every frame
+        // is either among the kept ones given here or comes after them.
+        const int width = m_lastStreamFormat.Width();
+        const int height = m_lastStreamFormat.Height();
+        if (m_video && m_engine && width > 0 && height > 0) {
+            m_video->StartDecoding(VideoFormat{width, height});
+            m_recording->ForEachKeptFrame([this](const uint8_t* bytes, int length, bool keyFrame,
+                                                 std::chrono::steady_clock::time_point arrival) {
+                m_video->AddFrame(bytes, length, keyFrame ? 1 : 0, arrival);
+            });
+        }
     }
+    if (left)
+        left->StopDecoding();  // its picture stays until it shows something else
+    if (!m_video)
+        return;
+    m_video->SetKeyFramesOnlyText(Text(u"tile_key_frames_only"));
+    connect(m_video, &CVideoAtom::snapshotWritten, this,
+            [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
+    m_monitor = std::make_unique<StreamMonitor>(
+        m_video, [this](std::u16string_view key) { return Text(key); });
+}
+
+void ViewingSession::CopySettingsFrom(const ViewingSession& other) {
+    SetServer(other.Server());
+    m_currentChannel = other.m_currentChannel.load();
+    m_variant = other.m_variant;
+    m_languageIndex = other.m_languageIndex;
+    m_startedCamera = other.m_startedCamera;
+    CopyTimingFrom(other);
+}
+
+void ViewingSession::CopyTimingFrom(const ViewingSession& other) {
+    m_connectTimeout = other.m_connectTimeout;
+    m_policy = other.m_policy;
+    for (const int id :
+         {SessionTimers::kPtzStop, SessionTimers::kLoginTimeout, SessionTimers::kVideoWatchdog})
+        m_timers.SetInterval(id, other.m_timers.Interval(id));
 }
 
 void ViewingSession::SetServer(const ServerSettings& server) {
@@ -110,7 +156,16 @@ void ViewingSession::ReleaseEngine() {
     m_generation.fetch_add(1);
 }
 
+void ViewingSession::NoteCamera() {
+    const std::u16string camera =
+        m_address + u'\n' + m_port + u'\n' + QString::number(m_currentChannel).toStdU16String();
+    if (m_video && !m_startedCamera.empty() && camera != m_startedCamera)
+        m_video->ResetZoom();
+    m_startedCamera = camera;
+}
+
 void ViewingSession::ConnectAndLogin() {
+    NoteCamera();
     m_videoReceived = false;
     m_firstVideoAt.reset();
     ReleaseEngine();
@@ -322,6 +377,7 @@ void ViewingSession::ChangeChannel(int channel) {
         // already name the new channel.
         const int left = m_currentChannel;
         m_currentChannel = channel;
+        NoteCamera();
         if (!m_engine->SendChannel(left, channel))
             RequestFailed();
         return;
@@ -486,8 +542,11 @@ void ViewingSession::OnDvsInfo(DvsInfo info) {
 void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
     // StartDecoding may run here: the pipeline serialises it with a
     // StopDecoding on the user-interface thread.
-    if (m_video)
-        m_video->StartDecoding(VideoFormat{info.Width(), info.Height()});
+    {
+        std::lock_guard lock(m_videoMutex);
+        if (m_video)
+            m_video->StartDecoding(VideoFormat{info.Width(), info.Height()});
+    }
     const std::string line =
         StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat);
     DebugOutput(line);
@@ -505,9 +564,14 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
     const auto stamp = std::chrono::steady_clock::now();
     // Exactly the payload: the bytes behind it in the engine's buffer are not
     // part of the frame.
-    if (m_video)
-        m_video->AddFrame(bytes, length, keyFrame, stamp);
-    m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
+    {
+        // The window and the kept frames see the same frames, whichever
+        // window the session moves to meanwhile (SetVideo).
+        std::lock_guard lock(m_videoMutex);
+        if (m_video)
+            m_video->AddFrame(bytes, length, keyFrame, stamp);
+        m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
+    }
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))
         return;

@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -59,9 +60,20 @@ class ViewingSession : public QObject, public CServerNotify {
     ~ViewingSession() override;
 
     // The video window the session feeds (may stay null) and the language of
-    // its status texts. `video` must outlive the session. Before the first
+    // its status texts. `video` must outlive its use here. Before the first
     // connect.
     void Attach(CVideoAtom* video, int languageIndex);
+    // Moves a session, running or not, to another video window; null: none
+    // (off screen), where it goes on receiving, and recording, without
+    // decoding. The new window starts decoding at once from the kept key
+    // frame, when the stream has been announced.
+    void SetVideo(CVideoAtom* video);
+    CVideoAtom* Video() const { return m_video; }
+    // Takes the settings of `other`'s next connect, its timer intervals, its
+    // connect bound and its back-off (not its connection or recording).
+    void CopySettingsFrom(const ViewingSession& other);
+    // Only the timer intervals, the connect bound and the back-off.
+    void CopyTimingFrom(const ViewingSession& other);
 
     // --- Settings of the next connect ---
     // The four texts of `server` (its channel is not taken: SetCurrentChannel).
@@ -162,6 +174,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void watchingChanged(bool watching);
     // The server's channel count, from its information record.
     void channelCountReported(int count);
+    // The texts of the recording alone (also among statusShown): a view
+    // that shows several sessions' lines only for one still reports every
+    // recording that starts or ends.
+    void recordingStatusShown(const QString& text);
 
   private:
     // Connect-and-login on the current channel: replaces any engine by a new
@@ -169,6 +185,9 @@ class ViewingSession : public QObject, public CServerNotify {
     // connect succeeds (AfterConnect). A connect that cannot even be started
     // ("connect_failed") fails as a refused one does.
     void ConnectAndLogin();
+    // Remembers the camera about to be shown; another one than before
+    // starts at the whole picture.
+    void NoteCamera();
     // Posted outcome of the connect.
     void AfterConnect(bool connected);
     // Closes and destroys the engine ("connect_break" when there was one),
@@ -202,9 +221,15 @@ class ViewingSession : public QObject, public CServerNotify {
     template <typename Effect>
     void PostEffect(Effect&& effect);
 
-    // Set once by Attach, before any receive thread runs.
+    // Written on the user-interface thread under m_videoMutex, and read by
+    // the receive thread only under it (a frame never reaches a window the
+    // session has left); the user-interface thread reads it freely.
     CVideoAtom* m_video = nullptr;
+    std::mutex m_videoMutex;
     int m_languageIndex = 0;
+    // The camera last started, for the digital zoom: a view that starts
+    // showing another camera starts at 1x.
+    std::u16string m_startedCamera;
 
     std::u16string m_address;
     std::u16string m_port;

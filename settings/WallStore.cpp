@@ -294,4 +294,13 @@ bool SaveTourSeconds(int seconds) {
     return WriteRegistryStrings({{kTourSecondsName, Number(kept)}});
 }
 
+bool LoadTourOn() {
+    std::u16string text;
+    return ReadRegistryString(kTourOnName, text) && text == u"1";
+}
+
+bool SaveTourOn(bool on) {
+    return WriteRegistryStrings({{kTourOnName, on ? u"1" : u"0"}});
+}
+
 }  // namespace kavrel

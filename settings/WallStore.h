@@ -8,6 +8,8 @@
 //   "wall_current"          the current view
 //   "wall_view1" ... "wall_view9"  the named views
 //   "tour_seconds"          the tour's interval, decimal seconds
+//   "tour_on"               "1" while a tour runs (it runs again at the next
+//                           start), else "0" or absent
 //
 // Text form of one view: tokens separated by single spaces, nothing else
 //
@@ -40,7 +42,12 @@
 // decode, a number out of range) reads as an empty tile; the rest of the view
 // stays.
 //
-// Thread: the user-interface thread, like the rest of the store.
+// Threads: each call opens the store itself (QSettings is reentrant; its file
+// lock orders writers), so any thread may call, one call per value at a time.
+// The main window loads on the user-interface thread, at start and never per
+// frame; it saves only through its settings writer's thread
+// (app/SettingsWriter.h), so that no sync of the file runs on the
+// user-interface thread.
 
 #include <array>
 #include <optional>
@@ -54,6 +61,7 @@ namespace kavrel {
 
 inline constexpr std::u16string_view kCurrentWallViewName = u"wall_current";
 inline constexpr std::u16string_view kTourSecondsName = u"tour_seconds";
+inline constexpr std::u16string_view kTourOnName = u"tour_on";
 
 inline constexpr int kDefaultTourSeconds = 10;
 inline constexpr int kMinTourSeconds = 3;
@@ -97,5 +105,9 @@ std::vector<int> FilledViewSlots();
 // value into that range first.
 int LoadTourSeconds();
 bool SaveTourSeconds(int seconds);
+
+// A tour was running when the program was left (anything but "1": no).
+bool LoadTourOn();
+bool SaveTourOn(bool on);
 
 }  // namespace kavrel

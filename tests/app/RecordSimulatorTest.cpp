@@ -4,11 +4,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <fstream>
 
+#include "app/COrvaneApp.h"
 #include "app/CameraWall.h"
+#include "app/OffScreenRecordings.h"
 #include "app/SessionRecording.h"
 #include "settings/HistoryStore.h"
 #include "settings/ViewPreferences.h"
@@ -79,6 +84,15 @@ class RecordSimulatorTest : public test::SessionFixture {
     bool PicturesGoOn(int count) {
         const int from = m_picturesShown;
         return WaitFor([&] { return m_picturesShown >= from + count; });
+    }
+    // Waits until tile `index` has shown `count` more pictures.
+    bool PicturesOnTile(int index, int count) {
+        int shown = 0;
+        const QMetaObject::Connection counting = QObject::connect(
+            m_window->Wall()->Tile(index), &CVideoAtom::pictureShown, [&shown] { ++shown; });
+        const bool enough = WaitFor([&] { return shown >= count; });
+        QObject::disconnect(counting);
+        return enough;
     }
     QWidget* Badge(QWidget* video) const { return video->findChild<QWidget*>("recordBadge"); }
 
@@ -241,6 +255,83 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
     ASSERT_EQ(clips.size(), 5u);
     for (const fs::path& clip : clips)
         EXPECT_EQ(test::ClipDecodeErrors(clip), "") << clip;
+}
+
+TEST_F(RecordSimulatorTest, ARecordingCameraKeepsRecordingOffScreenUntilItsStopIsChosen) {
+    PlayUntilPicture({"--gop", "10", "--channels", "8"});
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_TRUE(WaitFor([&] { return wall.Session(0)->VideoReceived(); })) << m_sim.Log();
+    wall.Select(0);
+    ViewingSession* camera = wall.Session(0);
+    camera->Recording().SetFolder(Folder());
+    PressR();
+    ASSERT_TRUE(WaitForStatusOf(u"record_started"));
+
+    // A page turn takes the camera off the screen, not its recording: its
+    // connection stays, frames still reach the file, and the window says so.
+    QTest::keyClick(m_window.get(), Qt::Key_PageDown);
+    ASSERT_EQ(wall.ChannelOf(0), 4);
+    OffScreenRecordings& offScreen = *m_window->OffScreen();
+    ASSERT_EQ(offScreen.Count(), 1);
+    EXPECT_EQ(offScreen.Session(0), camera);
+    EXPECT_TRUE(camera->Recording().Active());
+    EXPECT_EQ(camera->Video(), nullptr);
+    const int64_t handed = camera->Recording().FramesHandedOver();
+    EXPECT_TRUE(WaitFor([&] { return camera->Recording().FramesHandedOver() >= handed + 10; }));
+    auto* mark = static_cast<QLabel*>(m_window->OffScreenMark());
+    EXPECT_TRUE(mark->isVisible());
+    EXPECT_EQ(mark->text(), Text(u"offscreen_mark").replace("%d", "1"));
+
+    // Back on screen it is the same session, still recording, in its tile.
+    QTest::keyClick(m_window.get(), Qt::Key_PageUp);
+    EXPECT_EQ(wall.Session(0), camera);
+    EXPECT_EQ(camera->Video(), wall.Tile(0));
+    EXPECT_TRUE(camera->Recording().Active());
+    EXPECT_EQ(offScreen.Count(), 0);
+    EXPECT_FALSE(mark->isVisible());
+    ASSERT_TRUE(PicturesOnTile(0, 5));
+
+    // Off screen again; the menu's entry ends it, and the status line names the file.
+    QTest::keyClick(m_window.get(), Qt::Key_PageDown);
+    std::unique_ptr<QMenu> menu(m_window->MakeVideoMenu(0));
+    QMenu* list = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->menu() && action->text() == Text(u"offscreen_recordings"))
+            list = action->menu();
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->actions().size(), 1);
+    list->actions().front()->trigger();
+    EXPECT_EQ(offScreen.Count(), 0);
+    ASSERT_TRUE(WaitForStatusOf(u"record_saved"));
+    EXPECT_TRUE(WaitFor([&] { return !mark->isVisible(); }));
+    const auto clips = test::ClipsIn(Folder());
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(test::ClipDecodeErrors(clips.front()), "");
+}
+
+TEST_F(RecordSimulatorTest, ASignalToEndFinishesTheClipsAndKeepsTheView) {
+    PlayUntilPicture({"--gop", "10"});
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_TRUE(WaitFor([&] { return wall.Session(1)->VideoReceived(); })) << m_sim.Log();
+    wall.Select(1);
+    SessionRecording& recording = wall.Session(1)->Recording();
+    recording.SetFolder(Folder());
+    PressR();
+    ASSERT_TRUE(WaitForStatusOf(u"record_started"));
+    ASSERT_TRUE(WaitFor([&] { return recording.FramesHandedOver() >= 10; }));
+    const WallView shown = m_window->CurrentWallView();
+
+    // As `systemctl stop` sends it, while the window's modal run goes on.
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    COrvaneApp::RunWindow(std::move(m_window), std::chrono::seconds(60));
+    const auto clips = test::ClipsIn(Folder());
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(test::ClipDecodeErrors(clips.front()), "");
+    EXPECT_GE(test::ClipPackets(clips.front()), 10);
+    EXPECT_EQ(LoadCurrentWallView(), std::optional<WallView>(shown));
 }
 
 TEST_F(RecordSimulatorTest, FileLengthComesFromTheSettingsStore) {

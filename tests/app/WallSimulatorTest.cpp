@@ -219,6 +219,19 @@ TEST_F(WallSimulatorTest, AWallComesBackAfterARestartAndSavedViewsComeBackByKeyT
     QTest::keyClick(m_window.get(), Qt::Key_T);
     EXPECT_FALSE(m_window->Tour()->Running());
 
+    // A tour's steps are not saved as the view shown: only that it runs. Left
+    // while it shows the single view, the next start shows the wall stored
+    // before it, touring on.
+    QTest::keyClick(m_window.get(), Qt::Key_T);
+    ASSERT_TRUE(WaitFor([this] { return !m_window->IsWallView(); }));
+    Restart();
+    EXPECT_TRUE(LoadTourOn());
+    ASSERT_TRUE(WaitFor([this] { return m_window->Tour()->Running(); }));
+    EXPECT_EQ(LoadCurrentWallView(), std::optional<WallView>(wall));
+    QTest::keyClick(m_window.get(), Qt::Key_T);
+    m_window->FlushSettingsWrites();
+    EXPECT_FALSE(LoadTourOn());
+
     // --view 1 starts on the wall even when the single view was left shown.
     QTest::keyClick(m_window.get(), Qt::Key_G);
     Restart();

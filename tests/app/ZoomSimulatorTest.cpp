@@ -70,6 +70,9 @@ class ZoomSimulatorTest : public test::SessionFixture {
 
 TEST_F(ZoomSimulatorTest, QuadTilesZoomOnTheirOwnAndClicksStillSelectAndOpenThem) {
     Start();
+    // The single view's zoom belongs to its camera: another one starts at 1x.
+    Wheel(m_window->VideoWindow(), QPointF(10, 10), 3);
+    ASSERT_TRUE(m_window->VideoWindow()->Zoom().IsZoomed());
     m_window->ToggleWallView();
     CameraWall& quad = *m_window->Wall();
     ASSERT_TRUE(WaitFor([&] { return TilesShowTheirParts(); })) << m_sim.Log();
@@ -122,6 +125,10 @@ TEST_F(ZoomSimulatorTest, QuadTilesZoomOnTheirOwnAndClicksStillSelectAndOpenThem
     DoubleClick(quad.Tile(2));
     EXPECT_FALSE(m_window->IsWallView());
     EXPECT_EQ(m_window->currentChannel(), 2);
+    EXPECT_FALSE(m_window->VideoWindow()->Zoom().IsZoomed());
+    Wheel(m_window->VideoWindow(), QPointF(10, 10), 3);
+    m_window->OnCommand(control::kFirstChannel + 1);
+    EXPECT_FALSE(m_window->VideoWindow()->Zoom().IsZoomed());
 }
 
 TEST_F(ZoomSimulatorTest, FullScreenKeepsTheZoomedPartAndADragIsNoTap) {
