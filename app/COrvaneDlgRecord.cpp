@@ -32,23 +32,34 @@ QString ElapsedText(std::chrono::steady_clock::duration elapsed) {
 
 // The red dot and elapsed time over a video window: a child widget drawn over
 // the picture on screen only, so snapshots and the picture stay untouched.
+// Its place is the video window's (CVideoAtom::Overlays), which the other
+// texts over the picture leave free; no place, no badge.
 class RecordBadge : public QWidget {
+    Q_OBJECT
+
   public:
-    explicit RecordBadge(QWidget* video) : QWidget(video) {
+    explicit RecordBadge(CVideoAtom* video) : QWidget(video), m_video(video) {
         setObjectName(QStringLiteral("recordBadge"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     void Show(const QString& text) {
-        const QFontMetrics metrics(font());
-        const int height = metrics.height() + 4;
-        const int width = height + metrics.horizontalAdvance(text) + 8;
-        setGeometry(parentWidget()->width() - width - 4, 4, width, height);
+        m_video->SetRecordText(text);
+        const QRect place = m_video->Overlays().record.box;
+        if (place.isEmpty()) {
+            hide();
+            return;
+        }
+        setGeometry(place);
         if (m_text != text) {
             m_text = text;
             update();
         }
         show();
         raise();
+    }
+    void Hide() {
+        m_video->SetRecordText({});
+        hide();
     }
 
   protected:
@@ -66,6 +77,7 @@ class RecordBadge : public QWidget {
     }
 
   private:
+    CVideoAtom* const m_video;  // the parent
     QString m_text;
 };
 
@@ -77,7 +89,7 @@ bool SyncBadge(CVideoAtom* video, ViewingSession* session) {
     const bool recording = session && session->Recording().Active() && video->isVisible();
     if (!recording) {
         if (badge)
-            badge->hide();
+            badge->Hide();
         return false;
     }
     if (!badge)
@@ -142,3 +154,5 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
 }
 
 }  // namespace kavrel
+
+#include "COrvaneDlgRecord.moc"

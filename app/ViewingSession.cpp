@@ -226,6 +226,7 @@ void ViewingSession::Start(int channel) {
     m_failures = 0;
     m_dialectFollows = 0;
     m_currentChannel = channel;
+    m_stopReason = {};
     // The Stop face at once, so that a second press cancels the connect.
     SetWatching(true);
     ConnectAndLogin();
@@ -237,6 +238,7 @@ void ViewingSession::Stop() {
     const bool countingDown = RetryPending() && !m_engine;
     StopMoving();
     m_recording->Stop();
+    m_stopReason = {};
     SetWatching(false);
     CancelRetry();
     Disconnect();
@@ -452,6 +454,7 @@ void ViewingSession::OnServerEvent(int code) {
                 // The connection stays open, as the server leaves it; retrying
                 // cannot mend a wrong user, password or channel.
                 ShowKey(u"login_fail");
+                m_stopReason = u"login_fail";
                 SetWatching(false);
                 CancelRetry();
                 m_timers.Cancel(SessionTimers::kVideoWatchdog);
