@@ -101,8 +101,7 @@ void COrvaneDlg::SetToolTips() {
     }
     const QString channelText = LoadText(u"cmd_channel");
     for (int index = 0; index < control::kChannelButtons; ++index) {
-        QString text = channelText;
-        text.replace(QStringLiteral("%d"), QString::number(index + 1));
+        const QString text = FillNumber(channelText, index + 1);
         // Keys 1 to 9 and 0 choose channels 1 to 10.
         const QString key = index < 10 ? QString::number((index + 1) % 10) : QString();
         m_channelButtons[size_t(index)]->setToolTip(WithKey(text, key));

@@ -15,6 +15,8 @@
 #include "app/SessionRecording.h"
 #include "app/WallTour.h"
 #include "settings/HistoryEntry.h"
+#include "skin/CSkinButton.h"
+#include "skin/CSkinStatic.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -36,23 +38,34 @@ QString ElapsedText(std::chrono::steady_clock::duration elapsed) {
 
 // The red dot and elapsed time over a video window: a child widget drawn over
 // the picture on screen only, so snapshots and the picture stay untouched.
+// Its place is the video window's (CVideoAtom::Overlays), which the other
+// texts over the picture leave free; no place, no badge.
 class RecordBadge : public QWidget {
+    Q_OBJECT
+
   public:
-    explicit RecordBadge(QWidget* video) : QWidget(video) {
+    explicit RecordBadge(CVideoAtom* video) : QWidget(video), m_video(video) {
         setObjectName(QStringLiteral("recordBadge"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     void Show(const QString& text) {
-        const QFontMetrics metrics(font());
-        const int height = metrics.height() + 4;
-        const int width = height + metrics.horizontalAdvance(text) + 8;
-        setGeometry(parentWidget()->width() - width - 4, 4, width, height);
+        m_video->SetRecordText(text);
+        const QRect place = m_video->Overlays().record.box;
+        if (place.isEmpty()) {
+            hide();
+            return;
+        }
+        setGeometry(place);
         if (m_text != text) {
             m_text = text;
             update();
         }
         show();
         raise();
+    }
+    void Hide() {
+        m_video->SetRecordText({});
+        hide();
     }
 
   protected:
@@ -70,6 +83,7 @@ class RecordBadge : public QWidget {
     }
 
   private:
+    CVideoAtom* const m_video;  // the parent
     QString m_text;
 };
 
@@ -81,7 +95,7 @@ bool SyncBadge(CVideoAtom* video, ViewingSession* session) {
     const bool recording = session && session->Recording().Active() && video->isVisible();
     if (!recording) {
         if (badge)
-            badge->hide();
+            badge->Hide();
         return false;
     }
     if (!badge)
@@ -122,15 +136,24 @@ void COrvaneDlg::UpdateOffScreenMark() {
 }
 
 void COrvaneDlg::PlaceOffScreenMark() {
-    if (!m_offScreenMark)
+    if (!m_offScreenMark || !m_titleLabel)
         return;
-    // The bottom right corner of the video area: the corner no picture's
-    // own marks take.
-    const QRect area = m_fullScreen ? rect() : m_videoWindowRect;
     m_offScreenMark->setFont(font());
     const QSize size = m_offScreenMark->sizeHint();
-    m_offScreenMark->setGeometry(area.right() - 4 - size.width(), area.bottom() - 4 - size.height(),
-                                 size.width(), size.height());
+    if (m_fullScreen) {
+        // The middle of the top edge: the tiles' own marks take their corners.
+        m_offScreenMark->setGeometry((width() - size.width()) / 2, 4, size.width(), size.height());
+        return;
+    }
+    // In the title bar, left of its exit button: the pictures' corners
+    // belong to their own marks.
+    const QRect title = m_titleLabel->geometry();
+    const int right = m_titleExit && m_titleExit->geometry().intersects(title)
+                          ? m_titleExit->geometry().left()
+                          : title.right();
+    m_offScreenMark->setGeometry(right - 4 - size.width(),
+                                 title.top() + (title.height() - size.height()) / 2, size.width(),
+                                 size.height());
 }
 
 void COrvaneDlg::OnRecordKey(bool everyTile) {
@@ -202,3 +225,5 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
 }
 
 }  // namespace kavrel
+
+#include "COrvaneDlgRecord.moc"

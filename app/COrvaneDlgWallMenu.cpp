@@ -71,9 +71,7 @@ void COrvaneDlg::AddWallMenuEntries(QMenu* menu, int index) {
         const int count = qMin(main ? m_channelCount : m_wall->KnownChannelCount(server),
                                control::kChannelButtons);
         for (int channel = 0; channel < count; ++channel) {
-            QString text = channelText;
-            text.replace(QStringLiteral("%d"), QString::number(channel + 1));
-            QAction* action = channels->addAction(text);
+            QAction* action = channels->addAction(FillNumber(channelText, channel + 1));
             TileSource source = main ? MainSource(channel) : TileSource{server, {}, channel};
             action->setCheckable(true);
             action->setChecked(SameCamera(source, current));

@@ -289,6 +289,7 @@ void CameraWall::LimitChannels(const ServerSettings& server, int channelCount) {
         entry.startPending = false;
         if (entry.session->Watching())
             entry.session->Stop();
+        entry.tile->SetChannelMissing(true);
     }
 }
 
@@ -313,8 +314,11 @@ void CameraWall::StartAll() {
         Entry& entry = m_tiles[size_t(index)];
         ViewingSession* session = entry.session.get();
         const TileSource& source = entry.source;
-        if (source.Empty() || source.server.port.empty() || session->Watching() ||
-            source.channel >= KnownChannelCount(source.server))
+        if (source.Empty() || source.server.port.empty() || session->Watching())
+            continue;
+        const bool missing = source.channel >= KnownChannelCount(source.server);
+        entry.tile->SetChannelMissing(missing);
+        if (missing)
             continue;
         // The session is the timer's context: a tile ended meanwhile cancels
         // it. Stop since, or a server that turned out to lack the channel,

@@ -125,7 +125,7 @@ class CameraWall : public QWidget {
 
     // The channel count known for `server` (kUnknownChannelCount until told).
     int KnownChannelCount(const ServerSettings& server) const;
-    // Stops (and leaves black) the tiles of `server` whose channel it lacks;
+    // Stops the tiles of `server` whose channel it lacks (black, saying so);
     // their starts still waiting do not run.
     void LimitChannels(const ServerSettings& server, int channelCount);
     // Play: ends every session, or starts those with a camera, kStagger

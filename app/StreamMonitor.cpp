@@ -94,6 +94,10 @@ StatisticsPanel StreamMonitor::MakePanel(const FrameTimelineSummary& summary,
          Milliseconds(summary.latencyMedianMs) + slash + Milliseconds(summary.latencyP95Ms)},
         {m_text(u"stats_bitrate"), locale.toString(qlonglong(summary.bitRateKbps + 0.5))},
     };
+    for (std::u16string_view key :
+         {u"stats_codec_short", u"stats_size_short", u"stats_fps_short", u"stats_dropped_short",
+          u"stats_decode_short", u"stats_latency_short", u"stats_bitrate_short"})
+        panel.shortLabels.push_back(m_text(key));
     panel.graphTitle = m_text(u"stats_graph");
     panel.latencyLabel = m_text(u"stats_graph_latency");
     panel.bitRateLabel = m_text(u"stats_graph_bitrate");

@@ -281,6 +281,7 @@ void ViewingSession::Start(int channel) {
     m_failures = 0;
     m_dialectFollows = 0;
     m_currentChannel = channel;
+    m_stopReason = {};
     // The Stop face at once, so that a second press cancels the connect.
     SetWatching(true);
     ConnectAndLogin();
@@ -292,6 +293,7 @@ void ViewingSession::Stop() {
     const bool countingDown = RetryPending() && !m_engine;
     StopMoving();
     m_recording->Stop();
+    m_stopReason = {};
     SetWatching(false);
     CancelRetry();
     Disconnect();
@@ -508,6 +510,7 @@ void ViewingSession::OnServerEvent(int code) {
                 // The connection stays open, as the server leaves it; retrying
                 // cannot mend a wrong user, password or channel.
                 ShowKey(u"login_fail");
+                m_stopReason = u"login_fail";
                 SetWatching(false);
                 CancelRetry();
                 m_timers.Cancel(SessionTimers::kVideoWatchdog);

@@ -135,6 +135,11 @@ class ViewingSession : public QObject, public CServerNotify {
         return std::chrono::milliseconds(std::max(0, m_retryTimer.remainingTime()));
     }
 
+    // Why the session stopped without pictures by itself: the key of the
+    // text it showed then ("login_fail"); empty while it watches, after Stop
+    // and before the first Start.
+    std::u16string_view StopReason() const { return m_stopReason; }
+
     // Timers 1000, 2000 and 4000; tests shorten their intervals.
     SessionTimers& Timers() { return m_timers; }
     // Bound on name lookup and connect together for later connects.
@@ -242,6 +247,7 @@ class ViewingSession : public QObject, public CServerNotify {
     bool m_videoReceived = false;
     StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
     bool m_watching = false;              // the Play face
+    std::u16string_view m_stopReason;     // a key of static storage, or empty
     bool m_ptzHeld = false;               // a PtzHold or PtzPress awaits its PtzRelease
     bool m_moving = false;                // a PTZ command went out, its stop has not
     int m_movingChannel = 0;              // the channel that command went to

@@ -5,8 +5,20 @@
 
 #include "app/ReconnectPolicy.h"
 #include "app/ViewingSession.h"
+#include "config/Localisation.h"
 
 namespace kavrel {
+
+WallTile::WallTile(QWidget* owner) : CVideoAtom(owner) {
+    // A stream that cannot be decoded sends no picture that would repaint
+    // the tile: its state is looked at now and then.
+    m_stateCheck.setInterval(kStateCheck);
+    connect(&m_stateCheck, &QTimer::timeout, this, [this] {
+        if (StateText() != m_shownState)
+            update();
+    });
+    m_stateCheck.start();
+}
 
 void WallTile::SetSelected(bool selected) {
     if (m_selected == selected)
@@ -22,6 +34,7 @@ void WallTile::SetEmptyHint(const QString& hint) {
 
 void WallTile::paintEvent(QPaintEvent* event) {
     CVideoAtom::paintEvent(event);
+    m_shownState = StateText();
     QPainter painter(this);
     if (!m_emptyHint.isEmpty()) {
         // Black whatever the video window draws without a picture.
@@ -30,14 +43,6 @@ void WallTile::paintEvent(QPaintEvent* event) {
         painter.drawText(rect().adjusted(4, 4, -4, -4), Qt::AlignCenter | Qt::TextWordWrap,
                          m_emptyHint);
     }
-    const QString state = StateText();
-    if (!state.isEmpty()) {
-        const QFontMetrics metrics(painter.font());
-        const QRect box(4, 4, metrics.horizontalAdvance(state) + 8, metrics.height() + 4);
-        painter.fillRect(box, QColor(0, 0, 0, 160));
-        painter.setPen(Qt::white);
-        painter.drawText(box, Qt::AlignCenter, state);
-    }
     if (m_selected) {
         painter.setPen(QPen(QColor(255, 196, 0), 2));
         painter.setBrush(Qt::NoBrush);
@@ -45,17 +50,36 @@ void WallTile::paintEvent(QPaintEvent* event) {
     }
 }
 
+void WallTile::SetChannelMissing(bool missing) {
+    if (m_channelMissing == missing)
+        return;
+    m_channelMissing = missing;
+    update();
+}
+
 QString WallTile::StateText() const {
-    if (!m_session || !m_session->Watching())
+    if (!m_session)
         return {};
+    if (m_channelMissing)
+        return m_session->Text(u"tile_no_channel");
+    if (!m_session->Watching()) {
+        const std::u16string_view reason = m_session->StopReason();
+        return reason.empty() ? QString() : m_session->Text(reason);
+    }
     if (m_session->RetryPending()) {
-        QString text = m_session->Text(u"tile_retry_in");
-        text.replace(QStringLiteral("%d"),
-                     QString::number(std::max(1, SecondsLeft(m_session->RetryRemaining()))));
-        return text;
+        return FillNumber(m_session->Text(u"tile_retry_in"),
+                          std::max(1, SecondsLeft(m_session->RetryRemaining())));
     }
     if (!m_session->VideoReceived())
         return m_session->Text(u"tile_connecting");
+    switch (Pipeline().Trouble()) {
+        case DecodeTrouble::kUndecodable:
+            return m_session->Text(u"tile_cannot_decode");
+        case DecodeTrouble::kTooLarge:
+            return m_session->Text(u"tile_too_large");
+        case DecodeTrouble::kNone:
+            break;
+    }
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/Localisation.h"
 #include "settings/WallView.h"
 
 namespace kavrel {
@@ -103,21 +104,6 @@ QString TourStatusText(WallTour::State state, std::chrono::milliseconds interval
             break;
     }
     return text(u"tour_stopped");
-}
-
-QString FillNumber(const QString& text, int number) {
-    QString out;
-    out.reserve(text.size() + 4);
-    const QString digits = QString::number(number);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('%') && i + 1 < text.size() && text[i + 1] == QLatin1Char('d')) {
-            out += digits;
-            ++i;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 }  // namespace kavrel

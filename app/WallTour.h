@@ -106,10 +106,4 @@ class WallTour : public QObject {
 QString TourStatusText(WallTour::State state, std::chrono::milliseconds interval,
                        const std::function<QString(std::u16string_view)>& text);
 
-// A text with every "%d" replaced by `number` ("view_saved", "view_empty",
-// "view_name" name the slot, some twice: "View 3 saved (Alt+3 shows it)").
-// Any other "%" stays: the texts come from a file the user may edit, so they
-// never reach a printf-style formatter.
-QString FillNumber(const QString& text, int number);
-
 }  // namespace kavrel

@@ -96,4 +96,19 @@ bool SaveCurrentServer(const ServerSettings& settings) {
                                              });
 }
 
+QString FillNumber(const QString& text, int number) {
+    QString out;
+    out.reserve(text.size() + 4);
+    const QString digits = QString::number(number);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('%') && i + 1 < text.size() && text[i + 1] == QLatin1Char('d')) {
+            out += digits;
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 }  // namespace kavrel

@@ -13,6 +13,7 @@
 // Thread: the user-interface thread.
 
 #include <QLocale>
+#include <QString>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -85,6 +86,19 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"fill_with_server",
     u"empty_tile",
     u"empty_tile_hint",
+    u"tile_no_channel",
+    u"tile_cannot_decode",
+    u"tile_too_large",
+    u"stats_codec_short",
+    u"stats_size_short",
+    u"stats_fps_short",
+    u"stats_dropped_short",
+    u"stats_decode_short",
+    u"stats_latency_short",
+    u"stats_bitrate_short",
+    u"offscreen_mark",
+    u"offscreen_recordings",
+    u"offscreen_stop",
 });
 
 // The design's own keys.
@@ -187,6 +201,12 @@ int LanguageIndexFromId(uint16_t langId);
 // the file has no such entry, the built-in text (empty for an unknown key).
 // An entry that is present but empty is the user's choice and stays empty.
 std::u16string LoadText(int languageIndex, std::u16string_view key);
+
+// A text with every "%d" replaced by `number` ("view_saved" names its slot
+// twice: "View 3 saved (Alt+3 shows it)"; "cmd_channel", "tile_retry_in").
+// Any other "%" stays: the texts come from a file the user may edit, so they
+// never reach a printf-style formatter.
+QString FillNumber(const QString& text, int number);
 
 // The settings dialog's caption and labels, loaded once at start.
 struct SettingsLabels {

@@ -212,7 +212,7 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     }
     if (m_shown.isNull()) {
         painter.fillRect(area, Qt::black);
-        PaintStatistics(painter);
+        PaintOverlays(painter);
         return;
     }
     // In device pixels: a picture made for this view lands 1:1; one made for
@@ -247,9 +247,7 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
             m_shown);
         painter.restore();
     }
-    PaintBadge(painter);
-    PaintKeyFramesOnly(painter);
-    PaintStatistics(painter);
+    PaintOverlays(painter);
     if (m_shownStamps.Stamped()) {
         const FrameStamps stamps = std::exchange(m_shownStamps, FrameStamps{});
         emit picturePainted(stamps, FrameClock::now());
@@ -277,12 +275,45 @@ void CVideoAtom::SetStatisticsPanel(const StatisticsPanel& panel) {
 QRect CVideoAtom::StatisticsPanelArea() const {
     if (!m_statisticsShown || m_statisticsPanel.rows.empty())
         return QRect();
-    return StatisticsPanelRect(fontMetrics(), PictureArea(), m_statisticsPanel);
+    return Overlays().statistics.box;
 }
 
-void CVideoAtom::PaintStatistics(QPainter& painter) const {
-    if (m_statisticsShown)
-        PaintStatisticsPanel(painter, fontMetrics(), PictureArea(), m_statisticsPanel);
+void CVideoAtom::SetRecordText(const QString& text) {
+    if (text == m_recordText)
+        return;
+    // The other texts may move for it (or back): all of them repaint.
+    m_recordText = text;
+    update();
+}
+
+OverlayLayout CVideoAtom::Overlays() const {
+    OverlayTexts texts;
+    texts.state = CornerState();
+    texts.record = m_recordText;
+    if (!m_shown.isNull()) {
+        if (m_zoom.IsZoomed())
+            texts.zoom = QString::fromStdString(m_zoom.BadgeText());
+        if (m_markKeyFramesOnly)
+            texts.keyFramesOnly = m_keyFramesOnlyText;
+    }
+    if (m_statisticsShown && !m_statisticsPanel.rows.empty())
+        texts.statistics = &m_statisticsPanel;
+    return LayOutOverlays(fontMetrics(), PictureArea(), texts);
+}
+
+void CVideoAtom::PaintOverlays(QPainter& painter) const {
+    const OverlayLayout layout = Overlays();
+    const auto badge = [&painter](const OverlayBadge& badge, const QColor& colour) {
+        if (badge.box.isEmpty())
+            return;
+        painter.fillRect(badge.box, QColor(0, 0, 0, 160));
+        painter.setPen(colour);
+        painter.drawText(badge.textBox, Qt::AlignCenter, badge.text);
+    };
+    badge(layout.state, Qt::white);
+    badge(layout.zoom, Qt::white);
+    badge(layout.keyFramesOnly, QColor(255, 200, 0));
+    PaintStatisticsPanel(painter, layout.statistics, m_statisticsPanel);
 }
 
 QRectF CVideoAtom::PictureRect() const {
@@ -305,34 +336,6 @@ QPointF CVideoAtom::UprightFraction(const QPointF& at) const {
     const double y = std::clamp((at.y() - picture.y()) / picture.height(), 0.0, 1.0);
     // Turned, the screen's columns are the picture's rows from the bottom.
     return m_turned ? QPointF(y, 1.0 - x) : QPointF(x, y);
-}
-
-void CVideoAtom::PaintBadge(QPainter& painter) const {
-    if (!m_zoom.IsZoomed())
-        return;
-    const QString text = QString::fromStdString(m_zoom.BadgeText());
-    const QFontMetrics metrics(painter.font());
-    const QRect area = PictureArea();
-    const QSize size(metrics.horizontalAdvance(text) + 8, metrics.height() + 4);
-    const QRect box(area.right() - 4 - size.width(), area.top() + 4, size.width(), size.height());
-    painter.fillRect(box, QColor(0, 0, 0, 160));
-    painter.setPen(Qt::white);
-    painter.drawText(box, Qt::AlignCenter, text);
-}
-
-void CVideoAtom::PaintKeyFramesOnly(QPainter& painter) const {
-    if (!m_markKeyFramesOnly || m_keyFramesOnlyText.isEmpty())
-        return;
-    // Bottom left: the zoom badge has the top right, and a wall tile's state
-    // and the statistics panel the top left.
-    const QFontMetrics metrics(painter.font());
-    const QRect area = PictureArea();
-    const QSize size(metrics.horizontalAdvance(m_keyFramesOnlyText) + 8, metrics.height() + 4);
-    const QRect box(area.left() + 4, area.bottom() - 3 - size.height(), size.width(),
-                    size.height());
-    painter.fillRect(box, QColor(0, 0, 0, 160));
-    painter.setPen(QColor(255, 200, 0));
-    painter.drawText(box, Qt::AlignCenter, m_keyFramesOnlyText);
 }
 
 void CVideoAtom::mousePressEvent(QMouseEvent* event) {

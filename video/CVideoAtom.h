@@ -29,8 +29,12 @@
 // menu mean what they did. A small badge ("2.5x") shows the factor.
 //
 // A window whose decoding fell behind its stream shows key frames only
-// (VideoPipeline::KeyFramesOnly) and says so in its top-left corner, with
-// the owner's localised text, until it keeps up again.
+// (VideoPipeline::KeyFramesOnly) and says so in a corner, with the owner's
+// localised text, until it keeps up again.
+//
+// Every text over the picture (those badges, the statistics panel, a wall
+// tile's state, the REC badge its owner places) has its place from
+// LayOutOverlays (OverlayLayout.h), so none covers another.
 
 #include <QImage>
 #include <QString>
@@ -42,6 +46,7 @@
 
 #include "video/DigitalZoom.h"
 #include "video/FrameTimeline.h"
+#include "video/OverlayLayout.h"
 #include "video/PictureSink.h"
 #include "video/StatisticsPanel.h"
 #include "video/VideoPipeline.h"
@@ -94,6 +99,7 @@ class CVideoAtom : public QWidget, private PictureSink {
     // The part of the picture it shows (the zoom's when it was converted).
     ViewRect LatestPicturePart() const { return m_shownPart; }
     VideoPipeline& Pipeline() { return m_pipeline; }
+    const VideoPipeline& Pipeline() const { return m_pipeline; }
 
     // UI thread: the corner text shown while only key frames are decoded
     // (none by default: the owner gives it in the user's language).
@@ -111,6 +117,12 @@ class CVideoAtom : public QWidget, private PictureSink {
     const StatisticsPanel& CurrentStatisticsPanel() const { return m_statisticsPanel; }
     // Where the panel is drawn (empty while it is off).
     QRect StatisticsPanelArea() const;
+    // UI thread: the REC badge's text (empty: none), so that the other texts
+    // leave it its corner; the badge itself is the owner's widget, placed at
+    // Overlays().record.
+    void SetRecordText(const QString& text);
+    // Where each text over the picture goes now.
+    OverlayLayout Overlays() const;
 
   signals:
     void tapped();        // a left-button press in the window (consumed)
@@ -124,6 +136,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     void statisticsShownChanged(bool on);
 
   protected:
+    // The state a subclass shows in the top-left corner (none here).
+    virtual QString CornerState() const { return {}; }
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -151,10 +165,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     // A point in widget coordinates as fractions of the picture shown, along
     // the upright picture's axes (so through the turn, if any).
     QPointF UprightFraction(const QPointF& at) const;
-    void PaintBadge(QPainter& painter) const;
-    void PaintKeyFramesOnly(QPainter& painter) const;
+    void PaintOverlays(QPainter& painter) const;
     void UpdateKeyFramesOnlyMark();  // UI thread: follows the pipeline
-    void PaintStatistics(QPainter& painter) const;
 
     QImage m_back;        // the decode thread's alone: the picture being converted
     QSize m_backSource;   // the decode thread's alone: its decoded size
@@ -188,6 +200,7 @@ class CVideoAtom : public QWidget, private PictureSink {
     int m_wheelRemainder = 0;          // UI thread: wheel movement short of a step
     QString m_keyFramesOnlyText;       // UI thread
     bool m_markKeyFramesOnly = false;  // UI thread: the text is drawn
+    QString m_recordText;              // UI thread
 
     // The frame stamps of each picture travel with it: decode thread, slot
     // (m_slotMutex), then the user-interface thread until a paint counted it.

@@ -8,29 +8,86 @@
 namespace kavrel {
 namespace {
 
-constexpr int kMargin = 4;   // between the area's edge and the panel
 constexpr int kPadding = 6;  // inside the panel
 constexpr int kColumnGap = 12;
 constexpr int kGraphLines = 3;  // the graph is as tall as this many text lines
 
-struct Metrics {
-    int line = 0;
-    int labelWidth = 0;
-    int valueWidth = 0;
-    int legendWidth = 0;
+enum class Labels { kFull, kShort, kNone };
+
+struct Form {
+    Labels labels;
+    bool graph;
 };
 
-Metrics Measure(const QFontMetrics& font, const StatisticsPanel& panel) {
-    Metrics m;
-    m.line = font.height();
-    for (const auto& [label, value] : panel.rows) {
-        m.labelWidth = std::max(m.labelWidth, font.horizontalAdvance(label));
-        m.valueWidth = std::max(m.valueWidth, font.horizontalAdvance(value));
+constexpr Form kForms[] = {
+    {Labels::kFull, true},
+    {Labels::kShort, true},
+    {Labels::kShort, false},
+    {Labels::kNone, false},
+};
+
+QString LabelOf(const StatisticsPanel& panel, size_t row, Labels labels) {
+    if (labels == Labels::kNone)
+        return {};
+    if (labels == Labels::kShort && row < panel.shortLabels.size() &&
+        !panel.shortLabels[row].isEmpty())
+        return panel.shortLabels[row];
+    return panel.rows[row].first;
+}
+
+// The panel in `form` with its first `rows` rows, at the top left of `room`;
+// empty when it does not fit there.
+StatisticsLayout TryForm(const QFontMetrics& font, const QRect& room, const StatisticsPanel& panel,
+                         Form form, size_t rows) {
+    const int line = font.height();
+    int labelWidth = 0;
+    int valueWidth = 0;
+    for (size_t row = 0; row < rows; ++row) {
+        labelWidth = std::max(labelWidth, font.horizontalAdvance(LabelOf(panel, row, form.labels)));
+        valueWidth = std::max(valueWidth, font.horizontalAdvance(panel.rows[row].second));
     }
-    m.legendWidth =
-        font.horizontalAdvance(panel.graphTitle + QStringLiteral("  ") + panel.latencyLabel +
-                               QStringLiteral("  ") + panel.bitRateLabel);
-    return m;
+    const std::pair<QString, QColor> legend[] = {
+        {panel.graphTitle, Qt::lightGray},
+        {panel.latencyLabel, kLatencyLineColour},
+        {panel.bitRateLabel, kBitRateLineColour},
+    };
+    int legendWidth = 0;
+    if (form.graph) {
+        for (const auto& [text, colour] : legend)
+            legendWidth += font.horizontalAdvance(text) + (legendWidth > 0 ? kColumnGap : 0);
+    }
+    const int rowWidth = labelWidth + (labelWidth > 0 ? kColumnGap : 0) + valueWidth;
+    const int width = 2 * kPadding + std::max(rowWidth, legendWidth);
+    const int height = 2 * kPadding + line * (int(rows) + (form.graph ? 1 + kGraphLines : 0));
+    StatisticsLayout layout;
+    if (width > room.width() || height > room.height())
+        return layout;
+    layout.box = QRect(room.topLeft(), QSize(width, height));
+    const QRect inner = layout.box.adjusted(kPadding, kPadding, -kPadding, -kPadding);
+    int y = inner.top();
+    for (size_t row = 0; row < rows; ++row) {
+        const QString label = LabelOf(panel, row, form.labels);
+        if (!label.isEmpty())
+            layout.texts.push_back(
+                {QRect(inner.left(), y, font.horizontalAdvance(label), line), label, Qt::white});
+        const QString& value = panel.rows[row].second;
+        const int advance = font.horizontalAdvance(value);
+        layout.texts.push_back(
+            {QRect(inner.right() + 1 - advance, y, advance, line), value, Qt::white});
+        y += line;
+    }
+    if (form.graph) {
+        // The legend names each line in its own colour, a column gap apart.
+        int x = inner.left();
+        for (const auto& [text, colour] : legend) {
+            const int advance = font.horizontalAdvance(text);
+            layout.texts.push_back({QRect(x, y, advance, line), text, colour});
+            x += advance + kColumnGap;
+        }
+        y += line;
+        layout.graph = QRect(inner.left(), y, inner.width(), line * kGraphLines);
+    }
+    return layout;
 }
 
 // One line of the graph, scaled so that its largest value touches the top.
@@ -64,56 +121,42 @@ void DrawSeries(QPainter& painter, const QRect& box, const std::vector<double>& 
 
 }  // namespace
 
-QRect StatisticsPanelRect(const QFontMetrics& font, const QRect& area,
-                          const StatisticsPanel& panel) {
-    const Metrics m = Measure(font, panel);
-    const int width =
-        2 * kPadding + std::max(m.labelWidth + kColumnGap + m.valueWidth, m.legendWidth);
-    const int height = 2 * kPadding + m.line * (int(panel.rows.size()) + 1 + kGraphLines);
-    return QRect(area.left() + kMargin, area.top() + kMargin, width, height).intersected(area);
+StatisticsLayout LayOutStatisticsPanel(const QFontMetrics& font, const QRect& room,
+                                       const StatisticsPanel& panel) {
+    if (panel.rows.empty())
+        return {};
+    for (const Form& form : kForms) {
+        StatisticsLayout layout = TryForm(font, room, panel, form, panel.rows.size());
+        if (!layout.box.isEmpty())
+            return layout;
+    }
+    // The values alone, as many as there are lines for.
+    for (size_t rows = panel.rows.size() - 1; rows > 0; --rows) {
+        StatisticsLayout layout = TryForm(font, room, panel, kForms[3], rows);
+        if (!layout.box.isEmpty())
+            return layout;
+    }
+    return {};
 }
 
-void PaintStatisticsPanel(QPainter& painter, const QFontMetrics& font, const QRect& area,
+void PaintStatisticsPanel(QPainter& painter, const StatisticsLayout& layout,
                           const StatisticsPanel& panel) {
-    if (panel.rows.empty())
+    if (layout.box.isEmpty())
         return;
-    const QRect box = StatisticsPanelRect(font, area, panel);
-    if (box.isEmpty())
-        return;
-    const Metrics m = Measure(font, panel);
     painter.save();
-    painter.setClipRect(box);
-    painter.fillRect(box, QColor(0, 0, 0, 170));
-    const QRect inner = box.adjusted(kPadding, kPadding, -kPadding, -kPadding);
-
-    int y = inner.top();
-    painter.setPen(Qt::white);
-    for (const auto& [label, value] : panel.rows) {
-        const QRect line(inner.left(), y, inner.width(), m.line);
-        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, label);
-        painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, value);
-        y += m.line;
+    painter.setClipRect(layout.box);
+    painter.fillRect(layout.box, QColor(0, 0, 0, 170));
+    for (const PanelText& text : layout.texts) {
+        painter.setPen(text.colour);
+        painter.drawText(text.box, Qt::AlignLeft | Qt::AlignVCenter, text.text);
     }
-
-    // The legend names each line in its own colour.
-    QRect legend(inner.left(), y, inner.width(), m.line);
-    painter.setPen(Qt::lightGray);
-    painter.drawText(legend, Qt::AlignLeft | Qt::AlignVCenter, panel.graphTitle);
-    legend.setLeft(legend.left() + font.horizontalAdvance(panel.graphTitle + QStringLiteral("  ")));
-    painter.setPen(kLatencyLineColour);
-    painter.drawText(legend, Qt::AlignLeft | Qt::AlignVCenter, panel.latencyLabel);
-    legend.setLeft(legend.left() +
-                   font.horizontalAdvance(panel.latencyLabel + QStringLiteral("  ")));
-    painter.setPen(kBitRateLineColour);
-    painter.drawText(legend, Qt::AlignLeft | Qt::AlignVCenter, panel.bitRateLabel);
-    y += m.line;
-
-    const QRect graph(inner.left(), y, inner.width(), m.line * kGraphLines);
-    painter.setPen(QColor(255, 255, 255, 60));
-    painter.drawRect(graph.adjusted(0, 0, -1, -1));
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    DrawSeries(painter, graph, panel.bitRateKbps, kBitRateLineColour);
-    DrawSeries(painter, graph, panel.latencyMs, kLatencyLineColour);
+    if (!layout.graph.isEmpty()) {
+        painter.setPen(QColor(255, 255, 255, 60));
+        painter.drawRect(layout.graph.adjusted(0, 0, -1, -1));
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        DrawSeries(painter, layout.graph, panel.bitRateKbps, kBitRateLineColour);
+        DrawSeries(painter, layout.graph, panel.latencyMs, kLatencyLineColour);
+    }
     painter.restore();
 }
 

@@ -5,6 +5,11 @@
 // The panel holds finished texts: whoever keeps the statistics formats the
 // numbers (QLocale) and looks up the labels, a few times a second; the video
 // window only draws what it was last given. User-interface thread.
+//
+// The panel takes the first of its forms that fits the room it is given, so
+// that no text runs into another or is cut off in a small tile: the full
+// labels with the graph, the short labels with the graph, the short labels
+// alone, the values alone, and at last as many values as there are lines.
 
 #include <QColor>
 #include <QRect>
@@ -19,6 +24,9 @@ namespace kavrel {
 
 struct StatisticsPanel {
     std::vector<std::pair<QString, QString>> rows;  // label, value
+    // The rows' labels where room is short, in the order of `rows` (a row
+    // without one keeps its label).
+    std::vector<QString> shortLabels;
     // The graph: one value per second, oldest first; a negative latency is a
     // second without a picture (a gap in its line).
     QString graphTitle;
@@ -32,13 +40,27 @@ struct StatisticsPanel {
 inline const QColor kLatencyLineColour{255, 210, 60};
 inline const QColor kBitRateLineColour{80, 200, 255};
 
-// Where the panel lies in `area` (its top-left corner, clipped to `area`) in
-// the font of `font`.
-QRect StatisticsPanelRect(const QFontMetrics& font, const QRect& area,
-                          const StatisticsPanel& panel);
-// Draws the translucent panel into `area` in the font of `font` (the
-// painter's); nothing for an empty panel.
-void PaintStatisticsPanel(QPainter& painter, const QFontMetrics& font, const QRect& area,
+// One text of a laid-out panel: drawn left-aligned in `box`, which is as wide
+// as the text in the font it was laid out with.
+struct PanelText {
+    QRect box;
+    QString text;
+    QColor colour;
+};
+
+// Where everything of a panel goes; an empty `box` draws nothing.
+struct StatisticsLayout {
+    QRect box;  // the translucent background
+    std::vector<PanelText> texts;
+    QRect graph;  // empty: no graph in this form
+};
+
+// The panel in the top-left corner of `room`, in the first form that fits it
+// whole, in the font of `font`; an empty layout when not even one value fits.
+StatisticsLayout LayOutStatisticsPanel(const QFontMetrics& font, const QRect& room,
+                                       const StatisticsPanel& panel);
+// Draws `layout` (made from `panel`).
+void PaintStatisticsPanel(QPainter& painter, const StatisticsLayout& layout,
                           const StatisticsPanel& panel);
 
 }  // namespace kavrel

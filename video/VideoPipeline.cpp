@@ -86,6 +86,9 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
     m_lastDecoded = PictureSize{std::max(0, format.width), std::max(0, format.height)};
     m_keyFramesOnly.store(false, std::memory_order_relaxed);
     m_loopFilterSkipped.store(false, std::memory_order_relaxed);
+    m_failedInRow.store(0, std::memory_order_relaxed);
+    m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
+    m_tooLarge.store(false, std::memory_order_relaxed);
 
     m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder(m_limits.maxPicturePixels);
     if (!m_decoder) {
@@ -125,6 +128,9 @@ void VideoPipeline::StopDecoding() {
     FreeDecoding();
     m_keyFramesOnly.store(false, std::memory_order_relaxed);
     m_loopFilterSkipped.store(false, std::memory_order_relaxed);
+    m_failedInRow.store(0, std::memory_order_relaxed);
+    m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
+    m_tooLarge.store(false, std::memory_order_relaxed);
 
     FrameQueue released;
     {
@@ -400,6 +406,7 @@ void VideoPipeline::DecodeLoop() {
         const bool decoded = Decode(*frame, &picture);
         BusyOverload();
         m_pictureStamps.decodeEnd = FrameClock::now();
+        CountDecode(*frame, decoded);
         if (decoded) {
             CountDecodeTime(m_pictureStamps.decodeEnd - m_pictureStamps.decodeStart);
             m_lastDecoded = PictureSize{picture.width, picture.height};
@@ -424,6 +431,27 @@ void VideoPipeline::CountDecodeTime(std::chrono::nanoseconds spent) {
     }
 }
 
+void VideoPipeline::CountDecode(const CFrame& frame, bool decoded) {
+    if (decoded) {
+        m_failedInRow.store(0, std::memory_order_relaxed);
+        m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
+        m_tooLarge.store(false, std::memory_order_relaxed);
+        return;
+    }
+    m_failedInRow.fetch_add(1, std::memory_order_relaxed);
+    if (frame.keyFrame != 0)
+        m_failedKeyFramesInRow.fetch_add(1, std::memory_order_relaxed);
+}
+
+DecodeTrouble VideoPipeline::Trouble() const {
+    if (m_tooLarge.load(std::memory_order_relaxed))
+        return DecodeTrouble::kTooLarge;
+    if (m_failedInRow.load(std::memory_order_relaxed) >= m_limits.undecodableRun ||
+        m_failedKeyFramesInRow.load(std::memory_order_relaxed) >= m_limits.undecodableKeyFrames)
+        return DecodeTrouble::kUndecodable;
+    return DecodeTrouble::kNone;
+}
+
 bool VideoPipeline::WithinLimit(const PlanarPicture& picture) const {
     return size_t(picture.width) * size_t(picture.height) <= m_limits.maxPicturePixels;
 }
@@ -434,7 +462,13 @@ bool VideoPipeline::Decode(const CFrame& frame, PlanarPicture* picture) {
     if (DecodeToPicture(*m_decoder, frame.bytes.get(), frame.length, picture) !=
         DecodeStatus::kPicture)
         return false;
-    return WithinLimit(*picture);
+    if (!WithinLimit(*picture)) {
+        // Decoded, but never shown: it would take more memory than any
+        // camera's picture needs.
+        m_tooLarge.store(true, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
 }
 
 void VideoPipeline::Present(const PlanarPicture& picture) {

@@ -80,6 +80,18 @@ struct PipelineLimits {
     // no key frame arrives, or when no decode thread runs).
     size_t maxQueuedFrames = 2000;
     size_t maxQueuedBytes = size_t(64) << 20;
+    // Decodes failed in a row, or key frames failed in a row, after which the
+    // stream counts as undecodable. A stream joined between key frames fails
+    // until its next key frame, which decodes.
+    uint32_t undecodableRun = 300;
+    uint32_t undecodableKeyFrames = 2;
+};
+
+// Why frames come but no new picture does, as far as decoding can tell.
+enum class DecodeTrouble {
+    kNone,
+    kUndecodable,  // decoding keeps failing: an unsupported or broken stream
+    kTooLarge,     // the pictures exceed PipelineLimits::maxPicturePixels
 };
 
 // Running totals for tools and tests; each is updated on its own.
@@ -182,6 +194,10 @@ class VideoPipeline {
     size_t QueuedFrames() const;
     bool IsDecoding() const;  // a decode thread runs
 
+    // Any thread: what keeps the decoded pictures from coming (kNone after
+    // StartDecoding and after each picture).
+    DecodeTrouble Trouble() const;
+
     // What the decoder may leave out (DecodeSkipping.h). Read by StartDecoding.
     void SetSkipOptions(const SkipOptions& options);
     // Set by the decode thread, read by any: it decodes key frames only
@@ -227,6 +243,7 @@ class VideoPipeline {
     void ChooseSkipping(const BacklogGuard& guard);  // the decode thread, before each decode
     void BusyOverload();
     bool Decode(const CFrame& frame, PlanarPicture* picture);
+    void CountDecode(const CFrame& frame, bool decoded);   // the decode thread
     void CountDecodeTime(std::chrono::nanoseconds spent);  // the decode thread
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
@@ -286,6 +303,11 @@ class VideoPipeline {
     std::atomic<int64_t> m_overloadUs{0};
     std::atomic<bool> m_keyFramesOnly{false};      // written by the decode thread (and at stop)
     std::atomic<bool> m_loopFilterSkipped{false};  // written by the decode thread (and at stop)
+    // Written by the decode thread (and at start), read by any: failures in a
+    // row since the last picture, and whether the last was an oversized one.
+    std::atomic<uint32_t> m_failedInRow{0};
+    std::atomic<uint32_t> m_failedKeyFramesInRow{0};
+    std::atomic<bool> m_tooLarge{false};
     std::atomic<ConversionPath> m_path{BestConversionPath()};
     std::atomic<Sampling> m_sampling{Sampling::kBest};
 

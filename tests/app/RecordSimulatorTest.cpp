@@ -105,6 +105,8 @@ TEST_F(RecordSimulatorTest, RecordingStartsAtTheKeptKeyFrameAndLastsAsLongAsReco
     // Key frames 10 s apart: R a second after one starts the clip at once,
     // with that key frame, not 9 s later.
     PlayUntilPicture({"--gop", "250"});
+    // Another child of the video window is not taken for its badge.
+    const QWidget other(m_window->VideoWindow());
     Let(1s);
     const auto pressed = Clock::now();
     PressR();
@@ -114,6 +116,7 @@ TEST_F(RecordSimulatorTest, RecordingStartsAtTheKeptKeyFrameAndLastsAsLongAsReco
     QWidget* badge = Badge(m_window->VideoWindow());
     ASSERT_NE(badge, nullptr);
     EXPECT_TRUE(badge->isVisible());
+    EXPECT_NE(badge, &other);
     // The right-click menu's entry names the key and shows the state.
     const std::unique_ptr<QMenu> menu(m_window->MakeVideoMenu());
     const auto actions = menu->actions();

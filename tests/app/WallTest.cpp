@@ -146,9 +146,13 @@ TEST_F(WallViewTest, OnePlusFivePagesBySixAndKeepsTheSelectedPlace) {
     }
     QTest::keyClick(&window, Qt::Key_PageUp);
     EXPECT_EQ(wall.FirstChannel(), 12);
-    // Channels 16 and 17 the server lacks: their tiles do not start.
-    EXPECT_FALSE(wall.Session(4)->Watching());
-    EXPECT_FALSE(wall.Session(5)->Watching());
+    // Channels 16 and 17 the server lacks: their tiles do not start,
+    // and say so in their corners.
+    for (int index : {4, 5}) {
+        EXPECT_FALSE(wall.Session(index)->Watching());
+        EXPECT_EQ(static_cast<const WallTile*>(wall.Tile(index))->StateText(),
+                  QString::fromStdU16String(LoadText(0, u"tile_no_channel")));
+    }
 }
 
 TEST_F(WallViewTest, AShownViewComesBackAsItWasWithEmptyTilesHinted) {

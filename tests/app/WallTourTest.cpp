@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "config/Localisation.h"
+
 namespace kavrel {
 namespace {
 
