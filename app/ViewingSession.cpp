@@ -504,10 +504,12 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
     // The frame carries it too, for its latency to the screen.
     const auto stamp = std::chrono::steady_clock::now();
     // Exactly the payload: the bytes behind it in the engine's buffer are not
-    // part of the frame.
+    // part of the frame. Copied once, here (the engine's buffer is reused
+    // after the call): the decode queue and the recording share that copy.
+    SharedFrameBytes frame = CopyFrameBytes(bytes, length);
     if (m_video)
-        m_video->AddFrame(bytes, length, keyFrame, stamp);
-    m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
+        m_video->AddFrame(frame, keyFrame, stamp);
+    m_recording->OnFrame(std::move(frame), keyFrame != 0, stamp);
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))
         return;
