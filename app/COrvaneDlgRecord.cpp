@@ -130,13 +130,14 @@ void COrvaneDlg::UpdateOffScreenMark() {
         return;
     }
     m_offScreenMark->setText(FillNumber(LoadText(u"offscreen_mark"), count));
-    PlaceOffScreenMark();
     m_offScreenMark->show();
+    PlaceOffScreenMark();
     m_offScreenMark->raise();
 }
 
 void COrvaneDlg::PlaceOffScreenMark() {
-    if (!m_offScreenMark || !m_titleLabel)
+    // A hidden mark is placed when it is shown.
+    if (!m_offScreenMark || !m_titleLabel || m_offScreenMark->isHidden())
         return;
     m_offScreenMark->setFont(font());
     const QSize size = m_offScreenMark->sizeHint();

@@ -144,11 +144,11 @@ void SessionRecording::EndRecorder() {
     m_closing.emplace_back(m_recorderId, std::move(ended));
 }
 
-void SessionRecording::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
+void SessionRecording::OnFrame(SharedFrameBytes bytes, bool keyFrame,
                                std::chrono::steady_clock::time_point arrival) {
-    if (length <= 0)
+    if (!bytes.data)
         return;
-    record::RecordedFrame frame{std::vector<uint8_t>(bytes, bytes + length), keyFrame, arrival};
+    record::RecordedFrame frame{std::move(bytes), keyFrame, arrival};
     std::lock_guard lock(m_mutex);
     if (m_recorder) {
         m_recorder->Push(frame);
@@ -158,21 +158,21 @@ void SessionRecording::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
         m_preRoll.clear();
         m_preRollBytes = 0;
     } else if (m_preRoll.empty() || m_preRoll.size() >= kPreRollFrames ||
-               m_preRollBytes + frame.bytes.size() > kPreRollBytes) {
+               m_preRollBytes + frame.bytes.size > kPreRollBytes) {
         // No key frame to start from, or too long since it: keep nothing
         // until the next one.
         m_preRoll.clear();
         m_preRollBytes = 0;
         return;
     }
-    m_preRollBytes += frame.bytes.size();
+    m_preRollBytes += frame.bytes.size;
     m_preRoll.push_back(std::move(frame));
 }
 
 void SessionRecording::ForEachKeptFrame(const FrameVisitor& visit) {
     std::lock_guard lock(m_mutex);
     for (const record::RecordedFrame& frame : m_preRoll)
-        visit(frame.bytes.data(), int(frame.bytes.size()), frame.keyFrame, frame.arrival);
+        visit(frame.bytes, frame.keyFrame, frame.arrival);
 }
 
 QString SessionRecording::FileText(std::u16string_view key,

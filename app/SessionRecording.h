@@ -77,14 +77,15 @@ class SessionRecording : public QObject {
 
     // Any thread: runs `visit` on each kept frame, oldest first, under the
     // lock OnFrame takes (so no frame arrives meanwhile).
-    using FrameVisitor = std::function<void(const uint8_t* bytes, int length, bool keyFrame,
+    using FrameVisitor = std::function<void(const SharedFrameBytes& bytes, bool keyFrame,
                                             std::chrono::steady_clock::time_point arrival)>;
     void ForEachKeptFrame(const FrameVisitor& visit);
 
     // --- Receive thread ---
-    // One received frame (`bytes` valid only during the call), stamped with
-    // its arrival time.
-    void OnFrame(const uint8_t* bytes, int length, bool keyFrame,
+    // One received frame, stamped with its arrival time. The kept frames and
+    // the recorder hold `bytes` itself (shared with the decode queue), so
+    // keeping frames copies nothing.
+    void OnFrame(SharedFrameBytes bytes, bool keyFrame,
                  std::chrono::steady_clock::time_point arrival);
 
   signals:
@@ -120,6 +121,7 @@ class SessionRecording : public QObject {
     uint64_t m_recorderId = 0;  // user-interface thread: the running recorder's
 
     std::mutex m_mutex;
+    // References to received buffers: the bound is on the bytes they keep alive.
     std::vector<record::RecordedFrame> m_preRoll;      // guarded by m_mutex
     size_t m_preRollBytes = 0;                         // guarded by m_mutex
     std::unique_ptr<record::ClipRecorder> m_recorder;  // guarded by m_mutex

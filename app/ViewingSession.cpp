@@ -75,9 +75,9 @@ void ViewingSession::SetVideo(CVideoAtom* video) {
         const int height = m_lastStreamFormat.Height();
         if (m_video && m_engine && width > 0 && height > 0) {
             m_video->StartDecoding(VideoFormat{width, height});
-            m_recording->ForEachKeptFrame([this](const uint8_t* bytes, int length, bool keyFrame,
+            m_recording->ForEachKeptFrame([this](const SharedFrameBytes& bytes, bool keyFrame,
                                                  std::chrono::steady_clock::time_point arrival) {
-                m_video->AddFrame(bytes, length, keyFrame ? 1 : 0, arrival);
+                m_video->AddFrame(bytes, keyFrame ? 1 : 0, arrival);
             });
         }
     }
@@ -566,14 +566,16 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
     // The frame carries it too, for its latency to the screen.
     const auto stamp = std::chrono::steady_clock::now();
     // Exactly the payload: the bytes behind it in the engine's buffer are not
-    // part of the frame.
+    // part of the frame. Copied once, here (the engine's buffer is reused
+    // after the call): the decode queue and the recording share that copy.
+    SharedFrameBytes frame = CopyFrameBytes(bytes, length);
     {
         // The window and the kept frames see the same frames, whichever
         // window the session moves to meanwhile (SetVideo).
         std::lock_guard lock(m_videoMutex);
         if (m_video)
-            m_video->AddFrame(bytes, length, keyFrame, stamp);
-        m_recording->OnFrame(bytes, length, keyFrame != 0, stamp);
+            m_video->AddFrame(frame, keyFrame, stamp);
+        m_recording->OnFrame(std::move(frame), keyFrame != 0, stamp);
     }
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))

@@ -59,7 +59,7 @@ void ClipRecorder::Push(RecordedFrame frame) {
     if (m_finishing || m_failed)
         return;
     const bool room = m_queue.size() < m_options.queueFrames &&
-                      m_queuedBytes + frame.bytes.size() <= m_options.queueBytes;
+                      m_queuedBytes + frame.bytes.size <= m_options.queueBytes;
     if (m_dropUntilKey && !(frame.keyFrame && room)) {
         ++m_dropped;
         return;
@@ -73,7 +73,7 @@ void ClipRecorder::Push(RecordedFrame frame) {
         return;
     }
     m_dropUntilKey = false;
-    m_queuedBytes += frame.bytes.size();
+    m_queuedBytes += frame.bytes.size;
     m_queue.push_back(std::move(frame));
     m_wake.notify_one();
 }
@@ -115,7 +115,7 @@ void ClipRecorder::WriterLoop() {
                 break;
             frame = std::move(m_queue.front());
             m_queue.pop_front();
-            m_queuedBytes -= frame.bytes.size();
+            m_queuedBytes -= frame.bytes.size;
             gap = std::exchange(m_gapToReport, false);
         }
         if (gap)
@@ -132,21 +132,23 @@ void ClipRecorder::WriterLoop() {
 bool ClipRecorder::WriteFrame(RecordedFrame& frame) {
     const VideoCodec known =
         m_format.codec == VideoCodec::kUnknown ? VideoCodec::kH264 : m_format.codec;
-    if (SplitAnnexB(frame.bytes, known).empty())
+    const std::span<const uint8_t> bytes = frame.bytes.Span();
+    if (SplitAnnexB(bytes, known).empty())
         return true;  // not a byte stream: skipped
     if (frame.keyFrame) {
-        const VideoCodec codec = DetectCodec(frame.bytes.data(), frame.bytes.size());
-        const std::vector<uint8_t> sets = codec == VideoCodec::kUnknown
-                                              ? std::vector<uint8_t>{}
-                                              : ParameterSets(frame.bytes, codec);
+        const VideoCodec codec = DetectCodec(bytes.data(), bytes.size());
+        const std::vector<uint8_t> sets =
+            codec == VideoCodec::kUnknown ? std::vector<uint8_t>{} : ParameterSets(bytes, codec);
         const bool changed = !sets.empty() && sets != m_format.parameterSets;
         const bool due = m_muxer && frame.arrival - m_summary.first >= m_options.fileLength;
-        if (m_muxer && (changed || due))
-            CloseFile(frame.arrival);
+        // A file that could not be closed ends the recording: its failure is
+        // this recorder's last word, not followed by a next file's start.
+        if (m_muxer && (changed || due) && !CloseFile(frame.arrival))
+            return false;
         if (!m_muxer) {
             if (changed) {
                 ClipFormat format{codec, 0, 0, sets};
-                if (!ProbePictureSize(codec, frame.bytes, &format.width, &format.height))
+                if (!ProbePictureSize(codec, bytes, &format.width, &format.height))
                     return true;  // no picture size to describe: wait for another
                 m_format = std::move(format);
             }
@@ -158,7 +160,7 @@ bool ClipRecorder::WriteFrame(RecordedFrame& frame) {
     } else if (!m_muxer) {
         return true;  // a clip begins with a key frame
     }
-    if (!m_pending.empty() && !WritePending(frame.arrival))
+    if (m_pending.data && !WritePending(frame.arrival))
         return false;
     m_pending = std::move(frame.bytes);
     m_pendingKey = frame.keyFrame;
@@ -208,29 +210,30 @@ bool ClipRecorder::WritePending(Clock::time_point next) {
     m_lastPts = pts;
     if (next > m_pendingArrival)
         m_lastInterval = next - m_pendingArrival;
-    if (!m_muxer->Write(m_pending, pts, duration, m_pendingKey)) {
+    if (!m_muxer->Write(m_pending.Span(), pts, duration, m_pendingKey)) {
         Fail(m_muxer->Failure());
         return false;
     }
     ++m_summary.frames;
-    m_summary.frameBytes += int64_t(m_pending.size());
+    m_summary.frameBytes += int64_t(m_pending.size);
     m_summary.end = next;
-    m_pending.clear();
+    m_pending = {};
     return true;
 }
 
-void ClipRecorder::CloseFile(Clock::time_point end) {
-    if (!m_pending.empty() && !WritePending(end))
-        return;  // Fail has reported and closed
+bool ClipRecorder::CloseFile(Clock::time_point end) {
+    if (m_pending.data && !WritePending(end))
+        return false;  // Fail has reported and closed
     const bool ok = m_muxer->Finish();
     m_summary.fileBytes = m_muxer->BytesWritten();
     const WriteFailure failure = m_muxer->Failure();
     m_muxer.reset();
     if (!ok) {
         Fail(failure == WriteFailure::None ? WriteFailure::WriteFailed : failure);
-        return;
+        return false;
     }
     Report(RecorderReport::Kind::FileFinished);
+    return true;
 }
 
 void ClipRecorder::Fail(WriteFailure failure) {
@@ -238,7 +241,7 @@ void ClipRecorder::Fail(WriteFailure failure) {
         m_summary.fileBytes = m_muxer->BytesWritten();
         m_muxer.reset();  // what reached the file stays: its fragments play
     }
-    m_pending.clear();
+    m_pending = {};
     {
         std::lock_guard lock(m_mutex);
         m_failed = true;

@@ -16,7 +16,8 @@
 // the prefix and the local start time and never replace a file.
 //
 // Failures end the recording and keep what was written: a folder that cannot
-// be made or written, a full disk. A frame that is not a byte stream with
+// be made or written, a full disk, a file that cannot be closed (no next file
+// is opened after it). A frame that is not a byte stream with
 // start codes is skipped.
 //
 // Threads: Push from one producer thread (the session's receive thread);
@@ -35,13 +36,16 @@
 #include <vector>
 
 #include "record/ClipMuxer.h"
+#include "video/FrameQueue.h"
 
 namespace kavrel::record {
 
 using Clock = std::chrono::steady_clock;
 
+// The bytes are the received buffer itself, shared with the decode queue and
+// the session's kept frames: queueing a frame copies none of them.
 struct RecordedFrame {
-    std::vector<uint8_t> bytes;
+    SharedFrameBytes bytes;
     bool keyFrame = false;
     Clock::time_point arrival;
 };
@@ -111,7 +115,8 @@ class ClipRecorder {
     bool WriteFrame(RecordedFrame& frame);
     bool OpenFile(const RecordedFrame& keyFrame);
     bool WritePending(Clock::time_point next);
-    void CloseFile(Clock::time_point end);
+    // False when the file could not be closed whole: Fail has reported it.
+    bool CloseFile(Clock::time_point end);
     void Fail(WriteFailure failure);
     void Report(RecorderReport::Kind kind, WriteFailure failure = WriteFailure::None);
 
@@ -132,7 +137,7 @@ class ClipRecorder {
     std::unique_ptr<ClipMuxer> m_muxer;
     ClipFormat m_format;
     ClipSummary m_summary;
-    std::vector<uint8_t> m_pending;  // the last frame, written when the next tells its duration
+    SharedFrameBytes m_pending;  // the last frame, written when the next tells its duration
     bool m_pendingKey = false;
     Clock::time_point m_pendingArrival;
     Clock::duration m_lastInterval{};

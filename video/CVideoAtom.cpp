@@ -62,6 +62,10 @@ void CVideoAtom::AddFrame(const uint8_t* bytes, int length, int keyFrame,
     m_pipeline.AddFrame(bytes, length, keyFrame, arrival);
 }
 
+void CVideoAtom::AddFrame(SharedFrameBytes bytes, int keyFrame, FrameClock::time_point arrival) {
+    m_pipeline.AddFrame(std::move(bytes), keyFrame, arrival);
+}
+
 void CVideoAtom::RequestSnapshot(SnapshotKind kind) {
     m_pipeline.RequestSnapshot(kind);
 }

@@ -69,6 +69,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     void AddFrame(const uint8_t* bytes, int length, int keyFrame);  // receive thread
     // Receive thread: the same, stamped with the frame's arrival.
     void AddFrame(const uint8_t* bytes, int length, int keyFrame, FrameClock::time_point arrival);
+    // Receive thread: the same around bytes shared with others (no copy).
+    void AddFrame(SharedFrameBytes bytes, int keyFrame, FrameClock::time_point arrival);
     // UI thread: the next picture, whole or (kView) the part the view shows,
     // at the decoded size.
     void RequestSnapshot(SnapshotKind kind = SnapshotKind::kPicture);

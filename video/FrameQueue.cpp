@@ -13,20 +13,34 @@ namespace kavrel {
 static_assert(kFramePadding == AV_INPUT_BUFFER_PADDING_SIZE,
               "frames carry the padding libavcodec expects behind its input");
 
+SharedFrameBytes CopyFrameBytes(const uint8_t* bytes, int length) {
+    if (bytes == nullptr || length <= 0)
+        return {};
+    std::shared_ptr<uint8_t[]> copy;
+    try {
+        // Not zeroed first: every byte is written here.
+        copy = std::make_shared_for_overwrite<uint8_t[]>(size_t(length) + kFramePadding);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    std::memcpy(copy.get(), bytes, size_t(length));
+    std::memset(copy.get() + length, 0, kFramePadding);
+    return SharedFrameBytes{std::move(copy), size_t(length)};
+}
+
 std::unique_ptr<CFrame> MakeFrame(const uint8_t* bytes, int length, int keyFrame) {
+    return MakeFrame(CopyFrameBytes(bytes, length), keyFrame);
+}
+
+std::unique_ptr<CFrame> MakeFrame(SharedFrameBytes bytes, int keyFrame) {
     std::unique_ptr<CFrame> frame(new (std::nothrow) CFrame);
     if (!frame)
         return nullptr;
     frame->keyFrame = keyFrame != 0 ? 1 : 0;
-    if (bytes == nullptr || length <= 0)
-        return frame;
-
-    frame->bytes.reset(new (std::nothrow) uint8_t[size_t(length) + kFramePadding]);
-    if (!frame->bytes)
+    if (!bytes.data)
         return frame;  // queued empty: it will fail to decode
-    std::memcpy(frame->bytes.get(), bytes, size_t(length));
-    std::memset(frame->bytes.get() + length, 0, kFramePadding);
-    frame->length = length;
+    frame->bytes = std::move(bytes.data);
+    frame->length = int32_t(bytes.size);
     return frame;
 }
 

@@ -155,7 +155,14 @@ void VideoPipeline::StopDecoding() {
 
 void VideoPipeline::AddFrame(const uint8_t* bytes, int length, int keyFrame,
                              FrameClock::time_point arrival) {
-    std::unique_ptr<CFrame> frame = MakeFrame(bytes, length, keyFrame);
+    Queue(MakeFrame(bytes, length, keyFrame), arrival);
+}
+
+void VideoPipeline::AddFrame(SharedFrameBytes bytes, int keyFrame, FrameClock::time_point arrival) {
+    Queue(MakeFrame(std::move(bytes), keyFrame), arrival);
+}
+
+void VideoPipeline::Queue(std::unique_ptr<CFrame> frame, FrameClock::time_point arrival) {
     if (!frame) {
         ++m_counters.framesRefused;
         return;
@@ -271,6 +278,11 @@ std::chrono::nanoseconds VideoPipeline::TakeLongestDecode() {
 size_t VideoPipeline::QueuedFrames() const {
     std::lock_guard lock(m_queueMutex);
     return m_queue.size();
+}
+
+const uint8_t* VideoPipeline::QueuedBytes(size_t index) const {
+    std::lock_guard lock(m_queueMutex);
+    return index < m_queue.size() ? m_queue[index]->bytes.get() : nullptr;
 }
 
 bool VideoPipeline::IsDecoding() const {

@@ -143,6 +143,9 @@ class VideoPipeline {
     // its arrival (none: now).
     void AddFrame(const uint8_t* bytes, int length, int keyFrame,
                   FrameClock::time_point arrival = {});
+    // Queues the frame around `bytes` itself, shared with whoever else holds
+    // them (the recording): no copy.
+    void AddFrame(SharedFrameBytes bytes, int keyFrame, FrameClock::time_point arrival = {});
     // The next picture decoded is also written as a snapshot; the outcome goes
     // to the sink's OnSnapshotWritten, from the worker's thread. A request
     // made while the last one of its kind is still being written is served by
@@ -192,6 +195,9 @@ class VideoPipeline {
     // The codec of the last picture decoded since StartDecoding; kUnknown before it.
     VideoCodec Codec() const { return m_codec.load(std::memory_order_relaxed); }
     size_t QueuedFrames() const;
+    // The bytes of the queued frame at `index` (null past the end): which
+    // buffer it holds, for tests.
+    const uint8_t* QueuedBytes(size_t index) const;
     bool IsDecoding() const;  // a decode thread runs
 
     // Any thread: what keeps the decoded pictures from coming (kNone after
@@ -233,6 +239,7 @@ class VideoPipeline {
         }
     };
 
+    void Queue(std::unique_ptr<CFrame> frame, FrameClock::time_point arrival);
     void EndThread();     // m_controlMutex held
     void FreeDecoding();  // m_controlMutex held, no thread
     void DecodeLoop();    // the decode thread

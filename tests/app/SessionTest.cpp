@@ -11,6 +11,7 @@
 #include <QTest>
 #include <thread>
 
+#include "app/SessionRecording.h"
 #include "app/StreamStatistics.h"
 #include "settings/ui/CSetDialog.h"
 #include "settings/ui/SetDialogHook.h"
@@ -326,6 +327,21 @@ TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
     EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 1u);
     ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
     EXPECT_TRUE(m_window->Timers().IsArmed(SessionTimers::kVideoWatchdog));
+}
+
+TEST_F(SessionTest, AFrameIsCopiedOnceForTheDecoderAndTheKeptFrames) {
+    MakeSessionWindow(m_server.Port());
+    const Bytes key(1000, 1), next(500, 2);
+    OnReceiveThread([&] {
+        m_window->Session().OnVideoData(0, key.data(), int(key.size()), 0, 0, 1);
+        m_window->Session().OnVideoData(0, next.data(), int(next.size()), 0, 0, 0);
+    });
+    std::vector<const uint8_t*> kept;
+    m_window->Session().Recording().ForEachKeptFrame(
+        [&kept](const SharedFrameBytes& bytes, bool, auto) { kept.push_back(bytes.data.get()); });
+    ASSERT_EQ(kept.size(), 2u);
+    for (size_t index = 0; index < kept.size(); ++index)
+        EXPECT_EQ(kept[index], m_window->VideoWindow()->Pipeline().QueuedBytes(index)) << index;
 }
 
 TEST_F(SessionTest, ServerInformationHidesOnlyTheChannelsItLacks) {

@@ -26,6 +26,10 @@ using Kind = RecorderReport::Kind;
 
 constexpr auto kFrameInterval = 40ms;  // 25 frames a second
 
+SharedFrameBytes Bytes(const test::EncodedFrame& frame) {
+    return CopyFrameBytes(frame.bytes.data(), int(frame.bytes.size()));
+}
+
 std::vector<test::EncodedFrame> Encode(int width, int height, int count, int gop,
                                        int firstIndex = 0) {
     test::EncoderOptions options;
@@ -103,7 +107,7 @@ class ClipRecorderTest : public testing::Test {
     // Pushes `frames`, the first arriving at m_next, each kFrameInterval after the last.
     void Push(ClipRecorder& recorder, const std::vector<test::EncodedFrame>& frames) {
         for (const test::EncodedFrame& frame : frames) {
-            recorder.Push(RecordedFrame{frame.bytes, frame.keyFrame, m_next});
+            recorder.Push(RecordedFrame{Bytes(frame), frame.keyFrame, m_next});
             m_next += kFrameInterval;
         }
     }
@@ -169,7 +173,7 @@ TEST_F(ClipRecorderTest, FramesArrivingTogetherKeepTheirOrder) {
         ClipRecorder recorder(Options(), m_log.Listener());
         for (size_t index = 0; index < frames.size(); ++index) {
             const auto arrival = m_next + (index / 3) * 120ms + (index % 3) * 3us;
-            recorder.Push(RecordedFrame{frames[index].bytes, frames[index].keyFrame, arrival});
+            recorder.Push(RecordedFrame{Bytes(frames[index]), frames[index].keyFrame, arrival});
         }
     }
     ASSERT_EQ(m_log.Count(Kind::Failed), 0);
@@ -302,6 +306,28 @@ TEST_F(ClipRecorderTest, FullDiskEndsTheRecordingAndKeepsTheFragmentsWritten) {
     EXPECT_GE(packets, 5);
     EXPECT_EQ(packets % 5, 0) << packets;
     EXPECT_EQ(test::ClipDecodeErrors(failed.summary.file), "");
+}
+
+TEST_F(ClipRecorderTest, FileThatCannotBeClosedEndsTheRecordingAndNoNextFileIsOpened) {
+    // Key frames 30 apart and a new file after a second: the first file's
+    // only fragment is written when it closes, beyond the limit its header kept to.
+    const auto frames = Encode(176, 144, 60, 30);
+    const int64_t limit = 4 * 1024;
+    ASSERT_GT(BytesOf({frames.begin(), frames.begin() + 30}), 2 * limit);
+    RecorderOptions options = Options();
+    options.fileLength = 1s;
+    {
+        test::FileSizeLimit full(limit);
+        ClipRecorder recorder(options, m_log.Listener());
+        Push(recorder, frames);
+        ASSERT_TRUE(m_log.WaitFor(Kind::Ended));
+    }
+    ASSERT_EQ(m_log.Count(Kind::Failed), 1);
+    const RecorderReport failed = m_log.Of(Kind::Failed)[0];
+    EXPECT_EQ(failed.failure, WriteFailure::DiskFull);
+    EXPECT_EQ(m_log.Count(Kind::FileStarted), 1);
+    EXPECT_EQ(m_log.Count(Kind::FileFinished), 0);
+    EXPECT_EQ(test::ClipsIn(options.folder), std::vector<fs::path>{failed.summary.file});
 }
 
 TEST_F(ClipRecorderTest, NoFileIsEverReplaced) {

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     const auto until = std::chrono::steady_clock::now() + 60s;
     for (size_t index = 0; std::chrono::steady_clock::now() < until; ++index) {
         const auto& frame = frames[index % frames.size()];
-        recorder.Push({frame.bytes, frame.keyFrame, arrival});
+        recorder.Push({kavrel::CopyFrameBytes(frame.bytes.data(), int(frame.bytes.size())),
+                       frame.keyFrame, arrival});
         arrival += 40ms;
         std::this_thread::sleep_for(2ms);
     }
