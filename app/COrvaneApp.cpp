@@ -4,6 +4,7 @@
 #include "app/SessionRecording.h"
 #include "app/SingleInstance.h"
 #include "config/ConfigStore.h"
+#include "protocol/CTCPClient_CE.h"
 
 namespace kavrel {
 
@@ -31,6 +32,8 @@ int COrvaneApp::Run(const CommandLine& options) {
     instance.SetWindow(nullptr);
     // The window's sessions have gone; their clips are still being closed.
     SessionRecording::WaitForClosingFiles(std::chrono::seconds(30));
+    // And the last requests of their connections are still on their way.
+    CTCPClient_CE::WaitForClosingSockets(std::chrono::seconds(1));
     return 0;
 }
 
