@@ -251,9 +251,17 @@ void ShutDown(int socketFd) {
 
 // Sockets Close handed to a finishing thread (FinishClose) that has not
 // closed them yet, across all clients.
-std::mutex g_closingMutex;
-std::condition_variable g_closingDone;
-int g_closingSockets = 0;  // guarded by g_closingMutex
+struct ClosingState {
+    std::mutex mutex;
+    std::condition_variable done;
+    int count = 0;  // guarded by mutex
+};
+
+// Never destroyed: a finishing thread may still run while the process exits.
+ClosingState& Closing() {
+    static ClosingState* const closing = new ClosingState;
+    return *closing;
+}
 
 // How often a finishing thread looks whether the peer has acknowledged
 // everything: no event tells of it.
@@ -310,27 +318,36 @@ void FinishClose(int fd, std::vector<uint8_t> unsent,
         }
     }
     ::close(fd);
-    std::lock_guard lock(g_closingMutex);
-    --g_closingSockets;
-    g_closingDone.notify_all();
+    ClosingState& closing = Closing();
+    std::lock_guard lock(closing.mutex);
+    --closing.count;
+    closing.done.notify_all();
 }
 
 // Hands `fd` with its `unsent` bytes to a finishing thread of its own; false
 // (nothing handed over) when no thread can be started.
 bool HandOver(int fd, std::vector<uint8_t>& unsent, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    ClosingState& closing = Closing();
     {
-        std::lock_guard lock(g_closingMutex);
-        ++g_closingSockets;
+        std::lock_guard lock(closing.mutex);
+        ++closing.count;
     }
     try {
         std::thread(FinishClose, fd, std::move(unsent), deadline).detach();
     } catch (const std::system_error&) {
-        std::lock_guard lock(g_closingMutex);
-        --g_closingSockets;
+        std::lock_guard lock(closing.mutex);
+        --closing.count;
         return false;
     }
     return true;
+}
+
+// The connection can still carry bytes: neither side has ended it (a
+// connection lost or shut down by the receive thread reports a hang-up).
+bool CanStillDeliver(int fd) {
+    pollfd state{fd, 0, 0};
+    return ::poll(&state, 1, 0) == 0;
 }
 
 }  // namespace
@@ -567,20 +584,22 @@ bool CTCPClient_CE::Close() {
         unsent.swap(m_shared->queued);
     }
     if (m_shared->connected.load() && !m_shared->sendFailed.load() &&
-        (!unsent.empty() || UnacknowledgedBytes(fd) > 0) &&
+        (!unsent.empty() || UnacknowledgedBytes(fd) > 0) && CanStillDeliver(fd) &&
         HandOver(fd, unsent, m_closeFlushTimeout))
         return true;
     return ::close(fd) == 0;
 }
 
 int CTCPClient_CE::ClosingSockets() {
-    std::lock_guard lock(g_closingMutex);
-    return g_closingSockets;
+    ClosingState& closing = Closing();
+    std::lock_guard lock(closing.mutex);
+    return closing.count;
 }
 
 bool CTCPClient_CE::WaitForClosingSockets(std::chrono::milliseconds limit) {
-    std::unique_lock lock(g_closingMutex);
-    return g_closingDone.wait_for(lock, limit, [] { return g_closingSockets == 0; });
+    ClosingState& closing = Closing();
+    std::unique_lock lock(closing.mutex);
+    return closing.done.wait_for(lock, limit, [&] { return closing.count == 0; });
 }
 
 void CTCPClient_CE::SetNameLookup(NameLookup lookup) {
