@@ -6,6 +6,7 @@
 #include "app/SingleInstance.h"
 #include "config/ConfigStore.h"
 #include "platform/DebugSink.h"
+#include "protocol/CTCPClient_CE.h"
 
 namespace kavrel {
 
@@ -48,6 +49,8 @@ void COrvaneApp::RunWindow(std::unique_ptr<COrvaneDlg> window,
     // files start closing: the wait comes after.
     window.reset();
     SessionRecording::WaitForClosingFiles(closingLimit);
+    // And the last requests of their connections are still on their way.
+    CTCPClient_CE::WaitForClosingSockets(std::chrono::seconds(1));
 }
 
 }  // namespace kavrel

@@ -150,9 +150,9 @@ void ViewingSession::ReleaseEngine() {
     m_engine->Disconnect();
     m_engine.reset();
     m_connected = false;
-    // The connection that carried the movement is gone; nothing can stop it now.
-    m_moving = false;
-    m_ptzHeld = false;
+    // A movement whose stop has not gone, and a hold, outlive the connection:
+    // the server may keep the camera turning, so the next login stops it
+    // (SendOwedStop) and the hold's release still sends its stop.
     m_generation.fetch_add(1);
 }
 
@@ -195,8 +195,22 @@ void ViewingSession::AfterConnect(bool connected) {
     m_connected = true;
     m_timers.Arm(SessionTimers::kLoginTimeout);
     ShowKey(u"login_server");
-    if (!m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant))
+    if (!m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant)) {
         RequestFailed();
+        return;
+    }
+    SendOwedStop();
+}
+
+void ViewingSession::SendOwedStop() {
+    if (!m_moving && !m_ptzHeld)
+        return;
+    // Right behind the login, which the server takes first.
+    if (!m_engine->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop)) {
+        RequestFailed();
+        return;
+    }
+    m_moving = false;
 }
 
 void ViewingSession::Disconnect() {
@@ -335,13 +349,15 @@ void ViewingSession::StopMoving() {
     m_ptzHeld = false;
     if (!m_moving)
         return;
-    m_moving = false;
     // Its stop goes now; timer 1000 has nothing left to stop.
     m_timers.Cancel(SessionTimers::kPtzStop);
     // Whoever called is about to end or change the connection: a stop that
-    // cannot be sent is lost with it, and the next request reports the loss.
-    if (m_engine && m_connected)
-        m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
+    // cannot be sent now waits for the next login, and the next request
+    // reports the loss.
+    if (!m_engine || !m_connected)
+        return;
+    m_moving = false;
+    m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
 }
 
 void ViewingSession::PtzPress(std::u16string_view key, int code) {

@@ -111,6 +111,7 @@ class ViewingSession : public QObject, public CServerNotify {
     // still runs, when its timer 1000 ends the pulse.
     void PtzRelease(bool keepPulse = false);
     // A command went out and its stop has not: the camera may be turning.
+    // Kept across a lost connection: the next login sends the stop.
     bool Moving() const { return m_moving; }
     // The channel change of a channel button (the caller has checked that
     // `channel` differs from the current one and that the server has it).
@@ -195,6 +196,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void NoteCamera();
     // Posted outcome of the connect.
     void AfterConnect(bool connected);
+    // Right after a login: the stop that a lost connection took with it (a
+    // movement not stopped, or a hold that still waits for its release) goes
+    // to the channel that was told to move. The hold stays.
+    void SendOwedStop();
     // Closes and destroys the engine ("connect_break" when there was one),
     // stops the video window's decoding, cancels timers 2000 and 4000.
     void Disconnect();

@@ -2,17 +2,21 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -73,9 +77,23 @@ int PollUntil(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point d
     }
 }
 
-// Lookups whose waiter gave up while their thread still runs, across all
-// clients; bounded by CTCPClient_CE::kMaxAbandonedLookups.
+// Lookup threads that have not finished, across all clients. Any of them may
+// still be given up on, so the cap on abandoned lookups is kept by bounding
+// these: a lookup starts only by taking one of the
+// CTCPClient_CE::kMaxAbandonedLookups places in one step (ReserveLookup), and
+// its thread gives the place back when the lookup ends.
+std::atomic<int> g_unfinishedLookups{0};
+// Of those, the ones whose waiter gave up; for AbandonedLookups.
 std::atomic<int> g_abandonedLookups{0};
+
+bool ReserveLookup() {
+    int unfinished = g_unfinishedLookups.load();
+    do {
+        if (unfinished >= CTCPClient_CE::kMaxAbandonedLookups)
+            return false;
+    } while (!g_unfinishedLookups.compare_exchange_weak(unfinished, unfinished + 1));
+    return true;
+}
 
 // A name lookup on a thread of its own: getaddrinfo has no time limit and
 // cannot be interrupted, so the thread that waits for it must be able to give
@@ -106,15 +124,18 @@ void Abandon(PendingLookup& lookup) {
 
 // Looks `name` up (first IPv4 result) before `deadline`, watching `wakeFd`
 // (or -1) meanwhile: when it fires and `stop` is set, gives up at once. Fails
-// at once, without a lookup, while too many given-up lookups still run.
+// at once, without a lookup, while too many lookups that may be given up on
+// still run.
 bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wakeFd,
                 const std::atomic<bool>& stop, std::chrono::steady_clock::time_point deadline) {
-    if (g_abandonedLookups.load() >= CTCPClient_CE::kMaxAbandonedLookups)
+    if (!ReserveLookup())
         return false;
     auto lookup = std::make_shared<PendingLookup>();
     lookup->doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (lookup->doneFd < 0)
+    if (lookup->doneFd < 0) {
+        g_unfinishedLookups.fetch_sub(1);
         return false;
+    }
     CTCPClient_CE::NameLookup function;
     {
         std::lock_guard lock(g_lookupMutex);
@@ -128,11 +149,17 @@ bool LookUpName(const std::string& name, uint32_t& addressNetworkOrder, int wake
                 lookup->found = true;
             }
             int running = PendingLookup::kRunning;
-            if (!lookup->state.compare_exchange_strong(running, PendingLookup::kFinished))
+            const bool abandoned =
+                !lookup->state.compare_exchange_strong(running, PendingLookup::kFinished);
+            // The place first: once AbandonedLookups has dropped, a new lookup
+            // must find it free.
+            g_unfinishedLookups.fetch_sub(1);
+            if (abandoned)
                 g_abandonedLookups.fetch_sub(1);
             WakeUp(lookup->doneFd);
         }).detach();
     } catch (const std::system_error&) {
+        g_unfinishedLookups.fetch_sub(1);
         return false;
     }
     for (;;) {
@@ -222,6 +249,107 @@ void ShutDown(int socketFd) {
     ::shutdown(socketFd, SHUT_RDWR);
 }
 
+// Sockets Close handed to a finishing thread (FinishClose) that has not
+// closed them yet, across all clients.
+struct ClosingState {
+    std::mutex mutex;
+    std::condition_variable done;
+    int count = 0;  // guarded by mutex
+};
+
+// Never destroyed: a finishing thread may still run while the process exits.
+ClosingState& Closing() {
+    static ClosingState* const closing = new ClosingState;
+    return *closing;
+}
+
+// How often a finishing thread looks whether the peer has acknowledged
+// everything: no event tells of it.
+constexpr std::chrono::milliseconds kAcknowledgementPoll{5};
+
+// Bytes the socket has taken that the peer has not acknowledged; -1 when
+// that cannot be told.
+int UnacknowledgedBytes(int fd) {
+    int bytes = 0;
+    return ::ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : -1;
+}
+
+// The finishing thread of one closed connection; it alone owns `fd`. Writes
+// `unsent` out, ends the sending side behind it, and waits until the peer has
+// acknowledged all of it, reading and dropping whatever still arrives
+// meanwhile (closing with unread bytes would reset the connection and
+// discard what the socket still holds). Never past `deadline`; a peer that
+// has gone or closed ends the wait at once. Then closes `fd`.
+void FinishClose(int fd, std::vector<uint8_t> unsent,
+                 std::chrono::steady_clock::time_point deadline) {
+    pthread_setname_np(pthread_self(), "kavrel-close");
+    size_t taken = 0;
+    bool given = true;  // every byte handed to the socket
+    while (given && taken < unsent.size()) {
+        pollfd out{fd, POLLOUT, 0};
+        if (PollUntil(&out, 1, deadline) <= 0) {
+            given = false;
+            break;
+        }
+        const ssize_t sent =
+            ::send(fd, unsent.data() + taken, unsent.size() - taken, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0)
+            taken += size_t(sent);
+        else if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            given = false;
+    }
+    if (given) {
+        ::shutdown(fd, SHUT_WR);
+        while (UnacknowledgedBytes(fd) > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline)
+                break;
+            pollfd in{fd, POLLIN, 0};
+            const int rc = PollUntil(&in, 1, std::min(deadline, now + kAcknowledgementPoll));
+            if (rc < 0 || (rc > 0 && (in.revents & (POLLERR | POLLNVAL)) != 0))
+                break;
+            if (rc > 0) {
+                uint8_t dropped[4096];
+                const ssize_t got = ::recv(fd, dropped, sizeof dropped, MSG_DONTWAIT);
+                if (got == 0 ||
+                    (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+                    break;
+            }
+        }
+    }
+    ::close(fd);
+    ClosingState& closing = Closing();
+    std::lock_guard lock(closing.mutex);
+    --closing.count;
+    closing.done.notify_all();
+}
+
+// Hands `fd` with its `unsent` bytes to a finishing thread of its own; false
+// (nothing handed over) when no thread can be started.
+bool HandOver(int fd, std::vector<uint8_t>& unsent, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    ClosingState& closing = Closing();
+    {
+        std::lock_guard lock(closing.mutex);
+        ++closing.count;
+    }
+    try {
+        std::thread(FinishClose, fd, std::move(unsent), deadline).detach();
+    } catch (const std::system_error&) {
+        std::lock_guard lock(closing.mutex);
+        --closing.count;
+        return false;
+    }
+    return true;
+}
+
+// The connection can still carry bytes: neither side has ended it (a
+// connection lost or shut down by the receive thread reports a hang-up).
+bool CanStillDeliver(int fd) {
+    pollfd state{fd, 0, 0};
+    return ::poll(&state, 1, 0) == 0;
+}
+
 }  // namespace
 
 CTCPClient_CE::CTCPClient_CE() = default;
@@ -254,6 +382,10 @@ bool CTCPClient_CE::Open(ReceiveSink* sink, std::u16string_view address, int por
     // stalled peer later.
     const int sendBuffer = kSocketSendBuffer;
     ::setsockopt(shared->socketFd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    // Every request is a whole packet that must go now (a PTZ stop above all),
+    // not wait for the acknowledgement of the one before.
+    const int noDelay = 1;
+    ::setsockopt(shared->socketFd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     shared->sink = sink;
     shared->address.assign(address);
     shared->port = port;
@@ -442,7 +574,32 @@ bool CTCPClient_CE::Close() {
     const int fd = std::exchange(m_shared->socketFd, -1);
     if (fd < 0)
         return false;
+    // The last requests (a PTZ stop before Stop or a channel change) may still
+    // wait in the queue or in the socket: a finishing thread gives them their
+    // chance, so that this thread, the user-interface thread, never waits for
+    // the peer. The receive thread no longer touches the queue.
+    std::vector<uint8_t> unsent;
+    {
+        std::lock_guard lock(m_shared->sendMutex);
+        unsent.swap(m_shared->queued);
+    }
+    if (m_shared->connected.load() && !m_shared->sendFailed.load() &&
+        (!unsent.empty() || UnacknowledgedBytes(fd) > 0) && CanStillDeliver(fd) &&
+        HandOver(fd, unsent, m_closeFlushTimeout))
+        return true;
     return ::close(fd) == 0;
+}
+
+int CTCPClient_CE::ClosingSockets() {
+    ClosingState& closing = Closing();
+    std::lock_guard lock(closing.mutex);
+    return closing.count;
+}
+
+bool CTCPClient_CE::WaitForClosingSockets(std::chrono::milliseconds limit) {
+    ClosingState& closing = Closing();
+    std::unique_lock lock(closing.mutex);
+    return closing.done.wait_for(lock, limit, [&] { return closing.count == 0; });
 }
 
 void CTCPClient_CE::SetNameLookup(NameLookup lookup) {

@@ -10,6 +10,11 @@
 // socket at once. A stop request (Close) wakes it at once through an eventfd;
 // Close then waits for it to end.
 //
+// Close hands a socket whose last bytes have not reached the peer yet to a
+// finishing thread of its own, which writes them out and closes the socket
+// within kCloseFlushTimeout; the caller never waits for it. The program's end
+// waits for these threads (WaitForClosingSockets).
+//
 // Close and the destructor may also be called from inside the sink's Append
 // (on the receive thread itself): the client then does not join its own thread;
 // the thread sees the stop request when Append returns and ends without
@@ -46,9 +51,14 @@ class CTCPClient_CE {
     // takes megabytes on loopback, and a peer that stopped reading would go
     // unnoticed for thousands of commands.
     static constexpr int kSocketSendBuffer = 8192;
+    // How long a closed connection's last bytes (queued or not yet
+    // acknowledged) may take to reach the peer, on a finishing thread.
+    static constexpr std::chrono::milliseconds kCloseFlushTimeout{250};
     // Name lookups given up on (deadline or Close) whose threads still wait
-    // for an answer, per process. Beyond this a lookup fails at once: a name
-    // server that never answers must not pile up threads.
+    // for an answer, per process. A name server that never answers must not
+    // pile up threads, and any lookup still running may yet be given up on:
+    // so at most this many lookup threads run at a time, and a lookup beyond
+    // them fails at once.
     static constexpr int kMaxAbandonedLookups = 4;
 
     CTCPClient_CE();
@@ -70,7 +80,7 @@ class CTCPClient_CE {
     // or 255.255.255.255 itself), looked up as a host name, first IPv4 result.
     // The low 16 bits of the port are used. True when connected; false on a
     // failed lookup, refusal or time-out (no debug line), and at once for a
-    // host name while kMaxAbandonedLookups lookups given up on still wait.
+    // host name while kMaxAbandonedLookups lookups (given up on or not) still run.
     bool Connect();
 
     // Connects without blocking the caller: the receive thread resolves the
@@ -98,8 +108,18 @@ class CTCPClient_CE {
 
     // Asks the receive thread to stop, wakes it, waits for it to end (unless
     // called on it), and closes the socket. True when the socket was open and
-    // closing it succeeded. Safe to call more than once.
+    // closing it succeeded. Safe to call more than once. Bytes sent that have
+    // not reached the peer yet are left to a finishing thread, which writes
+    // them out and closes the socket within the close flush timeout; Close
+    // itself does not wait for the peer.
     bool Close();
+
+    // Sockets handed to finishing threads and not closed yet, across all
+    // clients. Any thread.
+    static int ClosingSockets();
+    // Waits, for at most `limit`, until every finishing thread has closed its
+    // socket; false at the limit. For the program's end and for tests.
+    static bool WaitForClosingSockets(std::chrono::milliseconds limit);
 
     // For tests and diagnostics: true once the receive thread has finished or
     // was never started.
@@ -116,6 +136,10 @@ class CTCPClient_CE {
 
     // Bound on Connect; tests shorten it. Call before Connect.
     void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+    // Bound on the finishing of a closed connection (kCloseFlushTimeout);
+    // tests lengthen it so that a slow machine cannot cut the bytes short.
+    // Call before Close.
+    void SetCloseFlushTimeout(std::chrono::milliseconds timeout) { m_closeFlushTimeout = timeout; }
 
     // Replaces the system's name lookup (getaddrinfo, first IPv4 result) for
     // every later lookup; an empty function restores it. For tests and
@@ -142,6 +166,7 @@ class CTCPClient_CE {
                               int wakeFd);
 
     std::chrono::milliseconds m_connectTimeout = kDefaultConnectTimeout;
+    std::chrono::milliseconds m_closeFlushTimeout = kCloseFlushTimeout;
     // Socket, wake-up descriptor, flags and sink, shared with the receive
     // thread; see the .cpp for which thread writes what.
     std::shared_ptr<Shared> m_shared;

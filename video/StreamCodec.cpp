@@ -7,11 +7,10 @@
 namespace kavrel {
 namespace {
 
-// Parameter sets stand at the front of a key frame; a frame with more NAL
-// units than this before them is not looked at further.
-constexpr int kMaxNalUnits = 64;
-
-// The next NAL unit from `pos`: [begin, end) without its start code.
+// The next NAL unit from `pos`: [begin, end) without its start code. Each
+// byte of the frame is searched once over all calls, so that a walk over
+// every unit of a frame (however many tiny units it holds) stays linear in
+// the frame's length, which the receive buffer bounds.
 bool NextNalUnit(const uint8_t* data, size_t size, size_t& pos, size_t& begin, size_t& end) {
     // Find "00 00 01" by looking for the 01 first: memchr is far faster than a byte loop
     // over slice data, which a non-key frame consists of.
@@ -202,7 +201,8 @@ VideoCodec DetectCodec(const uint8_t* data, size_t size) {
     if (data == nullptr)
         return VideoCodec::kUnknown;
     size_t pos = 0, begin = 0, end = 0;
-    for (int n = 0; n < kMaxNalUnits && NextNalUnit(data, size, pos, begin, end); ++n) {
+    // Every unit: a sender may put any number of others before the parameter sets.
+    while (NextNalUnit(data, size, pos, begin, end)) {
         if (IsH265ParameterSet(data + begin, end - begin))
             return VideoCodec::kH265;
         if (IsH264ParameterSet(data + begin, end - begin))
@@ -228,7 +228,9 @@ uint64_t AnnouncedPixels(VideoCodec codec, const uint8_t* data, size_t size) {
         return 0;
     uint64_t largest = 0;
     size_t pos = 0, begin = 0, end = 0;
-    for (int n = 0; n < kMaxNalUnits && NextNalUnit(data, size, pos, begin, end); ++n) {
+    // Every unit: an SPS after many others must not slip past the picture
+    // limit. Reading one SPS costs at most its own length.
+    while (NextNalUnit(data, size, pos, begin, end)) {
         const uint8_t* nal = data + begin;
         const size_t length = end - begin;
         if (codec == VideoCodec::kH264 && length >= 2 && (nal[0] & 0x9F) == 7)

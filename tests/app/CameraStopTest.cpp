@@ -218,6 +218,34 @@ TEST_F(CameraStopTest, CameraButtonMovesWhileHeldAndAShortClickKeepsThePulse) {
                              PtzPacket(9, 1, wire::kPtzStop)}));
 }
 
+TEST_F(CameraStopTest, AHoldThatOutlivesItsConnectionIsStoppedAfterTheNextLoginAndAtItsRelease) {
+    PlayConnected();
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    ReconnectPolicy fast;
+    fast.steps = {50ms};
+    m_window->Session().SetReconnectPolicy(fast);
+    const auto stop = [](uint8_t sequence) { return PtzPacket(sequence, 1, wire::kPtzStop); };
+
+    // A camera key held while the server closes the connection.
+    Press(Qt::Key_Right);
+    ASSERT_TRUE(Received(0, {stop(1), PtzPacket(2, 1, wire::kPtzRight)}));
+    m_server.CloseConnection(0);
+    EXPECT_TRUE(Received(1, {stop(1)}));  // right behind the new login
+    EXPECT_EQ(m_window->HeldPtz(), control::kPtzRight);
+    Release(Qt::Key_Right);
+    EXPECT_TRUE(Received(1, {stop(1), stop(2)}));
+
+    // A camera button held down the same way.
+    CSkinButton* left = m_window->Button(control::kPtzLeft);
+    QTest::mousePress(left, Qt::LeftButton);
+    ASSERT_TRUE(Received(1, {stop(1), stop(2), stop(3), PtzPacket(4, 1, wire::kPtzLeft)}));
+    m_server.CloseConnection(1);
+    EXPECT_TRUE(Received(2, {stop(1)}));
+    QTest::mouseRelease(left, Qt::LeftButton);
+    EXPECT_TRUE(Received(2, {stop(1), stop(2)}));
+}
+
 TEST_F(CameraStopTest, QuadHoldStopsOnItsTileWhenTheSelectionPageOrViewChanges) {
     MakeSessionWindow(m_server.Port());
     m_window->show();

@@ -117,6 +117,13 @@ bool LoopbackServer::IsClosed(int index) const {
            m_connections[size_t(index)].closed;
 }
 
+void LoopbackServer::CloseConnection(int index) {
+    std::lock_guard lock(m_mutex);
+    // The server thread may be polling the descriptor: it is closed with the server.
+    if (index >= 0 && size_t(index) < m_connections.size())
+        ::shutdown(m_connections[size_t(index)].fd, SHUT_RDWR);
+}
+
 bool LoopbackServer::Send(int index, std::span<const uint8_t> bytes) {
     std::lock_guard lock(m_mutex);
     if (index < 0 || size_t(index) >= m_connections.size() || m_connections[size_t(index)].closed)

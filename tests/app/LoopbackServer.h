@@ -35,6 +35,9 @@ class LoopbackServer {
 
     // Writes all bytes to connection `index`; false when it is gone.
     bool Send(int index, std::span<const uint8_t> bytes);
+    // Ends connection `index` as a server that closes it: the viewer sees the
+    // close, and nothing it sends later is kept.
+    void CloseConnection(int index);
 
   private:
     struct Connection {

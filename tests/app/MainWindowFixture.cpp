@@ -4,6 +4,7 @@
 
 #include "app/NetworkBringUp.h"
 #include "config/ConfigStore.h"
+#include "protocol/CTCPClient_CE.h"
 #include "settings/HistoryStore.h"
 #include "tests/support/TestPaths.h"
 
@@ -26,6 +27,8 @@ void MainWindowFixture::SetUp() {
 
 void MainWindowFixture::TearDown() {
     m_window.reset();
+    // No connection's finishing thread outlives the test that made it.
+    EXPECT_TRUE(CTCPClient_CE::WaitForClosingSockets(std::chrono::seconds(10)));
     m_handler.reset();
     SetNetworkBringUp({});
     SetConfigFilePath({});

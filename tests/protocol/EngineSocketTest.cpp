@@ -36,6 +36,7 @@ class EngineSocketTest : public ::testing::Test {
             engine->Disconnect();
         engine.reset();
         EXPECT_TRUE(WaitUntil([] { return CTCPClient_CE::ActiveReceiveThreads() == 0; }));
+        EXPECT_TRUE(CTCPClient_CE::WaitForClosingSockets(10s));
     }
     void ConnectEngine() {
         engine = std::make_unique<CProtocolEngine>(&listener);

@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -297,6 +301,43 @@ TEST_F(TcpClientTest, LookupsThatNeverAnswerDoNotPileUp) {
     CTCPClient_CE::SetNameLookup({});
 }
 
+TEST_F(TcpClientTest, LookupsStartedTogetherAreCappedBeforeAnyIsGivenUp) {
+    ASSERT_TRUE(WaitUntil([] { return CTCPClient_CE::AbandonedLookups() == 0; }));
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = gate->get_future().share();
+    auto lookups = std::make_shared<std::atomic<int>>(0);
+    CTCPClient_CE::SetNameLookup([released, lookups](const std::string&, uint32_t&) {
+        lookups->fetch_add(1);
+        released.wait();
+        return false;
+    });
+    // A wall of tiles starts at once: none has given its lookup up yet when
+    // the next one starts. Each either looks up or fails at once.
+    constexpr int kTiles = 16;
+    std::vector<std::unique_ptr<CollectingSink>> sinks;
+    std::vector<std::unique_ptr<CTCPClient_CE>> tiles;
+    for (int i = 0; i < kTiles; ++i) {
+        sinks.push_back(std::make_unique<CollectingSink>());
+        tiles.push_back(std::make_unique<CTCPClient_CE>());
+        tiles.back()->SetConnectTimeout(std::chrono::hours(1));
+        ASSERT_TRUE(tiles.back()->Open(sinks.back().get(), u"camera.invalid", server.Port()));
+        ASSERT_TRUE(tiles.back()->StartConnect());
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        size_t settled = size_t(lookups->load());
+        for (const auto& tileSink : sinks)
+            settled += tileSink->WaitForConnectResults(0).size();
+        return settled == kTiles;
+    }));
+    for (const auto& tile : tiles)
+        tile->Close();  // gives every lookup still running up
+    EXPECT_LE(lookups->load(), CTCPClient_CE::kMaxAbandonedLookups);
+    EXPECT_LE(CTCPClient_CE::AbandonedLookups(), CTCPClient_CE::kMaxAbandonedLookups);
+    CTCPClient_CE::SetNameLookup({});
+    gate->set_value();
+    EXPECT_TRUE(WaitUntil([] { return CTCPClient_CE::AbandonedLookups() == 0; }));
+}
+
 TEST_F(TcpClientTest, ServerCloseEndsTheThreadQuietly) {
     ConnectTo(client, u"127.0.0.1");
     server.CloseConnection();
@@ -354,6 +395,42 @@ TEST_F(TcpClientTest, SendQueuesWhatThePeerCannotTakeYetAndNeverWaitsForIt) {
     EXPECT_TRUE(server.Read(sent.size()) == sent);
     EXPECT_TRUE(WaitUntil([&] { return client.QueuedSendBytes() == 0; }));
     EXPECT_EQ(sink.Ends(), 0);
+    EXPECT_TRUE(debug.Lines().empty());
+}
+
+// The descriptor of this process's socket connected to `port` on loopback.
+int SocketConnectedTo(int port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
+
+TEST_F(TcpClientTest, TheLastBytesBeforeCloseLeaveAtOnceAndReachThePeer) {
+    ConnectTo(client, u"127.0.0.1");
+    const int fd = SocketConnectedTo(server.Port());
+    ASSERT_GE(fd, 0);
+    int noDelay = 0;
+    socklen_t size = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+    EXPECT_NE(noDelay, 0);
+
+    // The server reads nothing until Close has returned: the last request
+    // waits in the queue behind a full socket.
+    client.SetCloseFlushTimeout(1min);  // a slow machine must not cut it short
+    Bytes sent;
+    SendUntilQueued(client, sent);
+    const Bytes last = test::Pattern(20, 0xEE);
+    ASSERT_TRUE(client.Send(last.data(), int(last.size())));
+    sent.insert(sent.end(), last.begin(), last.end());
+    EXPECT_TRUE(client.Close());
+    EXPECT_TRUE(server.Read(sent.size()) == sent);
+    EXPECT_TRUE(server.WaitForPeerClose());
+    EXPECT_TRUE(CTCPClient_CE::WaitForClosingSockets(10s));
     EXPECT_TRUE(debug.Lines().empty());
 }
 

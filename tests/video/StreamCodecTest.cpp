@@ -106,6 +106,14 @@ TEST(StreamCodecTest, AnnouncedSizeOfAHandMadeSps) {
     const Bytes frame = test::OversizedH264KeyFrame(1000, 1000);
     EXPECT_EQ(Detect(frame), VideoCodec::kH264);
     EXPECT_EQ(AnnouncedPixels(VideoCodec::kH264, frame.data(), frame.size()), 16000u * 16000u);
+
+    // However many units stand before it, the SPS is read.
+    Bytes crowded;
+    for (int unit = 0; unit < 200; ++unit)
+        crowded.insert(crowded.end(), kSei264.begin(), kSei264.end());
+    crowded.insert(crowded.end(), frame.begin(), frame.end());
+    EXPECT_EQ(Detect(crowded), VideoCodec::kH264);
+    EXPECT_EQ(AnnouncedPixels(VideoCodec::kH264, crowded.data(), crowded.size()), 16000u * 16000u);
 }
 
 }  // namespace
