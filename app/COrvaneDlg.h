@@ -303,8 +303,9 @@ class COrvaneDlg : public CSkinDialog {
     // m_session's signals to this window, and the video window to it.
     void ConnectSingleSession();
     // The single view's session becomes `session` (whose camera the view
-    // shows from now on); the one it had ends.
-    void ReplaceSingleSession(std::unique_ptr<ViewingSession> session);
+    // shows from now on); the one it had is given back, cut off from the
+    // window and its video.
+    std::unique_ptr<ViewingSession> ReplaceSingleSession(std::unique_ptr<ViewingSession> session);
     // The single view's camera leaves the screen: a recording one goes on
     // off screen, and the view gets a session of its own like it (idle);
     // otherwise the session stops.

@@ -49,14 +49,17 @@ void COrvaneDlg::ConnectSingleSession() {
             &COrvaneDlg::UpdateRecordBadges);
 }
 
-void COrvaneDlg::ReplaceSingleSession(std::unique_ptr<ViewingSession> session) {
+std::unique_ptr<ViewingSession> COrvaneDlg::ReplaceSingleSession(
+    std::unique_ptr<ViewingSession> session) {
     std::unique_ptr<ViewingSession> left = std::move(m_session);
     disconnect(left.get(), nullptr, this, nullptr);
     disconnect(&left->Recording(), nullptr, this, nullptr);
+    // Off the video window before the new session takes it.
     left->SetVideo(nullptr);
     m_session = std::move(session);
     ConnectSingleSession();
     SetPlayFace(m_session->Watching());
+    return left;
 }
 
 void COrvaneDlg::ParkSingleSession() {
@@ -68,15 +71,7 @@ void COrvaneDlg::ParkSingleSession() {
     auto fresh = std::make_unique<ViewingSession>();
     fresh->CopySettingsFrom(*m_session);
     const TileSource camera = MainSource(m_session->CurrentChannel());
-    std::unique_ptr<ViewingSession> recording = std::move(m_session);
-    disconnect(recording.get(), nullptr, this, nullptr);
-    disconnect(&recording->Recording(), nullptr, this, nullptr);
-    // Off the video window before the new session takes it.
-    recording->SetVideo(nullptr);
-    m_session = std::move(fresh);
-    ConnectSingleSession();
-    m_offScreen->Keep(camera, std::move(recording));
-    SetPlayFace(false);
+    m_offScreen->Keep(camera, ReplaceSingleSession(std::move(fresh)));
 }
 
 void COrvaneDlg::ConnectSessionSignals() {

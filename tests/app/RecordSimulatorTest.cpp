@@ -262,14 +262,16 @@ TEST_F(RecordSimulatorTest, ShiftRRecordsEveryTileAndChannelChangeEndsTheSingleV
 
 TEST_F(RecordSimulatorTest, ARecordingCameraKeepsRecordingOffScreenUntilItsStopIsChosen) {
     PlayUntilPicture({"--gop", "10", "--channels", "8"});
-    QTest::keyClick(m_window.get(), Qt::Key_G);
-    CameraWall& wall = *m_window->Wall();
-    ASSERT_TRUE(WaitFor([&] { return wall.Session(0)->VideoReceived(); })) << m_sim.Log();
-    wall.Select(0);
-    ViewingSession* camera = wall.Session(0);
-    camera->Recording().SetFolder(Folder());
+    ViewingSession* camera = &m_window->Session();
     PressR();
     ASSERT_TRUE(WaitForStatusOf(u"record_started"));
+    // G: the wall's tile of the same camera takes its session, recording on.
+    QTest::keyClick(m_window.get(), Qt::Key_G);
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_EQ(wall.Session(0), camera);
+    EXPECT_TRUE(camera->Recording().Active());
+    EXPECT_EQ(camera->Video(), wall.Tile(0));
+    ASSERT_TRUE(PicturesOnTile(0, 5)) << m_sim.Log();
 
     // A page turn takes the camera off the screen, not its recording: its
     // connection stays, frames still reach the file, and the window says so.
