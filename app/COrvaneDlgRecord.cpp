@@ -120,7 +120,9 @@ void COrvaneDlg::ConnectRecordSignals() {
     m_offScreenMark->hide();
     connect(m_offScreen, &OffScreenRecordings::countChanged, this,
             &COrvaneDlg::UpdateOffScreenMark);
-    connect(m_offScreen, &OffScreenRecordings::statusShown, this, &COrvaneDlg::ShowText);
+    // Recording texts reach the line even while a tour keeps it.
+    connect(m_offScreen, &OffScreenRecordings::statusShown, this, &COrvaneDlg::PutStatusText);
+    connect(m_wall, &CameraWall::recordingStatusShown, this, &COrvaneDlg::PutStatusText);
 }
 
 void COrvaneDlg::UpdateOffScreenMark() {

@@ -42,6 +42,9 @@ static_assert(control::kLastPtz - control::kFirstPtz + 1 == int(kPtzCommands.siz
 void COrvaneDlg::ConnectSingleSession() {
     m_session->Attach(m_videoWindow, languageIndex());
     connect(m_session.get(), &ViewingSession::statusShown, this, &COrvaneDlg::ShowText);
+    // A recording's texts even while a tour keeps the line.
+    connect(m_session.get(), &ViewingSession::recordingStatusShown, this,
+            &COrvaneDlg::PutStatusText);
     connect(m_session.get(), &ViewingSession::watchingChanged, this, &COrvaneDlg::SetPlayFace);
     connect(m_session.get(), &ViewingSession::channelCountReported, this,
             &COrvaneDlg::OnChannelCount);

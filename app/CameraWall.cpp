@@ -148,11 +148,7 @@ CameraWall::Entry CameraWall::MakeEntry(int index, const TileSource& source, con
             emit statusShown(text);
     });
     connect(session, &ViewingSession::recordingStatusShown, this,
-            [this, index](const QString& text) {
-                // The selected tile's came with statusShown.
-                if (index != m_selected)
-                    emit statusShown(text);
-            });
+            &CameraWall::recordingStatusShown);
     connect(session, &ViewingSession::watchingChanged, this, [this, index] {
         Repaint(index);
         emit watchingChanged();

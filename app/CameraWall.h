@@ -143,9 +143,10 @@ class CameraWall : public QWidget {
     void SetStatisticsShown(bool on);
 
   signals:
-    // Every status text of the selected tile's session, and the recording
-    // texts of every tile.
+    // Every status text of the selected tile's session.
     void statusShown(const QString& text);
+    // The recording texts of every tile.
+    void recordingStatusShown(const QString& text);
     // Some tile's Play face changed.
     void watchingChanged();
     // The channel count the main window's server reported through a tile.

@@ -38,10 +38,8 @@ ViewingSession::ViewingSession(QObject* parent)
     connect(&m_countdownTimer, &QTimer::timeout, this, &ViewingSession::ShowCountdown);
     m_recording =
         std::make_unique<SessionRecording>([this](std::u16string_view key) { return Text(key); });
-    connect(m_recording.get(), &SessionRecording::statusShown, this, [this](const QString& text) {
-        ShowText(text);
-        emit recordingStatusShown(text);
-    });
+    connect(m_recording.get(), &SessionRecording::statusShown, this,
+            &ViewingSession::recordingStatusShown);
 }
 
 ViewingSession::~ViewingSession() {

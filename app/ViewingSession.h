@@ -180,8 +180,9 @@ class ViewingSession : public QObject, public CServerNotify {
     void watchingChanged(bool watching);
     // The server's channel count, from its information record.
     void channelCountReported(int count);
-    // The texts of the recording alone (also among statusShown): a view
-    // that shows several sessions' lines only for one still reports every
+    // The recording's texts (a file started, saved, failed), apart from
+    // statusShown: a view that shows the status of one session among
+    // several, or a tour that keeps the line for itself, still reports every
     // recording that starts or ends.
     void recordingStatusShown(const QString& text);
 
