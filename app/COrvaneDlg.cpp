@@ -10,6 +10,7 @@
 #include "app/CameraWall.h"
 #include "app/NetworkBringUp.h"
 #include "app/OffScreenRecordings.h"
+#include "app/PointerHider.h"
 #include "platform/DebugSink.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -38,6 +39,7 @@ COrvaneDlg::COrvaneDlg(SettingsLabels& settingsLabels, QWidget* parent)
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
+    m_pointerHider = new PointerHider(this);
     m_releaseGrace.setSingleShot(true);
     connect(&m_releaseGrace, &QTimer::timeout, this, &COrvaneDlg::ReleaseHeldPtz);
     // Another application in front: the held key's release never comes here.
@@ -230,6 +232,7 @@ void COrvaneDlg::CreateControls() {
     ConnectSessionSignals();
     ConnectWallSignals();
     ConnectRecordSignals();
+    UpdateIdleLine();
 }
 
 void COrvaneDlg::ApplyLayout() {
@@ -254,6 +257,7 @@ void COrvaneDlg::ApplyLayout() {
     m_videoWindowRect = m_videoWindow->geometry();
     m_wall->setGeometry(m_videoWindowRect);
     PlaceOffScreenMark();
+    UpdateIdleLine();  // the status font grows with the window
     update();
 }
 
@@ -267,6 +271,7 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
         const int channel = *options.channel;
         m_session->SetCurrentChannel(channel);
         ShowChannelPage(channel / control::kChannelsPerPage * control::kChannelsPerPage);
+        UpdateIdleLine();
     }
     if (options.play) {
         QMetaObject::invokeMethod(
@@ -274,6 +279,19 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
     }
     m_fullScreenOnFirstPicture = options.fullScreen;
     RestoreStartView(options);
+    if (options.kiosk) {
+        m_kiosk = true;
+        // Without waiting for a picture: the black window (and its idle line)
+        // is what a monitor shows until the camera answers. Once the event
+        // loop runs, so that full screen finds the window shown.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_fullScreen)
+                    SetFullScreenView(true);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {

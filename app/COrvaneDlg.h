@@ -62,6 +62,7 @@ class CSkinButton;
 class CSkinStatic;
 class CVideoAtom;
 class OffScreenRecordings;
+class PointerHider;
 
 class COrvaneDlg : public CSkinDialog {
     Q_OBJECT
@@ -124,6 +125,11 @@ class COrvaneDlg : public CSkinDialog {
     // The last stream format announced (all zero before the first).
     const StreamFormatInfo& lastStreamFormat() const { return m_session->LastStreamFormat(); }
     bool IsFullScreen() const { return m_fullScreen; }
+    // --kiosk: full screen that only leaving the program ends.
+    bool IsKiosk() const { return m_kiosk; }
+    // Over full screen the pointer hides after this long without movement
+    // (PointerHider::kIdleTime); tests shorten it.
+    void SetPointerIdleTime(std::chrono::milliseconds time);
     bool KeepAspect() const { return m_preferences.keepAspect; }
     // The first index of the channel page shown (0, 4, ... 28).
     int ChannelPage() const { return m_page; }
@@ -313,6 +319,9 @@ class COrvaneDlg : public CSkinDialog {
     void ShowText(const QString& text);
     void PutStatusText(const QString& text);  // even while a tour runs
     void SetPlayFace(bool active);
+    // The single view's line while nothing plays: Play and the server and
+    // channel it would show, or how to name a server when none is set.
+    void UpdateIdleLine();
     // Hides the buttons of the channels the server lacks; never shows one.
     void OnChannelCount(int count);
 
@@ -370,6 +379,8 @@ class COrvaneDlg : public CSkinDialog {
     // was must not enter it again.
     QElapsedTimer m_tapLeftFullScreen;
     bool m_fullScreenOnFirstPicture = false;  // --fullscreen, until the first picture
+    bool m_kiosk = false;                     // --kiosk: full screen is never left
+    PointerHider* m_pointerHider = nullptr;   // child; active while full screen
 
     // The window's place and size and the aspect choice, kept in the settings store.
     ViewPreferences m_preferences;

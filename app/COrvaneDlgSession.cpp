@@ -13,6 +13,7 @@
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
+#include "skin/SkinBitmap.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -108,6 +109,27 @@ void COrvaneDlg::PutStatusText(const QString& text) {
 void COrvaneDlg::SetPlayFace(bool active) {
     if (CSkinButton* play = Button(control::kPlay))
         play->SetBitmap(active ? bitmap::kPlayActive : bitmap::kPlay);
+    UpdateIdleLine();
+}
+
+void COrvaneDlg::UpdateIdleLine() {
+    if (!m_videoWindow)
+        return;
+    // Once Play is pressed the status line tells how it goes.
+    QString text;
+    if (!m_session->Watching()) {
+        const ServerSettings server = m_session->Server();
+        if (server.address.empty()) {
+            text = LoadText(u"idle_no_server");
+        } else {
+            QString name = QString::fromStdU16String(server.address);
+            if (!server.port.empty())
+                name += QLatin1Char(':') + QString::fromStdU16String(server.port);
+            text = FillNumber(LoadText(u"idle_play"), m_session->CurrentChannel() + 1)
+                       .replace(QStringLiteral("%s"), name);
+        }
+    }
+    m_videoWindow->SetIdleText(text, SkinFont(*this));
 }
 
 void COrvaneDlg::OnChannelCount(int count) {
@@ -195,6 +217,7 @@ void COrvaneDlg::OnChannel(int id) {
     if (channel == m_session->CurrentChannel() || channel >= m_channelCount)
         return;
     m_session->ChangeChannel(channel);
+    UpdateIdleLine();
 }
 
 }  // namespace kavrel

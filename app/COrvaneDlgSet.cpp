@@ -31,6 +31,7 @@ void COrvaneDlg::OnSet() {
     // The old session ends ("connect_break") and the chosen server is watched.
     m_session->Stop();
     m_session->Start(m_settingsChannel);
+    UpdateIdleLine();
 }
 
 }  // namespace kavrel

@@ -9,6 +9,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/CameraWall.h"
+#include "app/PointerHider.h"
 #include "platform/DebugSink.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -141,6 +142,9 @@ void COrvaneDlg::mousePressEvent(QMouseEvent* event) {
 void COrvaneDlg::SetFullScreenView(bool on) {
     if (!m_videoWindow)
         return;
+    // A kiosk's full screen stays whatever is clicked, pressed or recalled.
+    if (m_kiosk && !on && m_fullScreen)
+        return;
     // The title, both exit buttons, the command and camera buttons and the
     // status line; the channel buttons are parked instead (their visibility is
     // the channel page).
@@ -192,7 +196,12 @@ void COrvaneDlg::SetFullScreenView(bool on) {
     ApplyLayout();
     m_videoWindow->SetFullScreen(on, whole.height() > whole.width());
     m_wall->SetFullScreen(on);
+    m_pointerHider->SetActive(on);
     update();
+}
+
+void COrvaneDlg::SetPointerIdleTime(std::chrono::milliseconds time) {
+    m_pointerHider->SetIdleTime(time);
 }
 
 }  // namespace kavrel

@@ -67,6 +67,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.play = true;
         } else if (argument == "--fullscreen") {
             line.fullScreen = true;
+        } else if (argument == "--kiosk") {
+            line.kiosk = true;
         } else if (TakeValue(arguments, i, "--channel", value, error)) {
             if (!error.empty())
                 return Bad(error);
@@ -102,6 +104,8 @@ std::string UsageText(const std::string& program) {
            "  --channel N   watch channel N (1 to 32) instead of the saved one\n"
            "  --play        press Play as soon as the window is up\n"
            "  --fullscreen  go full screen with the first picture\n"
+           "  --kiosk       start full screen and stay there: clicks and Escape do not\n"
+           "                leave it (Ctrl+Q still asks to quit)\n"
            "  --view N      start on the wall view saved as N (1 to 9; Ctrl+N saves one),\n"
            "                full screen if it was saved so\n"
            "  --version     print the version and exit\n"

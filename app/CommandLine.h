@@ -19,6 +19,9 @@ struct CommandLine {
     std::optional<int> channel;  // 0-based; --channel takes it 1-based, as the buttons
     bool play = false;           // press Play once the window is up
     bool fullScreen = false;     // enter full screen with the first picture
+    // Full screen from the start, and no click, double-click or Escape leaves
+    // it (a monitor in a public place); Ctrl+Q still asks to leave.
+    bool kiosk = false;
     // --view N: start on the wall view saved in slot N (1 to kNamedViews),
     // full screen when it was saved so. Not with --channel.
     std::optional<int> view;

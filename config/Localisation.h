@@ -99,6 +99,8 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"offscreen_mark",
     u"offscreen_recordings",
     u"offscreen_stop",
+    u"idle_play",
+    u"idle_no_server",
 });
 
 // The design's own keys.

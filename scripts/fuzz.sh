@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (build-fuzz/) and runs them.
 #   scripts/fuzz.sh --short          each target replays its regressions and runs a fixed
-#                                    number of inputs (used by scripts/test.sh)
+#                                    number of inputs (used by scripts/test.sh); the inputs it
+#                                    finds go to build-fuzz/corpus-short-<target>/, emptied
+#                                    first, so the seeds in fuzz/corpus/ stay as they are
 #   scripts/fuzz.sh --time SECONDS [target...]
 #                                    each target (default: all) for that long; new corpus
 #                                    entries go to build-fuzz/corpus-<target>/, crashes to
@@ -32,21 +34,25 @@ for t in $targets; do
     bin="build-fuzz/fuzz/fuzz_$t"
     seeds="fuzz/corpus/$t"
     regress="fuzz/regressions/$t"
-    mkdir -p "$seeds"
     if [ -d "$regress" ] && [ -n "$(ls -A "$regress" 2>/dev/null)" ]; then
         echo "fuzz: $t: replaying regressions"
         "$bin" "$regress"/* >/dev/null 2>&1 || { echo "fuzz: $t: a regression input fails"; "$bin" "$regress"/*; exit 1; }
     fi
     if [ "$mode" = "--short" ]; then
+        # libFuzzer writes what it finds into its first folder: a fresh one in
+        # the build tree, so that a test run leaves the sources as they were.
+        work="build-fuzz/corpus-short-$t"
+        rm -rf "$work"
+        mkdir -p "$work" "$seeds"
         echo "fuzz: $t: up to 20000 runs or 30 s"
         if ! "$bin" -runs=20000 -max_total_time=30 -seed=1 -max_len=65536 -rss_limit_mb=2048 \
-            -artifact_prefix=build-fuzz/findings/ "$seeds" >build-fuzz/last-$t.log 2>&1; then
+            -artifact_prefix=build-fuzz/findings/ "$work" "$seeds" >build-fuzz/last-$t.log 2>&1; then
             cat build-fuzz/last-$t.log; echo "fuzz: $t: FAILED"; exit 1
         fi
         tail -n 1 build-fuzz/last-$t.log
     else
         work="build-fuzz/corpus-$t"
-        mkdir -p "$work"
+        mkdir -p "$work" "$seeds"
         echo "fuzz: $t: $seconds s"
         status=0
         "$bin" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 \

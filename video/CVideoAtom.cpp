@@ -1,5 +1,6 @@
 #include "video/CVideoAtom.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -216,6 +217,16 @@ void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
     }
     if (m_shown.isNull()) {
         painter.fillRect(area, Qt::black);
+        if (!m_idleText.isEmpty()) {
+            // Light on the black, one line: a long server name is cut short
+            // rather than wrapped over the middle of the window.
+            painter.setFont(m_idleFont);
+            painter.setPen(QColor(200, 200, 200));
+            const QRect line = area.adjusted(4, 0, -4, 0);
+            painter.drawText(
+                line, Qt::AlignCenter,
+                QFontMetrics(m_idleFont).elidedText(m_idleText, Qt::ElideMiddle, line.width()));
+        }
         PaintOverlays(painter);
         return;
     }
@@ -303,6 +314,15 @@ OverlayLayout CVideoAtom::Overlays() const {
     if (m_statisticsShown && !m_statisticsPanel.rows.empty())
         texts.statistics = &m_statisticsPanel;
     return LayOutOverlays(fontMetrics(), PictureArea(), texts);
+}
+
+void CVideoAtom::SetIdleText(const QString& text, const QFont& font) {
+    if (text == m_idleText && font == m_idleFont)
+        return;
+    m_idleText = text;
+    m_idleFont = font;
+    if (m_shown.isNull())
+        update();
 }
 
 void CVideoAtom::PaintOverlays(QPainter& painter) const {

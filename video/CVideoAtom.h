@@ -36,6 +36,7 @@
 // tile's state, the REC badge its owner places) has its place from
 // LayOutOverlays (OverlayLayout.h), so none covers another.
 
+#include <QFont>
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -108,6 +109,12 @@ class CVideoAtom : public QWidget, private PictureSink {
     void SetKeyFramesOnlyText(const QString& text);
     // UI thread: the corner text is shown now.
     bool ShowsKeyFramesOnly() const { return m_markKeyFramesOnly; }
+    // UI thread: one line centred over the black area while no picture has
+    // been shown (empty: none), in `font`; the owner says in it how to get one.
+    void SetIdleText(const QString& text, const QFont& font);
+    const QString& IdleText() const { return m_idleText; }
+    // The line is drawn now: a text is set and no picture is there.
+    bool ShowsIdleText() const { return !m_idleText.isEmpty() && m_shown.isNull(); }
     // UI thread: the statistics panel over the picture, on or off. This is
     // the one switch per window (a tile of a wall included); whoever keeps
     // the statistics hears statisticsShownChanged and supplies the panel
@@ -203,6 +210,8 @@ class CVideoAtom : public QWidget, private PictureSink {
     QString m_keyFramesOnlyText;       // UI thread
     bool m_markKeyFramesOnly = false;  // UI thread: the text is drawn
     QString m_recordText;              // UI thread
+    QString m_idleText;                // UI thread
+    QFont m_idleFont;                  // UI thread
 
     // The frame stamps of each picture travel with it: decode thread, slot
     // (m_slotMutex), then the user-interface thread until a paint counted it.

@@ -12,7 +12,8 @@ using Action = CommandLine::Action;
 TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
     const CommandLine none = ParseCommandLine({});
     EXPECT_EQ(none.action, Action::Run);
-    EXPECT_FALSE(none.channel || none.play || none.fullScreen || none.view);
+    EXPECT_FALSE(none.channel || none.play || none.fullScreen || none.view || none.kiosk);
+    EXPECT_TRUE(ParseCommandLine({"--play", "--kiosk"}).kiosk);
 
     const CommandLine all = ParseCommandLine({"--fullscreen", "--channel", "32", "--play"});
     EXPECT_EQ(all.action, Action::Run);
@@ -56,6 +57,7 @@ TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
     }
     EXPECT_NE(UsageText("kavrel").find("--channel N"), std::string::npos);
     EXPECT_NE(UsageText("kavrel").find("--view N"), std::string::npos);
+    EXPECT_NE(UsageText("kavrel").find("--kiosk"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include <QApplication>
+#include <QMouseEvent>
+
+#include "app/CommandLine.h"
 #include "config/ConfigStore.h"
 #include "settings/ViewPreferences.h"
 #include "skin/BitmapIds.h"
@@ -234,6 +238,78 @@ TEST_F(MainWindowTest, MissingConfigFileGivesTheBuiltInTextsAndNoServer) {
     EXPECT_FALSE(window.LoadText(u"leave_text").isEmpty());
     EXPECT_FALSE(window.LoadText(u"connect_begin").isEmpty());
     EXPECT_EQ(window.TitleLabel()->text(), " Kavrel 1.0.1");
+}
+
+TEST_F(MainWindowTest, IdleVideoSaysHowToStartTheServerOrHowToNameOne) {
+    WriteConfig(
+        "\n[server]\nserver_address=cam.example\nserver_port=8000\nserver_username=viewer\n"
+        "server_password=pw\nserver_channel=3\n");
+    const CVideoAtom* video = MakeWindow().VideoWindow();
+    const QString text = m_window->LoadText(u"idle_play");
+    ASSERT_TRUE(text.contains("%s") && text.contains("%d"));
+    const auto idle = [&](const char* channel) {
+        return QString(text).replace("%s", "cam.example:8000").replace("%d", channel);
+    };
+    EXPECT_EQ(video->IdleText(), idle("4"));
+    EXPECT_TRUE(video->ShowsIdleText());
+    // A channel chosen while idle is the one Play would show.
+    m_window->ApplyStartOptions(ParseCommandLine({"--channel", "7"}));
+    EXPECT_EQ(video->IdleText(), idle("7"));
+
+    WriteConfig();
+    video = MakeWindow().VideoWindow();
+    EXPECT_EQ(video->IdleText(), m_window->LoadText(u"idle_no_server"));
+    EXPECT_FALSE(video->IdleText().isEmpty());
+}
+
+// Full screen entered as a saved full-screen view is (no picture needed).
+void SetFullScreen(COrvaneDlg& window, bool on) {
+    WallView view;
+    view.layout = WallLayout::Single;
+    view.fullScreen = on;
+    window.ShowWallView(view);
+}
+
+TEST_F(MainWindowTest, PointerHidesOverFullScreenUntilMovedAndShowsAgainOutside) {
+    WriteConfig();
+    COrvaneDlg& window = MakeWindow();
+    window.SetPointerIdleTime(std::chrono::milliseconds(20));
+    QWidget* video = window.VideoWindow();
+    const auto hidden = [&] { return video->cursor().shape() == Qt::BlankCursor; };
+    SetFullScreen(window, true);
+    ASSERT_TRUE(window.IsFullScreen());
+    ASSERT_TRUE(QTest::qWaitFor(hidden, 10000));
+    // A move over the picture (no mouse tracking needed) brings it back.
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), video->mapToGlobal(QPointF(10, 10)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(video, &move);
+    EXPECT_FALSE(hidden());
+    ASSERT_TRUE(QTest::qWaitFor(hidden, 10000));
+    SetFullScreen(window, false);
+    EXPECT_FALSE(window.IsFullScreen());
+    EXPECT_FALSE(hidden());
+}
+
+TEST_F(MainWindowTest, KioskStartsFullScreenAndOnlyCtrlQLeaves) {
+    WriteConfig();
+    COrvaneDlg& window = MakeWindow();
+    window.ApplyStartOptions(ParseCommandLine({"--kiosk"}));
+    QCoreApplication::sendPostedEvents();
+    ASSERT_TRUE(window.IsFullScreen());
+    QWidget* video = window.VideoWindow();
+    QTest::mouseClick(video, Qt::LeftButton);
+    QTest::mouseDClick(video, Qt::LeftButton);
+    QTest::mouseClick(&window, Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QTest::keyClick(&window, Qt::Key_F);
+    SetFullScreen(window, false);
+    EXPECT_TRUE(window.IsFullScreen());
+    EXPECT_TRUE(m_messages.empty());
+    QTest::keyClick(&window, Qt::Key_I);
+    EXPECT_TRUE(window.StatisticsOn());
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].text, window.LoadText(u"leave_text"));
 }
 
 }  // namespace

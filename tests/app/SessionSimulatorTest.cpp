@@ -134,6 +134,20 @@ INSTANTIATE_TEST_SUITE_P(BothDialects, SessionDialectTest, testing::Values(5, 3)
                              return info.param < 5 ? std::string("Legacy") : std::string("Current");
                          });
 
+TEST_F(SessionSimulatorTest, IdleLineGoesWithPlayAndStaysGoneOnceAPictureWasShown) {
+    Start();
+    const CVideoAtom* video = m_window->VideoWindow();
+    EXPECT_TRUE(video->ShowsIdleText());
+    m_window->OnCommand(control::kPlay);
+    EXPECT_FALSE(video->ShowsIdleText());
+    ASSERT_TRUE(WaitForPictureOf(0)) << m_sim.Log();
+    // Stopped, the last picture stays on screen: no line over it.
+    m_window->OnCommand(control::kPlay);
+    ASSERT_FALSE(m_window->PlayFaceActive());
+    EXPECT_FALSE(video->IdleText().isEmpty());
+    EXPECT_FALSE(video->ShowsIdleText());
+}
+
 TEST_F(SessionSimulatorTest, RefusedLoginShowsLoginFailAndTheIdleFace) {
     Start({"--password", "other"});
     m_window->OnCommand(control::kPlay);
