@@ -80,11 +80,13 @@ void CameraWall::EndEntries(std::vector<Entry>& entries) {
     // The sessions first: their receive threads feed the tiles. A camera
     // that records keeps its connection and its recording off screen.
     for (Entry& entry : entries) {
+        // The tile lives on until its deferred delete, and its state check
+        // must not read a session that has gone.
+        if (entry.tile)
+            entry.tile->SetSession(nullptr);
         if (m_offScreen && entry.session && !entry.source.Empty() &&
             entry.session->Recording().Active()) {
             disconnect(entry.session.get(), nullptr, this, nullptr);
-            if (entry.tile)
-                entry.tile->SetSession(nullptr);
             m_offScreen->Keep(entry.source, std::move(entry.session));
         }
         entry.session.reset();

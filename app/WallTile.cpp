@@ -14,7 +14,7 @@ WallTile::WallTile(QWidget* owner) : CVideoAtom(owner) {
     // the tile: its state is looked at now and then.
     m_stateCheck.setInterval(kStateCheck);
     connect(&m_stateCheck, &QTimer::timeout, this, [this] {
-        if (StateText() != m_shownState)
+        if (isVisible() && StateText() != m_shownState)
             update();
     });
     m_stateCheck.start();
