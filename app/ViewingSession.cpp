@@ -280,6 +280,13 @@ void ViewingSession::Retry() {
 
 // --- Commands ---
 
+void ViewingSession::RetryNow() {
+    if (!RetryPending())
+        return;
+    m_retryTimer.stop();
+    Retry();
+}
+
 void ViewingSession::PlayToggle() {
     if (m_watching) {
         Stop();
@@ -521,6 +528,7 @@ void ViewingSession::OnServerEvent(int code) {
                 SetWatching(true);
                 // A connection that dies before its first picture is noticed too.
                 m_timers.Arm(SessionTimers::kVideoWatchdog);
+                emit serverAnswered();
                 break;
             case EVENT_LOGIN_FAILED:
                 // The connection stays open, as the server leaves it; retrying
@@ -602,6 +610,7 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
         // The frame's own time: the last frame's is never earlier.
         m_firstVideoAt = stamp;
         m_timers.Arm(SessionTimers::kVideoWatchdog);
+        emit serverAnswered();
     });
 }
 

@@ -94,6 +94,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void Start(int channel);
     // The idle face; ends any connect, connection, retry and decoding.
     void Stop();
+    // The retry that waits starts now, the schedule going on where it is:
+    // another session learned that the server answers again. Nothing when
+    // no retry waits (a refused login, Stop, or a connect under way).
+    void RetryNow();
     // The PTZ command of `code`, its status key shown: stop, then the command,
     // then timer 1000 for the automatic stop. Without a connection only the text.
     void Ptz(std::u16string_view key, int code);
@@ -184,6 +188,10 @@ class ViewingSession : public QObject, public CServerNotify {
     // that shows several sessions' lines only for one still reports every
     // recording that starts or ends.
     void recordingStatusShown(const QString& text);
+    // The server answered this session again: its login succeeded, or its
+    // first picture came. Other sessions of the same server that wait for a
+    // retry need not wait longer.
+    void serverAnswered();
 
   private:
     // Connect-and-login on the current channel: replaces any engine by a new
