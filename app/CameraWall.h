@@ -171,8 +171,8 @@ class CameraWall : public QWidget {
     Entry MakeEntry(int index, const TileSource& source, const Setup& setup);
     void OnChannelCount(int index, int count);
     // Tile `index`'s server answered: its other tiles that wait for a retry
-    // retry now, one after another. Only waiting ones: a tile woken that
-    // answers in turn finds none left to wake.
+    // retry now, one after another. Only waiting ones, and a tile woken does
+    // not wake others in turn (ViewingSession::RetryNow): no wake-up loops.
     void WakeServer(int index);
     // Ends the entries' tiles and sessions; a recording camera's session
     // goes off screen instead.

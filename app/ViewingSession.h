@@ -190,7 +190,7 @@ class ViewingSession : public QObject, public CServerNotify {
     void recordingStatusShown(const QString& text);
     // The server answered this session again: its login succeeded, or its
     // first picture came. Other sessions of the same server that wait for a
-    // retry need not wait longer.
+    // retry need not wait longer. Not sent for an attempt RetryNow started.
     void serverAnswered();
 
   private:
@@ -282,6 +282,11 @@ class ViewingSession : public QObject, public CServerNotify {
     QTimer m_countdownTimer;   // the count-down's refresh while m_retryTimer runs
     int m_failures = 0;        // failures in a row (the retry number of the next retry)
     int m_dialectFollows = 0;  // dialect switches followed since the last picture
+    // The attempt under way was started by RetryNow: its answers are not
+    // announced (serverAnswered). Otherwise the tiles of a server that takes
+    // logins and drops them at once would keep waking each other, without
+    // any back-off; the session's own next retry announces again.
+    bool m_woken = false;
     // Pictures of the current connection: when the first and the last came.
     std::optional<std::chrono::steady_clock::time_point> m_firstVideoAt;
     // Stamped by the receive thread at every video frame (steady clock ticks).
