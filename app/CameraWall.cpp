@@ -157,6 +157,7 @@ CameraWall::Entry CameraWall::MakeEntry(int index, const TileSource& source, con
     });
     connect(session, &ViewingSession::channelCountReported, this,
             [this, index](int count) { OnChannelCount(index, count); });
+    connect(session, &ViewingSession::serverAnswered, this, [this, index] { WakeServer(index); });
     connect(tile, &CVideoAtom::tapped, this, [this, index] { emit tileTapped(index); });
     connect(tile, &CVideoAtom::doubleTapped, this, [this, index] { emit tileDoubleTapped(index); });
     connect(tile, &QWidget::customContextMenuRequested, this,
@@ -275,6 +276,23 @@ void CameraWall::OnChannelCount(int index, int count) {
     LimitChannels(server, count);
     if (ServerKey(server) == ServerKey(m_mainServer))
         emit channelCountReported(count);
+}
+
+void CameraWall::WakeServer(int index) {
+    const std::u16string key = ServerKey(m_tiles[size_t(index)].source.server);
+    int woken = 0;
+    for (int other = 0; other < Tiles(); ++other) {
+        const Entry& entry = m_tiles[size_t(other)];
+        if (other == index || entry.source.Empty() || ServerKey(entry.source.server) != key ||
+            !entry.session->RetryPending())
+            continue;
+        // The session is the timer's context: a tile ended meanwhile cancels
+        // it. One stopped, refused or already retrying meanwhile has no retry
+        // waiting, and RetryNow leaves it alone.
+        ViewingSession* session = entry.session.get();
+        ++woken;
+        QTimer::singleShot(kStagger * woken, session, [session] { session->RetryNow(); });
+    }
 }
 
 void CameraWall::LimitChannels(const ServerSettings& server, int channelCount) {

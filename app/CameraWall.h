@@ -11,7 +11,10 @@
 // its corner ("…" until the first picture, the count-down while a retry
 // waits); the others go on playing. Each tile's decode thread converts at the
 // tile's size. The tiles start one after another, kStagger apart, so that a
-// server is not hit by all the logins at once.
+// server is not hit by all the logins at once. A tile whose server answers
+// again wakes the tiles of that server that wait for a retry, kStagger apart
+// too: a server back after a restart shows on all its tiles at once, not
+// each at the end of its own back-off.
 //
 // One tile is selected (drawn with a thin highlighted frame): the main window
 // sends PTZ, Capture and the status line to its session.
@@ -168,6 +171,10 @@ class CameraWall : public QWidget {
     };
     Entry MakeEntry(int index, const TileSource& source, const Setup& setup);
     void OnChannelCount(int index, int count);
+    // Tile `index`'s server answered: its other tiles that wait for a retry
+    // retry now, one after another. Only waiting ones, and a tile woken does
+    // not wake others in turn (ViewingSession::RetryNow): no wake-up loops.
+    void WakeServer(int index);
     // Ends the entries' tiles and sessions; a recording camera's session
     // goes off screen instead.
     void EndEntries(std::vector<Entry>& entries);

@@ -10,8 +10,13 @@ std::chrono::milliseconds RetryDelay(const ReconnectPolicy& policy, int retry, d
         return std::chrono::milliseconds(0);
     const size_t index = size_t(std::clamp(retry - 1, 0, int(policy.steps.size()) - 1));
     const double base = double(policy.steps[index].count());
-    const double factor = 1.0 + policy.jitter * (2.0 * std::clamp(unit, 0.0, 1.0) - 1.0);
-    return std::chrono::milliseconds(std::llround(std::max(0.0, base * factor)));
+    const double cap = std::max(0.0, double(policy.steps.back().count()));
+    // The whole jitter range stays, mapped below the cap: clamping the long
+    // waits to the cap instead would bring half of the viewers back at once.
+    const double shortest = std::clamp(base * (1.0 - policy.jitter), 0.0, cap);
+    const double longest = std::max(shortest, std::min(cap, base * (1.0 + policy.jitter)));
+    const double wait = shortest + (longest - shortest) * std::clamp(unit, 0.0, 1.0);
+    return std::chrono::milliseconds(std::llround(wait));
 }
 
 QString FormatCountdown(const QString& text, int seconds, int attempt) {

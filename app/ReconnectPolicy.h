@@ -13,12 +13,15 @@ namespace kavrel {
 
 struct ReconnectPolicy {
     // The wait before retry n (1-based) is steps[n - 1]; later retries wait
-    // the last step. Never empty.
+    // the last step, which is also the cap: no wait, jitter included, is
+    // longer, so a server that is back again shows pictures within it. Never
+    // empty.
     std::vector<std::chrono::milliseconds> steps = {
-        std::chrono::seconds(1), std::chrono::seconds(2),  std::chrono::seconds(4),
-        std::chrono::seconds(8), std::chrono::seconds(15), std::chrono::seconds(30)};
+        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
+        std::chrono::seconds(8), std::chrono::seconds(10)};
     // Each wait is stretched or shrunk by up to this share, at random, so
-    // that viewers that lost the same server do not come back in step.
+    // that viewers that lost the same server do not come back in step (a
+    // stretch that would pass the cap is squeezed below it, not cut off).
     double jitter = 0.2;
     // A connection that showed pictures for this long starts the schedule
     // afresh when it fails.
@@ -31,7 +34,8 @@ struct ReconnectPolicy {
 };
 
 // The wait before retry `retry` (1-based), with `unit` in [0, 1) choosing the
-// jitter: 0 gives the shortest, values near 1 the longest wait.
+// jitter: 0 gives the shortest, values near 1 the longest wait, never more
+// than the last step.
 std::chrono::milliseconds RetryDelay(const ReconnectPolicy& policy, int retry, double unit);
 
 // The "reconnect_in" text with its first "%d" replaced by `seconds` and its

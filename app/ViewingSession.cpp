@@ -251,6 +251,7 @@ void ViewingSession::ScheduleRetry() {
     if (m_firstVideoAt && LastVideoAt() - *m_firstVideoAt >= m_policy.stableViewing)
         m_failures = 0;
     m_firstVideoAt.reset();
+    m_woken = false;
     ++m_failures;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     m_retryTimer.start(RetryDelay(m_policy, m_failures, unit(m_random)));
@@ -278,6 +279,14 @@ void ViewingSession::Retry() {
 
 // --- Commands ---
 
+void ViewingSession::RetryNow() {
+    if (!RetryPending())
+        return;
+    m_retryTimer.stop();
+    m_woken = true;
+    Retry();
+}
+
 void ViewingSession::PlayToggle() {
     if (m_watching) {
         Stop();
@@ -291,6 +300,7 @@ void ViewingSession::PlayToggle() {
 void ViewingSession::Start(int channel) {
     CancelRetry();
     m_failures = 0;
+    m_woken = false;
     m_dialectFollows = 0;
     m_currentChannel = channel;
     m_stopReason = {};
@@ -519,6 +529,8 @@ void ViewingSession::OnServerEvent(int code) {
                 SetWatching(true);
                 // A connection that dies before its first picture is noticed too.
                 m_timers.Arm(SessionTimers::kVideoWatchdog);
+                if (!m_woken)
+                    emit serverAnswered();
                 break;
             case EVENT_LOGIN_FAILED:
                 // The connection stays open, as the server leaves it; retrying
@@ -600,6 +612,8 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
         // The frame's own time: the last frame's is never earlier.
         m_firstVideoAt = stamp;
         m_timers.Arm(SessionTimers::kVideoWatchdog);
+        if (!m_woken)
+            emit serverAnswered();
     });
 }
 

@@ -94,6 +94,10 @@ class ViewingSession : public QObject, public CServerNotify {
     void Start(int channel);
     // The idle face; ends any connect, connection, retry and decoding.
     void Stop();
+    // The retry that waits starts now, the schedule going on where it is:
+    // another session learned that the server answers again. Nothing when
+    // no retry waits (a refused login, Stop, or a connect under way).
+    void RetryNow();
     // The PTZ command of `code`, its status key shown: stop, then the command,
     // then timer 1000 for the automatic stop. Without a connection only the text.
     void Ptz(std::u16string_view key, int code);
@@ -185,6 +189,10 @@ class ViewingSession : public QObject, public CServerNotify {
     // several, or a tour that keeps the line for itself, still reports every
     // recording that starts or ends.
     void recordingStatusShown(const QString& text);
+    // The server answered this session again: its login succeeded, or its
+    // first picture came. Other sessions of the same server that wait for a
+    // retry need not wait longer. Not sent for an attempt RetryNow started.
+    void serverAnswered();
 
   private:
     // Connect-and-login on the current channel: replaces any engine by a new
@@ -275,6 +283,11 @@ class ViewingSession : public QObject, public CServerNotify {
     QTimer m_countdownTimer;   // the count-down's refresh while m_retryTimer runs
     int m_failures = 0;        // failures in a row (the retry number of the next retry)
     int m_dialectFollows = 0;  // dialect switches followed since the last picture
+    // The attempt under way was started by RetryNow: its answers are not
+    // announced (serverAnswered). Otherwise the tiles of a server that takes
+    // logins and drops them at once would keep waking each other, without
+    // any back-off; the session's own next retry announces again.
+    bool m_woken = false;
     // Pictures of the current connection: when the first and the last came.
     std::optional<std::chrono::steady_clock::time_point> m_firstVideoAt;
     // Stamped by the receive thread at every video frame (steady clock ticks).

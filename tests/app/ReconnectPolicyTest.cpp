@@ -9,17 +9,29 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(ReconnectPolicyTest, WaitsGrowToTheLastStepWithinTheirJitter) {
+TEST(ReconnectPolicyTest, WaitsGrowToTheTenSecondCapWithinTheirJitter) {
     const ReconnectPolicy policy;
-    const int expected[] = {1000, 2000, 4000, 8000, 15000, 30000, 30000, 30000};
-    for (int retry = 1; retry <= 8; ++retry) {
-        const int base = expected[retry - 1];
-        EXPECT_EQ(RetryDelay(policy, retry, 0.5).count(), base) << retry;
-        EXPECT_EQ(RetryDelay(policy, retry, 0.0).count(), base * 8 / 10) << retry;
-        EXPECT_EQ(RetryDelay(policy, retry, 1.0).count(), base * 12 / 10) << retry;
+    // The shortest, middle and longest wait of each retry: the jitter of the
+    // last step stays whole, below the cap.
+    struct Case {
+        int retry;
+        int shortest, middle, longest;
+    } cases[] = {
+        {1, 800, 1000, 1200},         {2, 1600, 2000, 2400},  {3, 3200, 4000, 4800},
+        {4, 6400, 8000, 9600},        {5, 8000, 9000, 10000}, {6, 8000, 9000, 10000},
+        {0, 800, 1000, 1200},  // out of range: the first step
+        {1000000, 8000, 9000, 10000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RetryDelay(policy, c.retry, 0.0).count(), c.shortest) << c.retry;
+        EXPECT_EQ(RetryDelay(policy, c.retry, 0.5).count(), c.middle) << c.retry;
+        EXPECT_EQ(RetryDelay(policy, c.retry, 1.0).count(), c.longest) << c.retry;
     }
-    EXPECT_EQ(RetryDelay(policy, 0, 0.5).count(), 1000);  // out of range: the first step
-    EXPECT_EQ(RetryDelay(policy, 1000000, 0.5).count(), 30000);
+    // A schedule of its own is capped by its own last step.
+    ReconnectPolicy own;
+    own.steps = {milliseconds(100), milliseconds(110)};
+    EXPECT_EQ(RetryDelay(own, 1, 1.0).count(), 110);
+    EXPECT_EQ(RetryDelay(own, 2, 0.0).count(), 88);
 }
 
 TEST(ReconnectPolicyTest, CountdownFillsTwoNumbersAndLeavesAnyOtherPercentAlone) {

@@ -153,6 +153,39 @@ TEST_F(SessionTest, UnreachablePortShowsConnectFailedThenCountsDownUntilStop) {
     EXPECT_FALSE(m_window->HasEngine());
 }
 
+TEST_F(SessionTest, OnlyTheSessionsOwnRetriesAnnounceThatTheServerAnswers) {
+    MakeSessionWindow(m_server.Port());
+    ViewingSession& session = m_window->Session();
+    ReconnectPolicy slow;
+    slow.steps = {std::chrono::hours(1)};
+    session.SetReconnectPolicy(slow);
+    int announced = 0;
+    QObject::connect(&session, &ViewingSession::serverAnswered, [&announced] { ++announced; });
+    // Logs in on connection `index`, then loses it; what it announced meanwhile.
+    const auto logInAndLose = [&](int index) {
+        const int before = announced;
+        EXPECT_TRUE(WaitForPackets(m_server, index, 1));
+        EXPECT_TRUE(m_server.Send(index, LoginAnswer(5, 1)));
+        EXPECT_TRUE(WaitForStatus(Text(u"login_succeed"), index + 1));
+        m_server.CloseConnection(index);
+        EXPECT_TRUE(WaitFor([&] { return session.RetryPending(); }));
+        return announced - before;
+    };
+    m_window->OnCommand(control::kPlay);
+    EXPECT_GE(logInAndLose(0), 1);
+    // Woken: a server that drops every login must not set its sessions
+    // waking each other without a back-off.
+    session.RetryNow();
+    EXPECT_FALSE(session.RetryPending());
+    EXPECT_EQ(logInAndLose(1), 0);
+    // The session's own next retry announces again.
+    slow.steps = {std::chrono::milliseconds(50)};
+    session.SetReconnectPolicy(slow);
+    session.RetryNow();
+    EXPECT_EQ(logInAndLose(2), 0);
+    EXPECT_GE(logInAndLose(3), 1);
+}
+
 TEST_F(SessionTest, StopDuringAConnectEndsItAtOnce) {
     // The connect would wait for an hour; only Stop can end it.
     const test::BlackholePort blackhole;

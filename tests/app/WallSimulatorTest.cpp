@@ -176,6 +176,35 @@ TEST_F(WallSimulatorTest, TilesOfTwoServersPlayInPlaceAndOnlyTheLostServersTiles
     }
 }
 
+TEST_F(WallSimulatorTest, AServerBackWakesItsWaitingTilesAsSoonAsOneOfThemGetsThrough) {
+    ShowTwoServerWall();
+    CameraWall& wall = *m_window->Wall();
+    ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
+    // The second server's tiles 5 and 8 would wait an hour; only tile 2
+    // tries again soon.
+    ReconnectPolicy quick, slow;
+    quick.steps = {300ms};
+    slow.steps = {1h};
+    wall.Session(2)->SetReconnectPolicy(quick);
+    for (int index : {5, 8})
+        wall.Session(index)->SetReconnectPolicy(slow);
+
+    const uint16_t port = m_second.Port();
+    m_second.Stop();
+    ASSERT_TRUE(WaitFor(
+        [&] { return wall.Session(5)->RetryPending() && wall.Session(8)->RetryPending(); }));
+    test::SimulatorProcess back{[] { QCoreApplication::processEvents(); }};
+    ASSERT_TRUE(back.Start({"--channels", "16"}, 30s, port)) << back.Log();
+
+    // Long before their hour: the login of tile 2 woke them.
+    ASSERT_TRUE(WaitFor([&] {
+        return wall.Session(2)->VideoReceived() && wall.Session(5)->VideoReceived() &&
+               wall.Session(8)->VideoReceived();
+    })) << back.Log();
+    EXPECT_TRUE(AllInPlace());
+    EXPECT_TRUE(back.WaitForLog("login: user 'admin'", 3, test::SimulatorProcess::Lines::Exactly));
+}
+
 TEST_F(WallSimulatorTest, AWallComesBackAfterARestartAndSavedViewsComeBackByKeyTourAndOption) {
     ShowTwoServerWall();
     ASSERT_TRUE(WaitFor([this] { return AllInPlace(); })) << m_first.Log() << m_second.Log();
