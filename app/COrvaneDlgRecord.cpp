@@ -219,10 +219,7 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
         // By the session, not the index: the list may change before the click.
         connect(stop, &QAction::triggered, this,
                 [this, session = QPointer<ViewingSession>(m_offScreen->Session(index))] {
-                    for (int at = 0; at < m_offScreen->Count(); ++at) {
-                        if (m_offScreen->Session(at) == session.data())
-                            m_offScreen->StopRecording(at);
-                    }
+                    m_offScreen->StopRecording(session.data());
                 });
     }
 }

@@ -10,6 +10,7 @@
 #include "app/OffScreenRecordings.h"
 #include "app/SessionRecording.h"
 #include "platform/DebugSink.h"
+#include "settings/HistoryEntry.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -122,9 +123,9 @@ void COrvaneDlg::UpdateIdleLine() {
         if (server.address.empty()) {
             text = LoadText(u"idle_no_server");
         } else {
-            QString name = QString::fromStdU16String(server.address);
-            if (!server.port.empty())
-                name += QLatin1Char(':') + QString::fromStdU16String(server.port);
+            const QString name = QString::fromStdU16String(
+                server.port.empty() ? server.address
+                                    : ServerDisplayText(server.address, server.port));
             text = FillNumber(LoadText(u"idle_play"), m_session->CurrentChannel() + 1)
                        .replace(QStringLiteral("%s"), name);
         }

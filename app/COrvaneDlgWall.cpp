@@ -257,9 +257,6 @@ void COrvaneDlg::CloseWallView() {
 
 void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
     TileSource source = chosen.Empty() ? MainSource(m_session->CurrentChannel()) : chosen;
-    // Another camera than the single view showed starts at the whole picture.
-    if (!SameCamera(MainSource(m_session->CurrentChannel()), source))
-        m_videoWindow->ResetZoom();
     if (m_wallOn) {
         // A wall of more than a page of this window's server is kept for G.
         const bool page = m_wall->IsPage() && IsMainServer(m_wall->PageSource().server);
@@ -284,7 +281,6 @@ void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
     // A camera that records off screen (the tile just left, say) comes back
     // with its connection and recording.
     if (std::unique_ptr<ViewingSession> recording = m_offScreen->Take(source)) {
-        recording->CopyTimingFrom(*m_session);
         ReplaceSingleSession(std::move(recording));
         return;
     }

@@ -26,8 +26,10 @@ void OffScreenRecordings::Keep(const TileSource& source, std::unique_ptr<Viewing
     disconnect(&kept->Recording(), &SessionRecording::activeChanged, nullptr, nullptr);
     connect(kept, &ViewingSession::recordingStatusShown, this, &OffScreenRecordings::statusShown);
     connect(&kept->Recording(), &SessionRecording::activeChanged, this, [this, kept](bool active) {
+        // Later, not inside the recording's own signal: the stop ends the session.
         if (!active)
-            OnRecordingEnded(kept);
+            QMetaObject::invokeMethod(
+                this, [this, kept] { StopRecording(kept); }, Qt::QueuedConnection);
     });
     m_cameras.push_back(Camera{source, std::move(session)});
     emit countChanged(Count());
@@ -57,44 +59,24 @@ ViewingSession* OffScreenRecordings::Session(int index) const {
     return m_cameras[size_t(index)].session.get();
 }
 
-void OffScreenRecordings::StopRecording(int index) {
-    if (index < 0 || index >= Count())
-        return;
-    Retire(size_t(index));
-}
-
-void OffScreenRecordings::Retire(size_t index) {
-    std::unique_ptr<ViewingSession> session = std::move(m_cameras[index].session);
-    m_cameras.erase(m_cameras.begin() + std::ptrdiff_t(index));
-    ViewingSession* stopped = session.get();
-    disconnect(&stopped->Recording(), &SessionRecording::activeChanged, this, nullptr);
-    // Stop ends the recording (its file starts closing) and the connection.
-    stopped->Stop();
-    if (stopped->Recording().ClosingFiles()) {
-        connect(&stopped->Recording(), &SessionRecording::filesClosed, this,
-                [this, stopped] { OnFilesClosed(stopped); });
-        m_closing.push_back(std::move(session));
-    }
-    emit countChanged(Count());
-}
-
-void OffScreenRecordings::OnRecordingEnded(ViewingSession* session) {
+void OffScreenRecordings::StopRecording(const ViewingSession* session) {
     const auto found = std::find_if(m_cameras.begin(), m_cameras.end(), [&](const Camera& camera) {
         return camera.session.get() == session;
     });
     if (found == m_cameras.end())
         return;
-    // Not inside the recording's own signal: Retire stops the session.
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            const auto at =
-                std::find_if(m_cameras.begin(), m_cameras.end(),
-                             [&](const Camera& camera) { return camera.session.get() == session; });
-            if (at != m_cameras.end())
-                Retire(size_t(at - m_cameras.begin()));
-        },
-        Qt::QueuedConnection);
+    std::unique_ptr<ViewingSession> stopped = std::move(found->session);
+    m_cameras.erase(found);
+    disconnect(&stopped->Recording(), &SessionRecording::activeChanged, this, nullptr);
+    // Stop ends the recording (its file starts closing) and the connection.
+    stopped->Stop();
+    if (stopped->Recording().ClosingFiles()) {
+        ViewingSession* closing = stopped.get();
+        connect(&closing->Recording(), &SessionRecording::filesClosed, this,
+                [this, closing] { OnFilesClosed(closing); });
+        m_closing.push_back(std::move(stopped));
+    }
+    emit countChanged(Count());
 }
 
 void OffScreenRecordings::OnFilesClosed(ViewingSession* session) {

@@ -45,8 +45,9 @@ class OffScreenRecordings : public QObject {
     // Entry `index` (0 to Count() - 1): its camera and its session.
     const TileSource& Source(int index) const;
     ViewingSession* Session(int index) const;
-    // Ends the recording of entry `index`, then its connection.
-    void StopRecording(int index);
+    // Ends the recording of `session`, one of the entries, then its
+    // connection (nothing for any other session).
+    void StopRecording(const ViewingSession* session);
     // Ends every session now (the program's end).
     void Clear();
 
@@ -61,10 +62,6 @@ class OffScreenRecordings : public QObject {
         TileSource source;
         std::unique_ptr<ViewingSession> session;
     };
-    // Entry `index`'s recording ended: its session stops and waits for its
-    // files.
-    void Retire(size_t index);
-    void OnRecordingEnded(ViewingSession* session);
     void OnFilesClosed(ViewingSession* session);
 
     std::vector<Camera> m_cameras;

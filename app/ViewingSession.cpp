@@ -12,6 +12,7 @@
 #include "platform/DecimalValue.h"
 #include "protocol/CProtocolEngine.h"
 #include "record/ClipFolder.h"
+#include "settings/HistoryEntry.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -83,6 +84,7 @@ void ViewingSession::SetVideo(CVideoAtom* video) {
         left->StopDecoding();  // its picture stays until it shows something else
     if (!m_video)
         return;
+    NoteCamera();
     m_video->SetKeyFramesOnlyText(Text(u"tile_key_frames_only"));
     connect(m_video, &CVideoAtom::snapshotWritten, this,
             [this](bool ok, const QString&) { OnSnapshotWritten(ok); });
@@ -95,11 +97,6 @@ void ViewingSession::CopySettingsFrom(const ViewingSession& other) {
     m_currentChannel = other.m_currentChannel.load();
     m_variant = other.m_variant;
     m_languageIndex = other.m_languageIndex;
-    m_startedCamera = other.m_startedCamera;
-    CopyTimingFrom(other);
-}
-
-void ViewingSession::CopyTimingFrom(const ViewingSession& other) {
     m_connectTimeout = other.m_connectTimeout;
     m_policy = other.m_policy;
     for (const int id :
@@ -155,11 +152,9 @@ void ViewingSession::ReleaseEngine() {
 }
 
 void ViewingSession::NoteCamera() {
-    const std::u16string camera =
-        m_address + u'\n' + m_port + u'\n' + QString::number(m_currentChannel).toStdU16String();
-    if (m_video && !m_startedCamera.empty() && camera != m_startedCamera)
-        m_video->ResetZoom();
-    m_startedCamera = camera;
+    if (m_video && !m_address.empty())
+        m_video->ShowCamera(QString::fromStdU16String(ServerDisplayText(m_address, m_port)) +
+                            QLatin1Char('/') + QString::number(m_currentChannel));
 }
 
 void ViewingSession::ConnectAndLogin() {

@@ -72,8 +72,6 @@ class ViewingSession : public QObject, public CServerNotify {
     // Takes the settings of `other`'s next connect, its timer intervals, its
     // connect bound and its back-off (not its connection or recording).
     void CopySettingsFrom(const ViewingSession& other);
-    // Only the timer intervals, the connect bound and the back-off.
-    void CopyTimingFrom(const ViewingSession& other);
 
     // --- Settings of the next connect ---
     // The four texts of `server` (its channel is not taken: SetCurrentChannel).
@@ -200,8 +198,8 @@ class ViewingSession : public QObject, public CServerNotify {
     // connect succeeds (AfterConnect). A connect that cannot even be started
     // ("connect_failed") fails as a refused one does.
     void ConnectAndLogin();
-    // Remembers the camera about to be shown; another one than before
-    // starts at the whole picture.
+    // Tells the video window which camera it shows now (its zoom belongs
+    // to that camera).
     void NoteCamera();
     // Posted outcome of the connect.
     void AfterConnect(bool connected);
@@ -246,9 +244,6 @@ class ViewingSession : public QObject, public CServerNotify {
     CVideoAtom* m_video = nullptr;
     std::mutex m_videoMutex;
     int m_languageIndex = 0;
-    // The camera last started, for the digital zoom: a view that starts
-    // showing another camera starts at 1x.
-    std::u16string m_startedCamera;
 
     std::u16string m_address;
     std::u16string m_port;

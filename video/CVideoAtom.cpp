@@ -79,6 +79,12 @@ void CVideoAtom::ZoomAt(int steps, const QPointF& at) {
     update();
 }
 
+void CVideoAtom::ShowCamera(const QString& camera) {
+    if (!m_camera.isEmpty() && camera != m_camera)
+        ResetZoom();
+    m_camera = camera;
+}
+
 void CVideoAtom::ResetZoom() {
     m_zoom.Reset();
     UpdateView();

@@ -81,6 +81,9 @@ class CVideoAtom : public QWidget, private PictureSink {
     const DigitalZoom& Zoom() const { return m_zoom; }
     void ZoomAt(int steps, const QPointF& at);
     void ResetZoom();
+    // UI thread: the camera the window shows (any text that names it); a
+    // window that starts showing another camera starts at the whole picture.
+    void ShowCamera(const QString& camera);
 
     // UI thread. `turned` (full screen only): the picture is drawn a quarter
     // turn round, for a monitor taller than wide.
@@ -197,6 +200,7 @@ class CVideoAtom : public QWidget, private PictureSink {
     bool m_keepAspect = false;                         // UI thread
     PictureView m_view;  // UI thread: the view last given to the pipeline
     DigitalZoom m_zoom;  // UI thread
+    QString m_camera;    // UI thread: the camera last shown (empty: none yet)
     // UI thread: the left button's press, while held.
     struct Press {
         QPointF at;    // where it went down

@@ -86,9 +86,7 @@ void VideoPipeline::StartDecoding(const VideoFormat& format) {
     m_lastDecoded = PictureSize{std::max(0, format.width), std::max(0, format.height)};
     m_keyFramesOnly.store(false, std::memory_order_relaxed);
     m_loopFilterSkipped.store(false, std::memory_order_relaxed);
-    m_failedInRow.store(0, std::memory_order_relaxed);
-    m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
-    m_tooLarge.store(false, std::memory_order_relaxed);
+    ClearTrouble();
 
     m_decoder = m_faults.failOpenDecoder ? nullptr : OpenDecoder(m_limits.maxPicturePixels);
     if (!m_decoder) {
@@ -128,9 +126,7 @@ void VideoPipeline::StopDecoding() {
     FreeDecoding();
     m_keyFramesOnly.store(false, std::memory_order_relaxed);
     m_loopFilterSkipped.store(false, std::memory_order_relaxed);
-    m_failedInRow.store(0, std::memory_order_relaxed);
-    m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
-    m_tooLarge.store(false, std::memory_order_relaxed);
+    ClearTrouble();
 
     FrameQueue released;
     {
@@ -443,11 +439,20 @@ void VideoPipeline::CountDecodeTime(std::chrono::nanoseconds spent) {
     }
 }
 
+void VideoPipeline::ClearTrouble() {
+    // Stored only when set: a stream that decodes well writes nothing here
+    // per frame.
+    if (m_failedInRow.load(std::memory_order_relaxed) != 0)
+        m_failedInRow.store(0, std::memory_order_relaxed);
+    if (m_failedKeyFramesInRow.load(std::memory_order_relaxed) != 0)
+        m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
+    if (m_tooLarge.load(std::memory_order_relaxed))
+        m_tooLarge.store(false, std::memory_order_relaxed);
+}
+
 void VideoPipeline::CountDecode(const CFrame& frame, bool decoded) {
     if (decoded) {
-        m_failedInRow.store(0, std::memory_order_relaxed);
-        m_failedKeyFramesInRow.store(0, std::memory_order_relaxed);
-        m_tooLarge.store(false, std::memory_order_relaxed);
+        ClearTrouble();
         return;
     }
     m_failedInRow.fetch_add(1, std::memory_order_relaxed);

@@ -250,7 +250,8 @@ class VideoPipeline {
     void ChooseSkipping(const BacklogGuard& guard);  // the decode thread, before each decode
     void BusyOverload();
     bool Decode(const CFrame& frame, PlanarPicture* picture);
-    void CountDecode(const CFrame& frame, bool decoded);   // the decode thread
+    void CountDecode(const CFrame& frame, bool decoded);  // the decode thread
+    void ClearTrouble();  // no failures counted, no picture too large
     void CountDecodeTime(std::chrono::nanoseconds spent);  // the decode thread
     bool WithinLimit(const PlanarPicture& picture) const;
     void Present(const PlanarPicture& picture);
