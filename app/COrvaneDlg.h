@@ -119,7 +119,7 @@ class COrvaneDlg : public CSkinDialog {
     // The Play button's face: active (169: the user wants to watch; a session
     // runs or is being retried) or idle (134).
     bool PlayFaceActive() const { return m_session->Watching(); }
-    bool HasEngine() const { return m_session->HasEngine(); }
+    bool HasSource() const { return m_session->HasSource(); }
     // The dialect of the next login.
     void SetVariant(ProtocolVariant variant) { m_session->SetVariant(variant); }
     // The last stream format announced (all zero before the first).
@@ -164,6 +164,8 @@ class COrvaneDlg : public CSkinDialog {
     void FillWallWithServer();
     // The session the commands act on: the selected tile's in the wall.
     ViewingSession& ActiveSession();
+    // The wall shows a view whose cameras are all RTSP streams.
+    bool AllTilesAreStreams() const;
 
     // --- Digital zoom (COrvaneDlgView.cpp) ---
     // The video window the zoom commands act on: the selected tile's in the
@@ -322,6 +324,10 @@ class COrvaneDlg : public CSkinDialog {
     // The single view's line while nothing plays: Play and the server and
     // channel it would show, or how to name a server when none is set.
     void UpdateIdleLine();
+    // Greys the camera buttons while the session they act on cannot steer
+    // (an RTSP stream), and the channel buttons while this window's camera
+    // has no channels (a URL).
+    void UpdateSteering();
     // Hides the buttons of the channels the server lacks; never shows one.
     void OnChannelCount(int count);
 

@@ -69,7 +69,7 @@ std::unique_ptr<ViewingSession> COrvaneDlg::ReplaceSingleSession(
 
 void COrvaneDlg::ParkSingleSession() {
     if (!m_session->Recording().Active()) {
-        if (m_session->Watching() || m_session->HasEngine())
+        if (m_session->Watching() || m_session->HasSource())
             m_session->Stop();
         return;
     }
@@ -111,6 +111,20 @@ void COrvaneDlg::SetPlayFace(bool active) {
     if (CSkinButton* play = Button(control::kPlay))
         play->SetBitmap(active ? bitmap::kPlayActive : bitmap::kPlay);
     UpdateIdleLine();
+    UpdateSteering();
+}
+
+void COrvaneDlg::UpdateSteering() {
+    const bool steer = ActiveSession().CanSteer();
+    for (CSkinButton* button : m_ptzButtons) {
+        if (button)
+            button->setEnabled(steer);
+    }
+    const bool channels = m_session->CanSteer();
+    for (CSkinButton* button : m_channelButtons) {
+        if (button)
+            button->setEnabled(channels);
+    }
 }
 
 void COrvaneDlg::UpdateIdleLine() {
@@ -177,6 +191,9 @@ void COrvaneDlg::OnPtz(int id) {
     if (id < control::kFirstPtz || id > control::kLastPtz)
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
+    // A stream's camera buttons are greyed; its keys do nothing either.
+    if (!ActiveSession().CanSteer())
+        return;
     ActiveSession().Ptz(command.key, command.code);
 }
 
@@ -187,6 +204,8 @@ void COrvaneDlg::OnPtzDown(int id, bool byMouse) {
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
     // Another camera key or button still held: its stop first, on its own session.
     ReleaseHeldPtz();
+    if (!ActiveSession().CanSteer())
+        return;
     m_heldPtz = id;
     m_heldByMouse = byMouse;
     m_heldSession = &ActiveSession();
@@ -209,6 +228,9 @@ void COrvaneDlg::OnPtzButtonUp(int id) {
 void COrvaneDlg::OnChannel(int id) {
     DebugPrintf("-------------------%d\n", id);
     const int channel = id - control::kFirstChannel;
+    // A URL names one stream: there are no channels to choose among.
+    if (!m_session->CanSteer())
+        return;
     if (m_wallOn) {
         // A channel button opens its channel in the single view.
         if (channel < m_channelCount)

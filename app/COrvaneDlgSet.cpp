@@ -32,6 +32,7 @@ void COrvaneDlg::OnSet() {
     m_session->Stop();
     m_session->Start(m_settingsChannel);
     UpdateIdleLine();
+    UpdateSteering();
 }
 
 }  // namespace kavrel

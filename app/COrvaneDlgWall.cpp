@@ -9,6 +9,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/OffScreenRecordings.h"
+#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
 #include "video/CVideoAtom.h"
 
@@ -35,8 +36,10 @@ void COrvaneDlg::ConnectWallSignals() {
     connect(m_wall, &CameraWall::tileDoubleTapped, this, &COrvaneDlg::OnTileDoubleTapped);
     connect(m_wall, &CameraWall::menuRequested, this, [this](int index, const QPoint& global) {
         // The menu's commands act on the tile it was opened on.
-        if (!m_fullScreen)
+        if (!m_fullScreen) {
             m_wall->Select(index);
+            UpdateSteering();
+        }
         QMenu* menu = MakeVideoMenu(index);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(global);
@@ -56,6 +59,21 @@ TileSource COrvaneDlg::MainSource(int channel) const {
     source.variant = m_session->Variant();
     source.channel = channel;
     return source;
+}
+
+bool COrvaneDlg::AllTilesAreStreams() const {
+    if (!m_wall->HasTiles())
+        return false;
+    bool any = false;
+    for (int index = 0; index < m_wall->Tiles(); ++index) {
+        const TileSource& source = m_wall->Source(index);
+        if (source.Empty())
+            continue;
+        if (!IsStreamUrl(source.server.address))
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 bool COrvaneDlg::IsMainServer(const ServerSettings& server) const {
@@ -147,6 +165,17 @@ void COrvaneDlg::EnterWallView(WallLayout layout) {
         return;
     }
     m_lastWall.reset();
+    if (!m_session->CanSteer()) {
+        // A stream is one camera: it takes the first tile, the others wait
+        // for "Show here".
+        WallView view;
+        view.layout = layout;
+        view.tiles.resize(size_t(TileCount(layout)));
+        view.tiles[0] = MainSource(0);
+        m_wall->Show(view, WallSetup(), 0);
+        SetPlayFace(m_wall->AnyWatching());
+        return;
+    }
     // The page that holds the channel page shown; the single view's channel
     // stays selected when it is on it.
     const int tiles = TileCount(layout);
@@ -167,6 +196,9 @@ void COrvaneDlg::ShowWallPage(const TileSource& source, int first, int selected)
 void COrvaneDlg::TurnWallPage(int direction) {
     ReleaseHeldPtz();
     const TileSource source = m_wall->IsPage() ? m_wall->PageSource() : MainSource();
+    // A stream has no further channels, and a view of streams no pages.
+    if (IsStreamUrl(source.server.address) || (!m_wall->IsPage() && AllTilesAreStreams()))
+        return;
     const bool main = IsMainServer(source.server);
     const int tiles = TileCount(m_wall->Layout());
     // Paging stays within the channel buttons, as Switch does.
@@ -193,6 +225,8 @@ void COrvaneDlg::FillWallWithServer() {
         return;
     const TileSource& selected = m_wall->Source(m_wall->Selected());
     TileSource source = selected.Empty() ? MainSource() : selected;
+    if (IsStreamUrl(source.server.address))
+        return;  // a stream has no other channels
     if (!selected.Empty())
         source.variant = m_wall->SelectedSession().Variant();
     const int tiles = m_wall->Tiles();
@@ -286,7 +320,7 @@ void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
     }
     m_session->SetCurrentChannel(source.channel);
     const ServerSettings server = m_session->Server();
-    if (!server.address.empty() && !server.port.empty())
+    if (CanConnect(server.address, server.port))
         m_session->Start(source.channel);
 }
 
@@ -298,6 +332,7 @@ void COrvaneDlg::OnTileTapped(int index) {
         return;
     }
     m_wall->Select(index);
+    UpdateSteering();
 }
 
 void COrvaneDlg::OnTileDoubleTapped(int index) {

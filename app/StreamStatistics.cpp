@@ -16,4 +16,14 @@ std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
     return line;
 }
 
+std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
+                                 StatisticsSeparator separator, VideoCodec codec) {
+    std::string line = StreamStatisticsLine(channel, format, separator);
+    if (codec == VideoCodec::kUnknown)
+        return line;
+    // A stream has one camera: its codec stands where the channel would.
+    const size_t comma = line.find(',');
+    return CodecName(codec) + line.substr(comma);
+}
+
 }  // namespace kavrel

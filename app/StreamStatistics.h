@@ -7,10 +7,14 @@
 //
 // with the 1-based channel, the frame rate, width, height and the bit rate
 // divided by 1000 in unsigned arithmetic (remainder dropped). Pure; any thread.
+//
+// A stream that names its codec (an RTSP camera) shows it in place of the
+// channel: "H.264,FPS=25,Size=704x576,Rate=0kb".
 
 #include <string>
 
 #include "protocol/WireFormat.h"
+#include "video/StreamCodec.h"
 
 namespace kavrel {
 
@@ -19,5 +23,7 @@ enum class StatisticsSeparator { AfterStreamFormat, AfterTimer };
 // `channel` is 0-based.
 std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
                                  StatisticsSeparator separator);
+std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
+                                 StatisticsSeparator separator, VideoCodec codec);
 
 }  // namespace kavrel

@@ -2,15 +2,16 @@
 
 #include <QApplication>
 #include <QMetaObject>
-#include <new>
 
 #include "app/SessionRecording.h"
 #include "app/StreamMonitor.h"
 #include "app/StreamStatistics.h"
 #include "config/Localisation.h"
+#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
 #include "platform/DecimalValue.h"
-#include "protocol/CProtocolEngine.h"
+#include "protocol/CTCPClient_CE.h"
+#include "protocol/ProtocolSource.h"
 #include "record/ClipFolder.h"
 #include "settings/HistoryEntry.h"
 #include "video/CVideoAtom.h"
@@ -48,9 +49,9 @@ ViewingSession::~ViewingSession() {
     m_timers.CancelAll();
     m_timers.SetHandler({});
     CancelRetry();
-    ReleaseEngine();
+    ReleaseSource();
     m_generation.fetch_add(1);
-    m_recording.reset();  // closes its files; no receive thread feeds it now
+    m_recording.reset();  // closes its files; no source thread feeds it now
 }
 
 void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
@@ -68,11 +69,11 @@ void ViewingSession::SetVideo(CVideoAtom* video) {
     {
         std::lock_guard lock(m_videoMutex);
         m_video = video;
-        // Under the lock the receive thread takes for each frame: every frame
+        // Under the lock the source's thread takes for each frame: every frame
         // is either among the kept ones given here or comes after them.
         const int width = m_lastStreamFormat.Width();
         const int height = m_lastStreamFormat.Height();
-        if (m_video && m_engine && width > 0 && height > 0) {
+        if (m_video && m_source && width > 0 && height > 0) {
             m_video->StartDecoding(VideoFormat{width, height});
             m_recording->ForEachKeptFrame([this](const SharedFrameBytes& bytes, bool keyFrame,
                                                  std::chrono::steady_clock::time_point arrival) {
@@ -136,14 +137,22 @@ void ViewingSession::SetWatching(bool watching) {
 
 // --- Connection ---
 
-void ViewingSession::ReleaseEngine() {
-    if (!m_engine)
+bool ViewingSession::CanSteer() const {
+    return !IsStreamUrl(m_address);
+}
+
+std::unique_ptr<StreamSource> ViewingSession::MakeSource() {
+    return ProtocolSource::Make(m_address, DecimalValue(m_port), this);
+}
+
+void ViewingSession::ReleaseSource() {
+    if (!m_source)
         return;
-    // Disconnect waits for the receive thread (a connect in progress ends at
+    // Stop waits for the source's thread (a connect in progress ends at
     // once); only then may the generation move on, so that no callback of this
-    // engine can read the new value.
-    m_engine->Disconnect();
-    m_engine.reset();
+    // source can read the new value.
+    m_source->Stop();
+    m_source.reset();
     m_connected = false;
     // A movement whose stop has not gone, and a hold, outlive the connection:
     // the server may keep the camera turning, so the next login stops it
@@ -161,34 +170,32 @@ void ViewingSession::ConnectAndLogin() {
     NoteCamera();
     m_videoReceived = false;
     m_firstVideoAt.reset();
-    ReleaseEngine();
-    // No receive thread runs now: the next connection's first video posts again.
+    ReleaseSource();
+    // No source thread runs now: the next connection's first video posts again.
     m_firstVideoPosted.store(false);
     // A login time-out belongs to the connection it watched.
     m_timers.Cancel(SessionTimers::kLoginTimeout);
 
-    // The engine holds its buffers inline (about 240 KB).
-    m_engine.reset(new (std::nothrow) CProtocolEngine(this));
-    if (!m_engine) {
+    m_source = MakeSource();
+    if (!m_source) {
         Fail({});
         return;
     }
-    m_engine->SetConnectTimeout(m_connectTimeout);
     ShowKey(u"connect_begin");
-    if (!m_engine->StartConnect(m_address, DecimalValue(m_port)))
+    if (!m_source->Start(m_connectTimeout))
         Fail(u"connect_failed");
 }
 
 void ViewingSession::AfterConnect(bool connected) {
     if (!connected) {
-        // The unconnected engine stays until the next connect or disconnect.
+        // The unconnected source stays until the next connect or disconnect.
         Fail(u"connect_failed");
         return;
     }
     m_connected = true;
     m_timers.Arm(SessionTimers::kLoginTimeout);
     ShowKey(u"login_server");
-    if (!m_engine->SendLogin(m_userName, m_password, m_currentChannel, m_variant)) {
+    if (!m_source->Login(SourceLogin{m_userName, m_password, m_currentChannel, m_variant})) {
         RequestFailed();
         return;
     }
@@ -196,10 +203,10 @@ void ViewingSession::AfterConnect(bool connected) {
 }
 
 void ViewingSession::SendOwedStop() {
-    if (!m_moving && !m_ptzHeld)
+    if ((!m_moving && !m_ptzHeld) || !CanSteer())
         return;
     // Right behind the login, which the server takes first.
-    if (!m_engine->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop)) {
+    if (!m_source->SendPtz(m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop)) {
         RequestFailed();
         return;
     }
@@ -209,11 +216,11 @@ void ViewingSession::SendOwedStop() {
 void ViewingSession::Disconnect() {
     WaitCursor wait;
     m_videoReceived = false;
-    if (m_engine) {
-        ReleaseEngine();
+    if (m_source) {
+        ReleaseSource();
         ShowKey(u"connect_break");
     } else {
-        // Nothing posted before this call lands afterwards, engine or not.
+        // Nothing posted before this call lands afterwards, source or not.
         m_generation.fetch_add(1);
     }
     m_recording->Interrupt();  // a new file after the gap
@@ -226,7 +233,7 @@ void ViewingSession::Disconnect() {
 }
 
 void ViewingSession::RequestFailed() {
-    // The receive thread reports the same loss; Disconnect drops that report.
+    // The source's thread reports the same loss; Disconnect drops that report.
     // Said even after a refused login: the command the user just gave did
     // not go out, and its text must not stand as if it had.
     Disconnect();
@@ -287,7 +294,7 @@ void ViewingSession::PlayToggle() {
         Stop();
         return;
     }
-    if (m_address.empty() || m_port.empty())
+    if (!CanConnect(m_address, m_port))
         return;
     Start(m_currentChannel);
 }
@@ -307,7 +314,7 @@ void ViewingSession::Start(int channel) {
 void ViewingSession::Stop() {
     // Stopped during a count-down there is no connection to break, but the
     // count-down must not stay on screen.
-    const bool countingDown = RetryPending() && !m_engine;
+    const bool countingDown = RetryPending() && !m_source;
     StopMoving();
     m_recording->Stop();
     m_stopReason = {};
@@ -327,10 +334,10 @@ void ViewingSession::Ptz(std::u16string_view key, int code) {
 }
 
 bool ViewingSession::SendMove(int code) {
-    if (!m_engine || !m_connected)
+    if (!m_source || !Steerable())
         return false;
-    if (!m_engine->SendPtz(m_currentChannel, wire::kPtzStop) ||
-        !m_engine->SendPtz(m_currentChannel, code)) {
+    if (!m_source->SendPtz(m_currentChannel, wire::kPtzStop) ||
+        !m_source->SendPtz(m_currentChannel, code)) {
         RequestFailed();
         return false;
     }
@@ -357,10 +364,10 @@ void ViewingSession::StopMoving() {
     // Whoever called is about to end or change the connection: a stop that
     // cannot be sent now waits for the next login, and the next request
     // reports the loss.
-    if (!m_engine || !m_connected)
+    if (!m_source || !Steerable())
         return;
     m_moving = false;
-    m_engine->SendPtz(m_movingChannel, wire::kPtzStop);
+    m_source->SendPtz(m_movingChannel, wire::kPtzStop);
 }
 
 void ViewingSession::PtzPress(std::u16string_view key, int code) {
@@ -378,12 +385,15 @@ void ViewingSession::PtzRelease(bool keepPulse) {
 }
 
 void ViewingSession::ChangeChannel(int channel) {
+    // A stream has no channels to switch among.
+    if (!CanSteer())
+        return;
     StopMoving();
     m_recording->Stop();
     m_recording->Interrupt();  // the kept frames are the old channel's
     if (m_video)
         m_video->StopDecoding();
-    if (!m_engine) {
+    if (!m_source) {
         // Waiting for a retry: the user wants this channel now.
         if (m_watching)
             Start(channel);
@@ -393,13 +403,13 @@ void ViewingSession::ChangeChannel(int channel) {
         // The legacy dialect switches on the same connection.
         ShowText(Text(u"change_channel") + QStringLiteral(" %1").arg(channel + 1));
         // The new channel is current before the request leaves: the server's
-        // answer (a new stream format) is handled on the receive thread and
+        // answer (a new stream format) is handled on the source's thread and
         // may arrive before SendChannel returns, and its statistics line must
         // already name the new channel.
         const int left = m_currentChannel;
         m_currentChannel = channel;
         NoteCamera();
-        if (!m_engine->SendChannel(left, channel))
+        if (!m_source->SendChannel(left, channel))
             RequestFailed();
         return;
     }
@@ -440,8 +450,8 @@ void ViewingSession::OnTimer(int id) {
     switch (id) {
         case SessionTimers::kPtzStop: {
             m_timers.Cancel(id);
-            if (m_engine && m_connected && !m_ptzHeld) {
-                const bool sent = m_engine->SendPtz(
+            if (m_source && Steerable() && !m_ptzHeld) {
+                const bool sent = m_source->SendPtz(
                     m_moving ? m_movingChannel : m_currentChannel.load(), wire::kPtzStop);
                 m_moving = false;
                 if (!sent) {
@@ -449,8 +459,8 @@ void ViewingSession::OnTimer(int id) {
                     break;
                 }
             }
-            const std::string line = StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
-                                                          StatisticsSeparator::AfterTimer);
+            const std::string line = StreamStatisticsLine(
+                m_currentChannel, m_lastStreamFormat, StatisticsSeparator::AfterTimer, m_lastCodec);
             ShowText(QString::fromStdString(line));
             break;
         }
@@ -465,7 +475,7 @@ void ViewingSession::OnTimer(int id) {
             if (!m_watching)
                 break;
             // Video still comes: watch again for the rest of an interval from
-            // the last frame (the receive thread only stamps the frames).
+            // the last frame (the source's thread only stamps the frames).
             const auto interval = m_timers.Interval(id);
             const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - LastVideoAt());
@@ -482,9 +492,9 @@ void ViewingSession::OnTimer(int id) {
     }
 }
 
-// --- CServerNotify: receive thread ---
+// --- SourceListener: the source's thread ---
 //
-// What must happen on the receive thread happens there: the video window's
+// What must happen on the source's thread happens there: the video window's
 // StartDecoding and AddFrame (the frame's bytes are valid only during the
 // call) and the debug lines. Everything that changes the session is posted.
 
@@ -500,11 +510,11 @@ void ViewingSession::PostEffect(Effect&& effect) {
         Qt::QueuedConnection);
 }
 
-void ViewingSession::OnConnected(bool connected) {
+void ViewingSession::OnSourceConnected(bool connected) {
     PostEffect([this, connected] { AfterConnect(connected); });
 }
 
-void ViewingSession::OnConnectionLost() {
+void ViewingSession::OnSourceLost() {
     PostEffect([this] {
         // A refused login leaves the connection to the server; its end
         // changes nothing.
@@ -515,11 +525,11 @@ void ViewingSession::OnConnectionLost() {
     });
 }
 
-void ViewingSession::OnServerEvent(int code) {
-    PostEffect([this, code] {
+void ViewingSession::OnSourceEvent(SourceEvent event) {
+    PostEffect([this, event] {
         m_timers.Cancel(SessionTimers::kLoginTimeout);
-        switch (code) {
-            case EVENT_LOGIN_SUCCEEDED:
+        switch (event) {
+            case SourceEvent::kLoginSucceeded:
                 ShowKey(u"login_succeed");
                 SetWatching(true);
                 // A connection that dies before its first picture is noticed too.
@@ -527,17 +537,22 @@ void ViewingSession::OnServerEvent(int code) {
                 if (!m_woken)
                     emit serverAnswered();
                 break;
-            case EVENT_LOGIN_FAILED:
+            case SourceEvent::kLoginRefused:
+            case SourceEvent::kNotFound: {
                 // The connection stays open, as the server leaves it; retrying
-                // cannot mend a wrong user, password or channel.
-                ShowKey(u"login_fail");
-                m_stopReason = u"login_fail";
+                // cannot mend a wrong user, password, channel or stream.
+                const std::u16string_view key = event == SourceEvent::kLoginRefused
+                                                    ? std::u16string_view(u"login_fail")
+                                                    : std::u16string_view(u"stream_not_found");
+                ShowKey(key);
+                m_stopReason = key;
                 SetWatching(false);
                 CancelRetry();
                 m_timers.Cancel(SessionTimers::kVideoWatchdog);
                 break;
-            case EVENT_USE_LEGACY:
-            case EVENT_USE_CURRENT:
+            }
+            case SourceEvent::kUseLegacy:
+            case SourceEvent::kUseCurrent:
                 // A server that keeps asking for the other dialect without
                 // ever sending a picture is a server that fails to connect.
                 if (++m_dialectFollows > m_policy.maxDialectFollows) {
@@ -546,24 +561,21 @@ void ViewingSession::OnServerEvent(int code) {
                     Fail(u"connect_failed");
                     break;
                 }
-                m_variant =
-                    code == EVENT_USE_LEGACY ? ProtocolVariant::Legacy : ProtocolVariant::Current;
+                m_variant = event == SourceEvent::kUseLegacy ? ProtocolVariant::Legacy
+                                                             : ProtocolVariant::Current;
                 Disconnect();
                 SetWatching(true);
                 ConnectAndLogin();
-                break;
-            default:
                 break;
         }
     });
 }
 
-void ViewingSession::OnDvsInfo(DvsInfo info) {
-    const int count = info.ChannelCount();
+void ViewingSession::OnChannelCount(int count) {
     PostEffect([this, count] { emit channelCountReported(count); });
 }
 
-void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
+void ViewingSession::OnStreamFormat(const StreamFormatInfo& info, VideoCodec codec) {
     // StartDecoding may run here: the pipeline serialises it with a
     // StopDecoding on the user-interface thread.
     {
@@ -572,23 +584,24 @@ void ViewingSession::OnStreamFormat(StreamFormatInfo info) {
             m_video->StartDecoding(VideoFormat{info.Width(), info.Height()});
     }
     const std::string line =
-        StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat);
+        StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat, codec);
     DebugOutput(line);
-    PostEffect([this, info, text = QString::fromStdString(line)] {
+    PostEffect([this, info, codec, text = QString::fromStdString(line)] {
         m_lastStreamFormat = info;
+        m_lastCodec = codec;
         ShowText(text);
     });
 }
 
-void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, int /*extra1*/,
-                                 int /*extra2*/, int keyFrame) {
-    DebugPrintf("CH=%lld,%d--%d", (long long)m_currentChannel + 1, keyFrame, length);
+void ViewingSession::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
+                             std::chrono::steady_clock::time_point arrival) {
+    DebugPrintf("CH=%lld,%d--%d", (long long)m_currentChannel + 1, keyFrame ? 1 : 0, length);
     // Per frame only a time stamp; the session hears of the first frame alone.
     // The frame carries it too, for its latency to the screen.
-    const auto stamp = std::chrono::steady_clock::now();
-    // Exactly the payload: the bytes behind it in the engine's buffer are not
-    // part of the frame. Copied once, here (the engine's buffer is reused
-    // after the call): the decode queue and the recording share that copy.
+    const auto stamp = arrival;
+    // Exactly the payload: the bytes behind it in the source's buffer are not
+    // part of the frame. Copied once, here (that buffer is reused after the
+    // call): the decode queue and the recording share that copy.
     SharedFrameBytes frame = CopyFrameBytes(bytes, length);
     {
         // The window and the kept frames see the same frames, whichever
@@ -596,7 +609,7 @@ void ViewingSession::OnVideoData(int /*tag*/, const uint8_t* bytes, int length, 
         std::lock_guard lock(m_videoMutex);
         if (m_video)
             m_video->AddFrame(frame, keyFrame, stamp);
-        m_recording->OnFrame(std::move(frame), keyFrame != 0, stamp);
+        m_recording->OnFrame(std::move(frame), keyFrame, stamp);
     }
     m_lastVideoNs.store(stamp.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))

@@ -2,7 +2,8 @@
 // One viewing session: the connection to one channel of a video server, from
 // Play until Stop, and everything that keeps it alive.
 //
-// It owns the connection's engine, the three session timers (1000 PTZ stop and
+// It owns the connection's source (a server of the camera protocol or an RTSP
+// stream: it does not care which), the three session timers (1000 PTZ stop and
 // status restore, 2000 login time-out, 4000 video watchdog), the reconnection
 // with back-off, and the stream's statistics. It feeds one video window (not
 // owned) and tells its owner what to show through signals: status texts, the
@@ -16,9 +17,9 @@
 // login (retrying cannot fix a wrong password) or Stop ends it.
 //
 // Threads: the user-interface thread owns this object and every field unless
-// a field says otherwise. Connect and login never block it: the engine's
-// receive thread resolves and connects. The CServerNotify operations run on
-// that receive thread; they touch only what their comments allow and post the
+// a field says otherwise. Connect and login never block it: the source's
+// thread resolves and connects. The SourceListener operations run on that
+// thread; they touch only what their comments allow and post the
 // rest to the user-interface thread, tagged with the connection's generation,
 // so that nothing from a closed connection lands.
 
@@ -39,23 +40,22 @@
 #include "app/ReconnectPolicy.h"
 #include "app/SessionTimers.h"
 #include "config/ServerSettings.h"
-#include "protocol/CServerNotify.h"
 #include "protocol/WireFormat.h"
+#include "source/StreamSource.h"
 #include "video/SnapshotWriter.h"
 
 namespace kavrel {
 
-class CProtocolEngine;
 class CVideoAtom;
 class SessionRecording;
 class StreamMonitor;
 
-class ViewingSession : public QObject, public CServerNotify {
+class ViewingSession : public QObject, public SourceListener {
     Q_OBJECT
 
   public:
     explicit ViewingSession(QObject* parent = nullptr);
-    // Ends the connection (and its receive thread) and every timer; the video
+    // Ends the connection (and its source's thread) and every timer; the video
     // window's decoding is left to its owner.
     ~ViewingSession() override;
 
@@ -128,7 +128,11 @@ class ViewingSession : public QObject, public CServerNotify {
 
     // --- State (user-interface thread) ---
     bool Watching() const { return m_watching; }  // the Play face is active
-    bool HasEngine() const { return m_engine != nullptr; }
+    // A connection (or an attempt at one) exists.
+    bool HasSource() const { return m_source != nullptr; }
+    // The camera can be steered and switched: a server of the camera
+    // protocol. An RTSP stream only shows.
+    bool CanSteer() const;
     bool VideoReceived() const { return m_videoReceived; }
     const StreamFormatInfo& LastStreamFormat() const { return m_lastStreamFormat; }
     // A retry is scheduled: the count-down runs.
@@ -166,14 +170,14 @@ class ViewingSession : public QObject, public CServerNotify {
     // Nothing while the session does not watch.
     void ToggleRecording();
 
-    // --- CServerNotify: receive thread of the current engine ---
-    void OnServerEvent(int code) override;
-    void OnDvsInfo(DvsInfo info) override;
-    void OnStreamFormat(StreamFormatInfo info) override;
-    void OnVideoData(int tag, const uint8_t* bytes, int length, int extra1, int extra2,
-                     int keyFrame) override;
-    void OnConnected(bool connected) override;
-    void OnConnectionLost() override;
+    // --- SourceListener: the thread of the current source ---
+    void OnSourceConnected(bool connected) override;
+    void OnSourceEvent(SourceEvent event) override;
+    void OnChannelCount(int count) override;
+    void OnStreamFormat(const StreamFormatInfo& info, VideoCodec codec) override;
+    void OnFrame(const uint8_t* bytes, int length, bool keyFrame,
+                 std::chrono::steady_clock::time_point arrival) override;
+    void OnSourceLost() override;
 
   signals:
     // Every text for the status line, in order.
@@ -193,7 +197,7 @@ class ViewingSession : public QObject, public CServerNotify {
     void serverAnswered();
 
   private:
-    // Connect-and-login on the current channel: replaces any engine by a new
+    // Connect-and-login on the current channel: replaces any source by a new
     // one and starts its connect ("connect_begin"); the login follows when the
     // connect succeeds (AfterConnect). A connect that cannot even be started
     // ("connect_failed") fails as a refused one does.
@@ -207,11 +211,16 @@ class ViewingSession : public QObject, public CServerNotify {
     // movement not stopped, or a hold that still waits for its release) goes
     // to the channel that was told to move. The hold stays.
     void SendOwedStop();
-    // Closes and destroys the engine ("connect_break" when there was one),
+    // Closes and destroys the source ("connect_break" when there was one),
     // stops the video window's decoding, cancels timers 2000 and 4000.
     void Disconnect();
-    void ReleaseEngine();
-    // A request the engine could not send or queue: the connection is lost
+    void ReleaseSource();
+    // The source the address names: an RTSP reader for a URL, the camera
+    // protocol otherwise. Null when it cannot be made.
+    std::unique_ptr<StreamSource> MakeSource();
+    // The source is connected and steers.
+    bool Steerable() const { return m_connected && CanSteer(); }
+    // A request the source could not send or queue: the connection is lost
     // ("connect_break"); a retry follows while the user wants to watch.
     void RequestFailed();
     // A failure while the user wants to watch: the next retry is scheduled.
@@ -233,13 +242,13 @@ class ViewingSession : public QObject, public CServerNotify {
     // is a lost connection). False when nothing could be sent.
     bool SendMove(int code);
 
-    // Receive thread: runs `effect` on the user-interface thread unless the
+    // Source thread: runs `effect` on the user-interface thread unless the
     // connection that posted it has been closed by then.
     template <typename Effect>
     void PostEffect(Effect&& effect);
 
     // Written on the user-interface thread under m_videoMutex, and read by
-    // the receive thread only under it (a frame never reaches a window the
+    // the source's thread only under it (a frame never reaches a window the
     // session has left); the user-interface thread reads it freely.
     CVideoAtom* m_video = nullptr;
     std::mutex m_videoMutex;
@@ -249,25 +258,26 @@ class ViewingSession : public QObject, public CServerNotify {
     std::u16string m_port;
     std::u16string m_userName;
     std::u16string m_password;
-    // 0-based. Written on the user-interface thread; the receive thread reads
+    // 0-based. Written on the user-interface thread; the source's thread reads
     // it for its debug and statistics lines.
     std::atomic<int> m_currentChannel{0};
     ProtocolVariant m_variant = ProtocolVariant::Current;
     bool m_videoReceived = false;
-    StreamFormatInfo m_lastStreamFormat;  // stored by the posted part of OnStreamFormat
-    bool m_watching = false;              // the Play face
-    std::u16string_view m_stopReason;     // a key of static storage, or empty
-    bool m_ptzHeld = false;               // a PtzHold or PtzPress awaits its PtzRelease
-    bool m_moving = false;                // a PTZ command went out, its stop has not
-    int m_movingChannel = 0;              // the channel that command went to
+    StreamFormatInfo m_lastStreamFormat;            // stored by the posted part of OnStreamFormat
+    VideoCodec m_lastCodec = VideoCodec::kUnknown;  // and the codec it named
+    bool m_watching = false;                        // the Play face
+    std::u16string_view m_stopReason;               // a key of static storage, or empty
+    bool m_ptzHeld = false;                         // a PtzHold or PtzPress awaits its PtzRelease
+    bool m_moving = false;                          // a PTZ command went out, its stop has not
+    int m_movingChannel = 0;                        // the channel that command went to
 
-    // The current connection; none when disconnected. Its receive thread is
-    // the only other thread that calls into this object.
-    std::unique_ptr<CProtocolEngine> m_engine;
-    // The connect of m_engine has succeeded: requests may be sent.
+    // The current connection; none when disconnected. Its thread is the only
+    // other thread that calls into this object.
+    std::unique_ptr<StreamSource> m_source;
+    // The connect of m_source has succeeded: requests may be sent.
     bool m_connected = false;
-    // Bumped whenever an engine is closed (after its receive thread ended);
-    // read by the receive thread to tag what it posts.
+    // Bumped whenever a source is stopped (after its thread ended); read by
+    // the source's thread to tag what it posts.
     std::atomic<uint64_t> m_generation{0};
     std::chrono::milliseconds m_connectTimeout;
     SessionTimers m_timers;
@@ -285,14 +295,14 @@ class ViewingSession : public QObject, public CServerNotify {
     bool m_woken = false;
     // Pictures of the current connection: when the first and the last came.
     std::optional<std::chrono::steady_clock::time_point> m_firstVideoAt;
-    // Stamped by the receive thread at every video frame (steady clock ticks).
+    // Stamped by the source's thread at every video frame (steady clock ticks).
     std::atomic<std::chrono::steady_clock::rep> m_lastVideoNs{0};
-    // The connection's first frame has been posted (receive thread; reset
-    // before each connect, when no receive thread runs).
+    // The connection's first frame has been posted (source thread; reset
+    // before each connect, when no source thread runs).
     std::atomic<bool> m_firstVideoPosted{false};
     std::chrono::steady_clock::time_point LastVideoAt() const;
     std::minstd_rand m_random;
-    // Its OnFrame runs on the receive thread (it guards its own state).
+    // Its OnFrame runs on the source's thread (it guards its own state).
     std::unique_ptr<SessionRecording> m_recording;
     std::unique_ptr<StreamMonitor> m_monitor;  // made by Attach
 };

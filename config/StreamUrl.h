@@ -24,4 +24,10 @@ inline bool IsStreamUrl(std::u16string_view address) {
     return starts(u"rtsp://") || starts(u"rtsps://");
 }
 
+// Enough to connect: a host and its port, or a URL (which carries its own
+// port, or its scheme's).
+inline bool CanConnect(std::u16string_view address, std::u16string_view port) {
+    return !address.empty() && (!port.empty() || IsStreamUrl(address));
+}
+
 }  // namespace kavrel

@@ -38,6 +38,9 @@ void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
     // A target with no height (a button lower than the strip) shows no bitmap.
     if (target.height() > 0 && target.width() > 0)
         DrawSkinPicture(painter, target, m_bitmapId);
+    // Greyed: the camera cannot do what the button asks (an RTSP stream).
+    if (!isEnabled())
+        painter.fillRect(item, QColor(0, 0, 0, 160));
 
     if (!hasText)
         return;

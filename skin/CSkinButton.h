@@ -5,8 +5,9 @@
 // at the device's pixels) over the whole button, or over the button less its
 // bottom strip when it has text and the text does not go in the middle, and
 // draws the text in white. The strip is screen height x 6 / 100 (integer),
-// the screen being the top-level window. Pressed, focused and disabled
-// buttons look the same; a different look is a different bitmap (SetBitmap).
+// the screen being the top-level window. Pressed and focused buttons look
+// the same; a disabled one is dimmed. A different look is a different bitmap
+// (SetBitmap).
 // An unknown bitmap id leaves the button black with no text. User-interface
 // thread only.
 

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "protocol/WireFormat.h"
+#include "video/StreamCodec.h"
 
 namespace kavrel {
 
@@ -42,8 +43,9 @@ class SourceListener {
     // How many channels the server has (only a camera protocol server says).
     virtual void OnChannelCount(int count) = 0;
     // The size, rate and bit rate of the stream that follows; before its
-    // first frame, and again whenever they change.
-    virtual void OnStreamFormat(const StreamFormatInfo& info) = 0;
+    // first frame, and again whenever they change. `codec` when the source
+    // knows it before the frames (kUnknown: the frames tell).
+    virtual void OnStreamFormat(const StreamFormatInfo& info, VideoCodec codec) = 0;
     // One encoded frame, an Annex B byte stream of H.264 or H.265; a key
     // frame carries its parameter sets. `bytes` is valid only during the
     // call. `arrival` is when its last byte came off the network.

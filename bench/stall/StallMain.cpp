@@ -280,7 +280,7 @@ void PtzAgainstStalledServer() {
     QElapsedTimer clock;
     clock.start();
     int clicks = 0;
-    while (window.HasEngine() && clock.elapsed() < 30000) {
+    while (window.HasSource() && clock.elapsed() < 30000) {
         window.OnCommand(control::kPtzLeft);
         ++clicks;
         QCoreApplication::processEvents();
@@ -289,7 +289,7 @@ void PtzAgainstStalledServer() {
     char note[96];
     std::snprintf(
         note, sizeof note, " (%d clicks, %s)", clicks,
-        window.HasEngine() ? "the session was never told" : "connection lost, retry scheduled");
+        window.HasSource() ? "the session was never told" : "connection lost, retry scheduled");
     Report("ptz", probe, note);
 }
 

@@ -327,7 +327,7 @@ TEST_F(CameraStopTest, QuadStartsThatHaveNotRunYetAreCancelled) {
     };
     // Play then Stop while the later tiles still wait for their turn.
     m_window->ToggleWallView();
-    ASSERT_TRUE(WaitFor([&] { return m_window->Wall()->Session(0)->HasEngine(); }));
+    ASSERT_TRUE(WaitFor([&] { return m_window->Wall()->Session(0)->HasSource(); }));
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
     RunFor(CameraWall::kStagger * kQuadTiles);
@@ -337,7 +337,7 @@ TEST_F(CameraStopTest, QuadStartsThatHaveNotRunYetAreCancelled) {
     // A server with two channels: the third and fourth tiles never log in,
     // however their starts and its answer interleave.
     m_window->OnCommand(control::kPlay);
-    std::thread([&] { m_window->Wall()->Session(0)->OnDvsInfo(DvsInfo::Make(2)); }).join();
+    std::thread([&] { m_window->Wall()->Session(0)->OnChannelCount(2); }).join();
     RunFor(CameraWall::kStagger * kQuadTiles);
     ASSERT_TRUE(WaitFor([&] { return ConnectionOf(m_server, 1) >= 0; }));
     EXPECT_FALSE(m_window->Wall()->Session(2)->Watching());

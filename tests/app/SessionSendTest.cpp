@@ -56,7 +56,7 @@ TEST_F(SessionSendTest, PtzAgainstAServerThatStoppedReadingEndsTheConnection) {
         m_window->OnCommand(control::kPlay);
         ASSERT_TRUE(WaitForStatus(Text(accepted ? u"login_succeed" : u"login_fail")));
 
-        for (int click = 0; m_window->HasEngine(); ++click) {
+        for (int click = 0; m_window->HasSource(); ++click) {
             ASSERT_LT(click, 5000) << "the session never noticed";
             m_window->OnCommand(control::kPtzLeft);
             QCoreApplication::processEvents();

@@ -154,7 +154,7 @@ TEST_F(SessionSimulatorTest, RefusedLoginShowsLoginFailAndTheIdleFace) {
     ASSERT_TRUE(WaitForStatus(Text(u"login_fail")));
     EXPECT_FALSE(m_window->PlayFaceActive());
     // The connection stays open, as the server leaves it.
-    EXPECT_TRUE(m_window->HasEngine());
+    EXPECT_TRUE(m_window->HasSource());
     EXPECT_EQ(m_sim.CountLog("closed:"), 0);
 }
 
@@ -175,7 +175,7 @@ TEST_F(SessionSimulatorTest, ServerThatNeverAnswersTimesOutAndIsTriedAgainUntilS
     // Stop ends it for good: no time-out or retry left to start it again.
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
-    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_FALSE(m_window->HasSource());
     EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kLoginTimeout));
     EXPECT_FALSE(m_window->Session().RetryPending());
 }

@@ -150,7 +150,7 @@ TEST_F(SessionTest, UnreachablePortShowsConnectFailedThenCountsDownUntilStop) {
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
     EXPECT_FALSE(m_window->Session().RetryPending());
-    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_FALSE(m_window->HasSource());
 }
 
 TEST_F(SessionTest, OnlyTheSessionsOwnRetriesAnnounceThatTheServerAnswers) {
@@ -196,7 +196,7 @@ TEST_F(SessionTest, StopDuringAConnectEndsItAtOnce) {
     EXPECT_TRUE(m_window->PlayFaceActive());
     m_window->OnCommand(control::kPlay);
     EXPECT_FALSE(m_window->PlayFaceActive());
-    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_FALSE(m_window->HasSource());
     EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
 }
 
@@ -204,7 +204,7 @@ TEST_F(SessionTest, PlayWithoutAddressOrPortDoesNothing) {
     WriteConfig();
     MakeWindow();
     m_window->OnCommand(control::kPlay);
-    EXPECT_FALSE(m_window->HasEngine());
+    EXPECT_FALSE(m_window->HasSource());
     EXPECT_FALSE(m_window->PlayFaceActive());
 }
 
@@ -291,7 +291,7 @@ TEST_F(SessionTest, CurrentChannelChangeReconnectsOnTheNewChannel) {
 
 TEST_F(SessionTest, ChannelChangeIgnoresTheChannelViewedAndChannelsTheServerLacks) {
     PlayAndLogIn(ProtocolVariant::Legacy);
-    OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(4)); });
+    OnReceiveThread([&] { m_window->Session().OnChannelCount(4); });
     ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 4; }));
     m_window->OnCommand(control::kFirstChannel);      // channel 1: the one viewed
     m_window->OnCommand(control::kFirstChannel + 4);  // channel 5 of 4
@@ -335,11 +335,11 @@ TEST_F(SessionTest, AnnouncedVersionSwitchesTheDialectOnTheSameChannel) {
 TEST_F(SessionTest, NothingPostedByAClosedConnectionLands) {
     MakeSessionWindow(m_server.Port());
     OnReceiveThread([&] {
-        m_window->Session().OnServerEvent(CServerNotify::EVENT_LOGIN_SUCCEEDED);
-        m_window->Session().OnStreamFormat(kFormat);
-        m_window->Session().OnDvsInfo(DvsInfo::Make(0));
+        m_window->Session().OnSourceEvent(SourceEvent::kLoginSucceeded);
+        m_window->Session().OnStreamFormat(kFormat, VideoCodec::kUnknown);
+        m_window->Session().OnChannelCount(0);
         const uint8_t frame[4] = {0, 0, 0, 1};
-        m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1);
+        m_window->Session().OnFrame(frame, 4, true, std::chrono::steady_clock::now());
     });
     m_window->Session().Stop();
     QCoreApplication::processEvents();
@@ -355,7 +355,9 @@ TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
     MakeSessionWindow(m_server.Port());
     test::DebugCapture debug;
     const Bytes frame(1000, 0);
-    OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame.data(), 1000, 0, 0, 1); });
+    OnReceiveThread([&] {
+        m_window->Session().OnFrame(frame.data(), 1000, true, std::chrono::steady_clock::now());
+    });
     EXPECT_TRUE(debug.Contains("CH=1,1--1000"));
     EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 1u);
     ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
@@ -366,8 +368,10 @@ TEST_F(SessionTest, AFrameIsCopiedOnceForTheDecoderAndTheKeptFrames) {
     MakeSessionWindow(m_server.Port());
     const Bytes key(1000, 1), next(500, 2);
     OnReceiveThread([&] {
-        m_window->Session().OnVideoData(0, key.data(), int(key.size()), 0, 0, 1);
-        m_window->Session().OnVideoData(0, next.data(), int(next.size()), 0, 0, 0);
+        m_window->Session().OnFrame(key.data(), int(key.size()), true,
+                                    std::chrono::steady_clock::now());
+        m_window->Session().OnFrame(next.data(), int(next.size()), false,
+                                    std::chrono::steady_clock::now());
     });
     std::vector<const uint8_t*> kept;
     m_window->Session().Recording().ForEachKeptFrame(
@@ -385,7 +389,7 @@ TEST_F(SessionTest, ServerInformationHidesOnlyTheChannelsItLacks) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
         MakeSessionWindow(m_server.Port());
-        OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(uint8_t(c.count))); });
+        OnReceiveThread([&] { m_window->Session().OnChannelCount(uint8_t(c.count)); });
         ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == c.count; }));
         for (int index = 0; index < control::kChannelButtons; ++index)
             EXPECT_EQ(!m_window->ChannelButton(index)->isHidden(), index < c.visibleBelow) << index;
@@ -397,7 +401,7 @@ TEST_F(SessionTest, ACountThatHidesThePageShownTurnsToTheFirstPage) {
     MakeSessionWindow(m_server.Port());
     m_window->OnCommand(control::kSwitch);
     m_window->OnCommand(control::kSwitch);  // channels 9 to 12
-    OnReceiveThread([&] { m_window->Session().OnDvsInfo(DvsInfo::Make(6)); });
+    OnReceiveThread([&] { m_window->Session().OnChannelCount(6); });
     ASSERT_TRUE(WaitFor([&] { return m_window->channelCount() == 6; }));
     EXPECT_EQ(m_window->ChannelPage(), 0);
     for (int index = 0; index < control::kChannelButtons; ++index)
@@ -430,7 +434,8 @@ TEST_F(SessionTest, FullScreenNeedsVideoToEnterButNeverToLeave) {
         EXPECT_FALSE(m_window->IsFullScreen());
 
         const uint8_t frame[4] = {0, 0, 0, 1};
-        OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1); });
+        OnReceiveThread(
+            [&] { m_window->Session().OnFrame(frame, 4, true, std::chrono::steady_clock::now()); });
         ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
         m_window->OnCommand(control::kFullScreen);
         ASSERT_TRUE(m_window->IsFullScreen());
@@ -467,7 +472,8 @@ TEST_F(SessionTest, TapOnTheWindowItselfLeavesFullScreen) {
     MakeSessionWindow(m_server.Port());
     const auto before = Snapshot(*m_window);
     const uint8_t frame[4] = {0, 0, 0, 1};
-    OnReceiveThread([&] { m_window->Session().OnVideoData(0, frame, 4, 0, 0, 1); });
+    OnReceiveThread(
+        [&] { m_window->Session().OnFrame(frame, 4, true, std::chrono::steady_clock::now()); });
     ASSERT_TRUE(WaitFor([&] { return m_window->videoReceived(); }));
     m_window->OnCommand(control::kFullScreen);
     ASSERT_TRUE(m_window->IsFullScreen());
@@ -489,7 +495,9 @@ TEST_F(SessionTest, CaptureWithNoPictureShownFailsAtOnce) {
 void ShowWithVideo(COrvaneDlg& window) {
     window.show();
     const uint8_t frame[4] = {0, 0, 0, 1};
-    std::thread([&] { window.Session().OnVideoData(0, frame, 4, 0, 0, 1); }).join();
+    std::thread([&] {
+        window.Session().OnFrame(frame, 4, true, std::chrono::steady_clock::now());
+    }).join();
 }
 
 TEST_F(SessionTest, FullScreenCoversItsMonitorTurnsOnlyOnAPortraitOneAndGivesTheWindowBack) {
@@ -560,7 +568,7 @@ TEST_F(SessionTest, KeysAndTheVideoMenuRunTheButtonsCommands) {
     auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(&window, k, modifiers);
     };
-    OnReceiveThread([&] { window.Session().OnDvsInfo(DvsInfo::Make(10)); });
+    OnReceiveThread([&] { window.Session().OnChannelCount(10); });
     ASSERT_TRUE(WaitFor([&] { return window.channelCount() == 10; }));
 
     // Digits choose channels 1 to 10, turning to their page.

@@ -184,7 +184,7 @@ class FaultMatrixTest : public test::SessionFixture, public testing::WithParamIn
         ASSERT_TRUE(m_window->PlayFaceActive());
         m_window->OnCommand(control::kPlay);
         EXPECT_FALSE(m_window->PlayFaceActive());
-        EXPECT_FALSE(m_window->HasEngine());
+        EXPECT_FALSE(m_window->HasSource());
         EXPECT_TRUE(NothingCanRestart());
         EXPECT_EQ(m_statuses.back(), Text(u"connect_break"));
         EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 0u);
@@ -236,7 +236,7 @@ TEST_P(FaultMatrixTest, EndsInItsStateWithBoundedMemory) {
                 << m_sim.Log();
             EXPECT_EQ(m_statuses.back(), Text(u"login_fail"));
             EXPECT_FALSE(m_window->PlayFaceActive());
-            EXPECT_TRUE(m_window->HasEngine());  // the connection stays open
+            EXPECT_TRUE(m_window->HasSource());  // the connection stays open
             EXPECT_TRUE(NothingCanRestart());
             EXPECT_TRUE(m_sim.WaitForLog("login: user", 1, Lines::Exactly));
             break;

@@ -44,7 +44,7 @@ TEST_F(SettingsCommandTest, CloseChangesNothingInTheWindow) {
     EXPECT_EQ(window.CurrentServer(), before);
     EXPECT_EQ(window.settingsChannel(), 0);
     EXPECT_EQ(VisibleChannels(window), (std::vector<int>{5, 6, 7, 8}));
-    EXPECT_FALSE(window.HasEngine());
+    EXPECT_FALSE(window.HasSource());
     EXPECT_FALSE(window.PlayFaceActive());
     EXPECT_TRUE(shown.isEmpty()) << Texts(shown).join(" | ").toStdString();
     // The dialog's own work was kept: the added server is in the history.
