@@ -17,8 +17,9 @@ namespace {
 // TCP, followed by whatever ffprobe complains of. The time-out only bounds a
 // broken run.
 std::string Probe(const std::string& url, const std::string& options = {}) {
-    return RunShell("timeout 60 ffprobe -v error -rtsp_transport tcp " + options +
-                        " -show_entries stream=codec_name,width,height -of csv=p=0 '" + url + "'",
+    return RunShell("timeout 60 ffprobe -v error -rtsp_transport tcp -analyzeduration 500000 " +
+                        options + " -show_entries stream=codec_name,width,height -of csv=p=0 '" +
+                        url + "'",
                     true);
 }
 

@@ -58,7 +58,9 @@ def launch_line(path):
     parse, pay = CODECS[os.path.splitext(path)[1].lower()]
     location = path.replace("\\", "\\\\").replace('"', '\\"')
     # The parser stamps each access unit with a decoding time from the stream's
-    # frame rate (on and on across the loop); the server's sinks keep that rate.
+    # frame rate, on and on across the loop. clocksync holds each one until its
+    # time, before the payloader, so that media dropped while stopped (see
+    # on_media_data) keeps the pace too and comes back on time when resumed.
     return (
         f'( multifilesrc location="{location}" loop=true ! {parse} name=parse ! clocksync ! '
         f"{pay} name=pay0 pt=96 config-interval=-1 )"
@@ -128,11 +130,11 @@ class Server:
         return auth
 
     def on_media_configure(self, _factory, media):
-        bin = media.get_element()
-        bin.get_by_name("parse").get_static_pad("src").add_probe(
+        pipeline = media.get_element()
+        pipeline.get_by_name("parse").get_static_pad("src").add_probe(
             Gst.PadProbeType.BUFFER, self.on_access_unit
         )
-        pay = bin.get_by_name("pay0")
+        pay = pipeline.get_by_name("pay0")
         pay.get_static_pad("src").add_probe(
             Gst.PadProbeType.BUFFER | Gst.PadProbeType.BUFFER_LIST, self.on_media_data
         )
@@ -192,7 +194,12 @@ class Server:
             # refused now, and nobody else can take the port meanwhile.
             self.listener.shutdown(socket.SHUT_RD)
             self.away = True
+            # As a camera that restarts: every connection and every session
+            # (with its media, also what it sends over UDP) ends.
             self.server.client_filter(lambda *_: GstRtspServer.RTSPFilterResult.REMOVE, None)
+            self.server.get_session_pool().filter(
+                lambda *_: GstRtspServer.RTSPFilterResult.REMOVE, None
+            )
         if self.away_timer:
             GLib.source_remove(self.away_timer)
             self.away_timer = 0
