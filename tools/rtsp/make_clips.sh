@@ -17,8 +17,9 @@ fi
 out=$1
 mkdir -p "$out"
 
-# One slice a picture, no B-frames: a key frame starts every second (also where
-# the loop starts again), and decoding order is presentation order.
+# One slice a picture, no B-frames, parameter sets before every key frame: an
+# IDR picture starts every second (also where the loop starts again), and
+# decoding order is presentation order.
 encode() { # name size rate frames codec-options...
   name=$1 size=$2 rate=$3 frames=$4
   shift 4
@@ -27,21 +28,22 @@ encode() { # name size rate frames codec-options...
     -frames:v "$frames" -pix_fmt yuv420p -bf 0 "$@" "$out/$name.part"
   mv "$out/$name.part" "$out/$name"
 }
-x264() { # rate
-  echo -c:v libx264 -preset ultrafast -threads 1 -g "$1" -keyint_min "$1" -sc_threshold 0 -f h264
+# name size rate frames: a key frame every `rate` frames, i.e. every second.
+h264() {
+  encode "$1" "$2" "$3" "$4" -c:v libx264 -preset ultrafast -threads 1 \
+    -g "$3" -keyint_min "$3" -sc_threshold 0 -f h264
 }
-x265() { # rate
-  echo -c:v libx265 -preset ultrafast \
-    -x265-params "keyint=$1:min-keyint=$1:scenecut=0:bframes=0:frame-threads=1:pools=none:log-level=error" \
-    -f hevc
+h265() {
+  encode "$1" "$2" "$3" "$4" -c:v libx265 -preset ultrafast -f hevc -x265-params \
+    "keyint=$3:min-keyint=$3:scenecut=0:open-gop=0:bframes=0:repeat-headers=1:frame-threads=1:pools=none:log-level=error"
 }
 
 pattern="testsrc2="
-encode h264.h264 352x288 25 100 $(x264 25)
-encode h265.h265 352x288 25 100 $(x265 25)
-encode h264-d1.h264 704x576 25 100 $(x264 25)
-encode h265-d1.h265 704x576 25 100 $(x265 25)
+h264 h264.h264 352x288 25 100
+h265 h265.h265 352x288 25 100
+h264 h264-d1.h264 704x576 25 100
+h265 h265-d1.h265 704x576 25 100
 # 8192x4368 is one row of macroblocks more than the largest level allows. A
 # plain picture keeps it small and quick to make: two frames, one a second.
 pattern="color=c=gray:"
-encode oversize.h264 8192x4368 2 2 $(x264 2)
+h264 oversize.h264 8192x4368 2 2
