@@ -74,7 +74,10 @@ TEST(RtspServerToolTest, PlaysOnlyWithTheRightPassword) {
         SCOPED_TRACE(digest ? "digest" : "basic");
         RtspTestServer server;
         ASSERT_TRUE(server.Start({"viewer", "s3cret", digest})) << server.Log();
-        EXPECT_NE(Probe(server.Url("/h264")).find("401 Unauthorized"), std::string::npos);
+        // ffprobe's debug output shows the answer's headers.
+        EXPECT_NE(Probe(server.Url("/h264"), "-v debug")
+                      .find(digest ? "WWW-Authenticate: Digest" : "WWW-Authenticate: Basic"),
+                  std::string::npos);
         EXPECT_NE(Probe(server.Url("/h264", "viewer", "wrong")).find("401 Unauthorized"),
                   std::string::npos);
         EXPECT_EQ(Probe(server.Url("/h264", "viewer", "s3cret")), "h264,352,288\n");
