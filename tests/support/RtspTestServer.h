@@ -68,6 +68,17 @@ class RtspTestServer {
     testing::AssertionResult StopSending();
     testing::AssertionResult ResumeSending();
 
+    // Waits until `count` stdout lines start with `prefix`: the server's
+    // events ("connected <ip>:<port>", "playing <path>", "closed") and its
+    // answers. Success once they do; failure at the deadline or when the server
+    // has ended without writing them, with the log.
+    testing::AssertionResult WaitForLines(
+        std::string_view prefix, int count = 1,
+        std::chrono::milliseconds deadline = std::chrono::seconds(30));
+    // Lines read so far that start with `prefix`. Lines are only read while
+    // this object waits: compare counts through WaitForLines.
+    int CountLines(std::string_view prefix) const;
+
     // Every stdout line so far, and this class's own remarks.
     std::string Log() const;
 
@@ -84,9 +95,6 @@ class RtspTestServer {
     // Sends `command` and waits until the count of lines starting with
     // `answer` exceeds what it was before.
     testing::AssertionResult Command(std::string_view command, std::string_view answer);
-    testing::AssertionResult WaitForLines(std::string_view prefix, int count,
-                                          std::chrono::milliseconds deadline);
-    int CountLines(std::string_view prefix) const;
     bool ReadSome(std::chrono::milliseconds deadline);
 
     pid_t m_pid = -1;

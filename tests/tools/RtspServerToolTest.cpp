@@ -33,6 +33,7 @@ TEST(RtspServerToolTest, ServesEveryClipAndGoesAwayAndComesBackOnItsPort) {
     EXPECT_EQ(Probe(server.Url("/h264-d1")), "h264,704,576\n");
     EXPECT_EQ(Probe(server.Url("/h265-d1")), "hevc,704,576\n");
     EXPECT_EQ(Probe(server.Url("/oversize")), "h264,8192,4368\n");
+    EXPECT_TRUE(server.WaitForLines("playing /oversize"));
 
     // Stopped, a new client is answered and set up but gets no picture (its
     // read times out); resumed, pictures come again.

@@ -14,6 +14,8 @@ command a line on stdin (each acknowledged by a line on stdout once in effect):
   stop            keep every connection and session, but send no more media; "stopped".
   resume          send media again; "sending".
   quit            end; "bye".
+Events on stdout as well: "connected <ip>:<port>" for each connection accepted,
+"playing <path>" for each PLAY, "closed" for each connection closed.
 SIGUSR1 is "away" for --away-seconds, SIGUSR2 toggles stop / resume, SIGTERM and
 SIGINT end it: for use from a terminal.
 
@@ -94,6 +96,7 @@ class Server:
             note(f"{path} serves {clip}")
         if args.user is not None:
             self.server.set_auth(self.make_auth(args))
+        self.server.connect("client-connected", self.on_client)
         # The listening socket is ours, not the library's: going away must keep
         # the port (so that nobody else takes it meanwhile) while refusing connects.
         self.listener = self.bound_socket(args.port)
@@ -128,6 +131,14 @@ class Server:
             auth.add_basic(GstRtspServer.RTSPAuth.make_basic(args.user, args.password), token)
             auth.set_supported_methods(GstRtsp.RTSPAuthMethod.BASIC)
         return auth
+
+    def on_client(self, _server, client):
+        client.connect("play-request", self.on_play)
+        client.connect("closed", lambda _client: say("closed"))
+
+    @staticmethod
+    def on_play(_client, context):
+        say(f"playing {context.uri.abspath}")
 
     def on_media_configure(self, _factory, media):
         pipeline = media.get_element()
@@ -182,6 +193,7 @@ class Server:
             return True
         connection.setblocking(False)
         client = Gio.Socket.new_from_fd(connection.detach())
+        say(f"connected {ip}:{port}")
         if not self.server.transfer_connection(client, ip, port, None):
             note(f"could not take the connection from {ip}:{port}")
         return True
