@@ -239,7 +239,12 @@ class Server:
         if not words:
             return
         if words[0] == "away":
-            self.go_away(float(words[1]) if len(words) > 1 else None)
+            try:
+                seconds = float(words[1]) if len(words) > 1 else None
+            except ValueError:
+                note(f"not a number of seconds: {words[1]!r}")
+                return
+            self.go_away(seconds)
         elif words[0] == "back":
             self.come_back()
         elif words[0] == "stop":
@@ -307,7 +312,11 @@ def main():
         parser.error("--user and --password go together")
     die_with_parent()
     Gst.init(None)
-    Server(args).run()
+    try:
+        server = Server(args)
+    except OSError as error:
+        raise SystemExit(f"rtsp_server: cannot listen on 127.0.0.1:{args.port}: {error.strerror}")
+    server.run()
 
 
 if __name__ == "__main__":
