@@ -23,8 +23,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool StartsWith(const std::string& line, std::string_view prefix) {
-    return line.compare(0, prefix.size(), prefix) == 0;
+// Whether `line` is `words` or begins with them and a space: "playing /h265"
+// is not "playing /h265-d1".
+bool BeginsWith(const std::string& line, std::string_view words) {
+    return line.compare(0, words.size(), words) == 0 &&
+           (line.size() == words.size() || line[words.size()] == ' ');
 }
 
 }  // namespace
@@ -88,12 +91,12 @@ bool RtspTestServer::Start(const RtspServerOptions& options, std::chrono::millis
         return false;
     }
     m_pid = pid;
-    if (!WaitForLines("ready ", 1, deadline)) {
+    if (!WaitForLines("ready", 1, deadline)) {
         m_notes.push_back("the server was not ready in time");
         return false;
     }
     const auto ready = std::find_if(m_lines.begin(), m_lines.end(), [](const std::string& line) {
-        return StartsWith(line, "ready ");
+        return BeginsWith(line, "ready");
     });
     const long port = std::strtol(ready->c_str() + 6, nullptr, 10);
     m_port = (port > 0 && port <= 65535) ? uint16_t(port) : 0;
@@ -111,16 +114,22 @@ std::string RtspTestServer::Url(std::string_view mount, std::string_view user,
 }
 
 testing::AssertionResult RtspTestServer::GoAway(std::chrono::milliseconds away) {
-    return Command(away.count() > 0 ? "away " + std::to_string(away.count() / 1000.0) : "away",
-                   "away");
+    if (away.count() <= 0)
+        return Command("away", "away");
+    // Whole numbers only: a formatted double would take the locale's decimal point.
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%lld.%03lld",
+                  static_cast<long long>(away.count() / 1000),
+                  static_cast<long long>(away.count() % 1000));
+    return Command(std::string("away ") + seconds, "away");
 }
 
 testing::AssertionResult RtspTestServer::ComeBack() {
-    return Command("back", "back ");
+    return Command("back", "back");
 }
 
 testing::AssertionResult RtspTestServer::WaitBack(std::chrono::milliseconds deadline) {
-    return WaitForLines("back ", CountLines("away"), deadline);
+    return WaitForLines("back", CountLines("away"), deadline);
 }
 
 testing::AssertionResult RtspTestServer::StopSending() {
@@ -150,19 +159,19 @@ testing::AssertionResult RtspTestServer::Command(std::string_view command,
     return WaitForLines(answer, before + 1, std::chrono::seconds(30));
 }
 
-int RtspTestServer::CountLines(std::string_view prefix) const {
+int RtspTestServer::CountLines(std::string_view words) const {
     return int(std::count_if(m_lines.begin(), m_lines.end(),
-                             [&](const std::string& line) { return StartsWith(line, prefix); }));
+                             [&](const std::string& line) { return BeginsWith(line, words); }));
 }
 
-testing::AssertionResult RtspTestServer::WaitForLines(std::string_view prefix, int count,
+testing::AssertionResult RtspTestServer::WaitForLines(std::string_view words, int count,
                                                       std::chrono::milliseconds deadline) {
     const auto end = Clock::now() + deadline;
-    while (CountLines(prefix) < count) {
+    while (CountLines(words) < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
         if (left.count() <= 0 || !ReadSome(left))
             return testing::AssertionFailure()
-                   << "expected " << count << " lines starting '" << prefix << "'\n"
+                   << "expected " << count << " lines beginning '" << words << "'\n"
                    << Log();
     }
     return testing::AssertionSuccess();

@@ -68,16 +68,17 @@ class RtspTestServer {
     testing::AssertionResult StopSending();
     testing::AssertionResult ResumeSending();
 
-    // Waits until `count` stdout lines start with `prefix`: the server's
-    // events ("connected <ip>:<port>", "playing <path>", "closed") and its
-    // answers. Success once they do; failure at the deadline or when the server
-    // has ended without writing them, with the log.
+    // Waits until `count` stdout lines begin with the words `words` (the
+    // whole line, or followed by a space: "playing /h265" does not count
+    // "playing /h265-d1"): the server's events ("connected <ip>:<port>",
+    // "playing <path>", "closed") and its answers. Success once they do;
+    // failure, with the log, at the deadline or when the server has ended.
     testing::AssertionResult WaitForLines(
-        std::string_view prefix, int count = 1,
+        std::string_view words, int count = 1,
         std::chrono::milliseconds deadline = std::chrono::seconds(30));
-    // Lines read so far that start with `prefix`. Lines are only read while
+    // Lines read so far that begin with `words`. Lines are only read while
     // this object waits: compare counts through WaitForLines.
-    int CountLines(std::string_view prefix) const;
+    int CountLines(std::string_view words) const;
 
     // Every stdout line so far, and this class's own remarks.
     std::string Log() const;
@@ -92,7 +93,7 @@ class RtspTestServer {
     static std::string ClipsDir();
 
   private:
-    // Sends `command` and waits until the count of lines starting with
+    // Sends `command` and waits until the count of lines beginning with
     // `answer` exceeds what it was before.
     testing::AssertionResult Command(std::string_view command, std::string_view answer);
     bool ReadSome(std::chrono::milliseconds deadline);
