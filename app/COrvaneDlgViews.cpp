@@ -64,6 +64,12 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored
     // A tour that ran when the program was left runs on (a wall left alone
     // on a monitor), unless a view was asked for.
     const bool tour = m_tourOnStored && restoreStored && !options.view && !options.channel;
+    if (m_tourOnStored && !restoreStored) {
+        // A window opened anew under the number of one closed earlier: that
+        // one's tour is not this one's.
+        m_tourOnStored = false;
+        m_settingsWriter->Post([window = m_windowNumber] { return SaveTourOn(false, window); });
+    }
     if (!view && !tour)
         return;
     // Once the event loop runs, so that full screen finds the window shown.

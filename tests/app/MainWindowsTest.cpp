@@ -84,14 +84,18 @@ TEST_F(MainWindowsTest, ALaterStartsScreenOpensASecondWindowThereWhichClosesAlon
     EXPECT_EQ(main.currentChannel(), 0);
 
     // Its close button closes it alone, without the question.
+    second.ToggleTour();
     second.close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_windows->Windows().size() == 1; }, kDeadlineMs));
     EXPECT_TRUE(m_messages.empty());
     EXPECT_TRUE(main.isVisible());
 
-    // The exit question's Yes in another window ends the program's run.
+    // The exit question's Yes in another window ends the program's run. That
+    // window, opened anew, does not take the closed one's tour.
     m_windows->OnForwarded({"--screen", "2"});
     ASSERT_EQ(m_windows->Windows().size(), 2u);
+    main.FlushSettingsWrites();
+    EXPECT_FALSE(LoadTourOn(2));
     QSignalSpy finished(&main, &QDialog::finished);
     m_answer = QMessageBox::Yes;
     Second().OnCommand(control::kExit);
