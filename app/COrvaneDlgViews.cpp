@@ -64,11 +64,17 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored
     // A tour that ran when the program was left runs on (a wall left alone
     // on a monitor), unless a view was asked for.
     const bool tour = m_tourOnStored && restoreStored && !options.view && !options.channel;
-    if (m_tourOnStored && !restoreStored) {
-        // A window opened anew under the number of one closed earlier: that
-        // one's tour is not this one's.
+    if (!restoreStored) {
+        // A window opened anew, maybe under the number of one closed earlier
+        // whose last writes are still queued before these: nothing that one
+        // kept is this one's, neither its wall nor its tour nor its place.
+        const WallView none{WallLayout::Single, {}, false};
+        m_storedView = none;
+        m_storedPlace = {};
         m_tourOnStored = false;
-        m_settingsWriter->Post([window = m_windowNumber] { return SaveTourOn(false, window); });
+        m_settingsWriter->Post([none, window = m_windowNumber] {
+            return SaveCurrentWallView(none, window) && SaveTourOn(false, window);
+        });
     }
     if (!view && !tour)
         return;
@@ -87,6 +93,11 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored
 void COrvaneDlg::SaveCurrentViewIfChanged() {
     if (!m_settingsWriter)
         return;
+    // A tour's steps are not the user's changes: writing each one would wear
+    // out the SD card of a wall left touring for weeks. That it runs is
+    // saved once (OnTourState); the view is saved again once it stops.
+    if (m_tour && m_tour->CurrentState() != WallTour::State::Stopped)
+        return;
     // The monitor and full screen, so that the window comes back there.
     if (WindowPlace place = CurrentPlace(); place != m_storedPlace) {
         m_storedPlace = place;
@@ -94,11 +105,6 @@ void COrvaneDlg::SaveCurrentViewIfChanged() {
             return SaveWindowPlace(window, place);
         });
     }
-    // A tour's steps are not the user's changes: writing each one would wear
-    // out the SD card of a wall left touring for weeks. That it runs is
-    // saved once (OnTourState); the view is saved again once it stops.
-    if (m_tour && m_tour->CurrentState() != WallTour::State::Stopped)
-        return;
     WallView view = CurrentWallView();
     if (m_storedView && *m_storedView == view)
         return;
@@ -123,18 +129,12 @@ void COrvaneDlg::SaveView(int slot) {
     ReleaseHeldPtz();
     NamedView named;
     named.view = CurrentWallView();
-    m_namedViews[size_t(slot - 1)] = named;
+    TakeNamedView(slot, named);
     m_settingsWriter->Post([slot, named] { return SaveNamedView(slot, named); }, this,
                            [this](bool written) {
                                if (!written)
                                    ShowText(LoadText(u"save_failed"));
                            });
-    std::vector<int> filled;
-    for (int index = 1; index <= kNamedViews; ++index) {
-        if (m_namedViews[size_t(index - 1)])
-            filled.push_back(index);
-    }
-    m_tour->SetViews(filled);
     m_tour->SetCurrentView(slot);
     ShowText(FillNumber(LoadText(u"view_saved"), slot));
     emit namedViewSaved(slot, named);

@@ -122,7 +122,7 @@ TEST_F(MainWindowsTest, TheWindowsComeBackAtTheNextStartOnTheFirstMonitorWhenThe
     EXPECT_EQ(Second().screen(), Monitor(0));
 }
 
-TEST_F(MainWindowsTest, InputInOneWindowLeavesAnotherWindowsTourRunning) {
+TEST_F(MainWindowsTest, ATourPausesForItsOwnWindowOnlyAndSavedViewsAreEveryWindows) {
     COrvaneDlg& main = *Start().Main();
     m_windows->OnForwarded({"--screen", "2"});
     main.ToggleTour();
@@ -131,6 +131,8 @@ TEST_F(MainWindowsTest, InputInOneWindowLeavesAnotherWindowsTourRunning) {
     EXPECT_EQ(main.Tour()->CurrentState(), WallTour::State::Running);
     QTest::keyClick(&main, Qt::Key_Z);
     EXPECT_EQ(main.Tour()->CurrentState(), WallTour::State::Paused);
+    main.SaveView(5);
+    EXPECT_TRUE(Second().RecallView(5));
 }
 
 // The windows share one writer: a window closed while its write runs hears
