@@ -2,6 +2,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/ExitSignals.h"
+#include "app/MainWindows.h"
 #include "app/SessionRecording.h"
 #include "app/SingleInstance.h"
 #include "config/ConfigStore.h"
@@ -20,21 +21,38 @@ COrvaneApp* COrvaneApp::Instance() {
     return qobject_cast<COrvaneApp*>(QCoreApplication::instance());
 }
 
-int COrvaneApp::Run(const CommandLine& options) {
+int COrvaneApp::Run(const CommandLine& options, const std::vector<std::string>& arguments) {
     SingleInstance instance(applicationFilePath());
-    if (instance.Claim() == SingleInstance::Outcome::OtherRaised)
+    if (instance.Claim(arguments) == SingleInstance::Outcome::OtherRaised)
         return 0;
 
     PrepareConfigFile();
-    auto window = std::make_unique<COrvaneDlg>(m_settingsLabels);
-    instance.SetWindow(window.get());
-    window->Initialise();
-    window->ApplyStartOptions(options);
-    // The instance's lock outlives the window: a second start meanwhile
+    MainWindows windows(m_settingsLabels);
+    windows.Open(options);
+    instance.SetHandler(
+        [&windows](const std::vector<std::string>& forwarded) { windows.OnForwarded(forwarded); });
+    // The instance's lock outlives the windows: a second start meanwhile
     // finds this one still running instead of starting beside it.
-    connect(window.get(), &QObject::destroyed, this, [&instance] { instance.SetWindow(nullptr); });
-    RunWindow(std::move(window));
+    connect(windows.Main(), &QObject::destroyed, this, [&instance] { instance.SetHandler({}); });
+    RunWindows(windows);
     return 0;
+}
+
+void COrvaneApp::RunWindows(MainWindows& windows, std::chrono::milliseconds closingLimit) {
+    COrvaneDlg* main = windows.Main();
+    ExitSignals endSignals;
+    connect(&endSignals, &ExitSignals::requested, main, [main](int number) {
+        DebugOutput("Exit signal " + std::to_string(number) + "\n");
+        main->EndWithoutAsking();
+    });
+    // Modal to nothing beside it: the windows on the other monitors take
+    // their own input while the main window's run goes on.
+    main->setWindowModality(Qt::WindowModal);
+    main->exec();
+    // As RunWindow: every window's sessions end, then their files are waited for.
+    windows.CloseAll();
+    SessionRecording::WaitForClosingFiles(closingLimit);
+    CTCPClient_CE::WaitForClosingSockets(std::chrono::seconds(1));
 }
 
 void COrvaneApp::RunWindow(std::unique_ptr<COrvaneDlg> window,

@@ -1,6 +1,7 @@
 #include "app/COrvaneDlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPixmap>
@@ -108,10 +109,14 @@ void COrvaneDlg::PlaceOnScreen() {
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     m_preferences = LoadViewPreferences();
 
-    // Where the user left it, unless no monitor shows that place any more.
-    const QRect kept = m_preferences.windowGeometry;
+    // Where the user left it, unless no monitor shows that place any more
+    // (or it is not on the monitor asked for). The place is the main
+    // window's: the others open at the program's size on their monitor.
+    const QRect kept = m_windowNumber == 1 ? m_preferences.windowGeometry : QRect();
     if (kept.isValid()) {
         for (const QScreen* monitor : QGuiApplication::screens()) {
+            if (m_startMonitor && monitor != m_startMonitor)
+                continue;
             if (monitor->availableGeometry().intersects(kept)) {
                 setGeometry(kept);
                 if (m_preferences.maximised)
@@ -124,13 +129,14 @@ void COrvaneDlg::PlaceOnScreen() {
     // The window starts as the program's screen: 480 x 640, or the whole
     // available area when the desktop is itself portrait (a handheld running
     // Linux).
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        m_startMonitor ? m_startMonitor.data() : QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
     if (available.height() > available.width()) {
         setGeometry(available);
         return;
     }
-    resize(kScreenWidth, kScreenHeight);
+    resize(kept.isValid() ? kept.size() : QSize(kScreenWidth, kScreenHeight));
     if (available.isValid()) {
         QRect placed(QPoint(), size());
         placed.moveCenter(available.center());
@@ -266,7 +272,7 @@ void COrvaneDlg::resizeEvent(QResizeEvent* event) {
     ApplyLayout();
 }
 
-void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
+void COrvaneDlg::ApplyStartOptions(const CommandLine& options, bool restoreStored) {
     if (options.channel) {
         const int channel = *options.channel;
         m_session->SetCurrentChannel(channel);
@@ -278,7 +284,7 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
             this, [this] { OnCommand(control::kPlay); }, Qt::QueuedConnection);
     }
     m_fullScreenOnFirstPicture = options.fullScreen;
-    RestoreStartView(options);
+    RestoreStartView(options, restoreStored);
     if (options.kiosk) {
         m_kiosk = true;
         // Without waiting for a picture: the black window (and its idle line)
@@ -292,6 +298,37 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
             },
             Qt::QueuedConnection);
     }
+}
+
+void COrvaneDlg::ApplyForwardedOptions(const CommandLine& options) {
+    ReleaseHeldPtz();
+    if (options.view)
+        RecallView(*options.view);
+    else if (options.channel)
+        OnCommand(control::kFirstChannel + *options.channel);
+    const bool playing = m_wallOn ? m_wall->AnyWatching() : m_session->Watching();
+    if (options.play && !playing)
+        OnCommand(control::kPlay);
+    if (options.kiosk) {
+        m_kiosk = true;
+        if (!m_fullScreen)
+            SetFullScreenView(true);
+    } else if (options.fullScreen && !m_fullScreen) {
+        const bool videoReceived =
+            m_wallOn ? m_wall->AnyVideoReceived() : m_session->VideoReceived();
+        if (videoReceived)
+            SetFullScreenView(true);
+        else
+            m_fullScreenOnFirstPicture = true;
+    }
+}
+
+WindowPlace COrvaneDlg::CurrentPlace() const {
+    WindowPlace place;
+    if (const QScreen* monitor = screen())
+        place.monitor = monitor->name().toStdU16String();
+    place.fullScreen = m_fullScreen;
+    return place;
 }
 
 CSkinButton* COrvaneDlg::Button(int id) const {
@@ -363,6 +400,11 @@ void COrvaneDlg::EndWithoutAsking() {
 }
 
 void COrvaneDlg::Leave(bool tellFailures) {
+    if (m_windowNumber != 1) {
+        // The program ends as from the main window: its server and place.
+        emit leaveRequested(tellFailures);
+        return;
+    }
     const bool serverSaved = SaveCurrentServer(CurrentServer());
     // The window as the user sees it outside full screen.
     m_preferences.maximised = m_fullScreen ? m_savedMaximised : isMaximized();
@@ -379,6 +421,18 @@ void COrvaneDlg::Leave(bool tellFailures) {
 
 void COrvaneDlg::reject() {
     OnExit();
+}
+
+void COrvaneDlg::closeEvent(QCloseEvent* event) {
+    if (m_windowNumber == 1) {
+        CSkinDialog::closeEvent(event);
+        return;
+    }
+    // A window beside the main one closes alone, without the question: the
+    // program and its other windows go on.
+    event->accept();
+    DebugOutput("Window " + std::to_string(m_windowNumber) + " closed\n");
+    emit closed();
 }
 
 }  // namespace kavrel

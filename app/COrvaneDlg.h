@@ -1,5 +1,7 @@
 #pragma once
-// The main window: one modal dialog for the life of the process.
+// The main window: one modal dialog for the life of the process, and the
+// windows opened beside it on other monitors (app/MainWindows.h), each with
+// its own sessions, wall, keys and full screen, shown without a modal run.
 //
 // Construction sets the session fields to their start values and loads the
 // application icon; Initialise() then runs the start-up sequence (language,
@@ -31,6 +33,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QRect>
+#include <QScreen>
 #include <QTimer>
 #include <array>
 #include <atomic>
@@ -51,6 +54,7 @@
 #include "protocol/WireFormat.h"
 #include "settings/ViewPreferences.h"
 #include "settings/WallStore.h"
+#include "settings/WindowPlaces.h"
 #include "skin/CSkinDialog.h"
 #include "skin/ControlIds.h"
 
@@ -83,7 +87,44 @@ class COrvaneDlg : public CSkinDialog {
     // The command line's wishes, after Initialise(): --channel turns to the
     // channel's page and makes it current, --play presses Play once the
     // event loop runs, --fullscreen enters full screen with the first picture.
-    void ApplyStartOptions(const CommandLine& options);
+    // `restoreStored`: a wall (and a tour) kept from the last run comes back
+    // when no view or channel is asked for; a window opened by a later start
+    // shows only what that start asked.
+    void ApplyStartOptions(const CommandLine& options, bool restoreStored = true);
+    // The options of a later start, forwarded by the single instance to this
+    // running window: --view shows the view, --channel turns to the channel
+    // (as its button), --play starts what is not playing, --fullscreen and
+    // --kiosk go full screen (with the first picture, as at start).
+    void ApplyForwardedOptions(const CommandLine& options);
+
+    // --- Several main windows (app/MainWindows.h); set before Initialise() ---
+    // Window 1 is the main window: the exit question ends the program from any
+    // window by ending its modal run, and it alone keeps the window's place
+    // and size (ViewPreferences). Window k >= 2 keeps its view, tour and
+    // monitor under its own number (settings/WindowPlaces.h), and its close
+    // button closes it alone (`closed`).
+    void SetWindowNumber(int number) { m_windowNumber = number; }
+    int WindowNumber() const { return m_windowNumber; }
+    // Opens on `monitor` (nullptr: where the kept place says, as one window
+    // always did): the kept place when it lies on that monitor, else the
+    // window's size centred on it.
+    void SetStartMonitor(QScreen* monitor) { m_startMonitor = monitor; }
+    // The writer every main window posts its settings to, so that no window's
+    // close waits for the disk; without one a window makes its own.
+    void ShareSettingsWriter(std::shared_ptr<SettingsWriter> writer) {
+        m_settingsWriter = std::move(writer);
+    }
+    // Where the window is now, as the settings keep it.
+    WindowPlace CurrentPlace() const;
+    // The saved views as this window knows them, and one saved in another.
+    const std::array<std::optional<NamedView>, kNamedViews>& NamedViews() const {
+        return m_namedViews;
+    }
+    void TakeNamedView(int slot, const NamedView& view);
+    // Saves the server and the window's place and ends the main window's
+    // modal run (in window k: asks window 1 to, by `leaveRequested`); with
+    // `tellFailures`, a save that failed is said in a box first.
+    void Leave(bool tellFailures);
 
     // Runs command `id` as if its button were pressed; unknown ids do nothing.
     void OnCommand(int id);
@@ -229,6 +270,12 @@ class COrvaneDlg : public CSkinDialog {
   signals:
     // Every text put into the status line, in order (for tests and tools).
     void statusShown(const QString& text);
+    // Window k >= 2: the exit question was answered Yes there (the program ends).
+    void leaveRequested(bool tellFailures);
+    // Window k >= 2: its close button closed it; it is hidden, its owner ends it.
+    void closed();
+    // Ctrl+N saved `view` as slot `slot` here: the other windows learn it.
+    void namedViewSaved(int slot, const NamedView& view);
 
   public slots:
     // Leaving by the window manager's close button or Escape asks the same
@@ -243,6 +290,7 @@ class COrvaneDlg : public CSkinDialog {
     void keyReleaseEvent(QKeyEvent* event) override;
     // Focus out and deactivation end a held camera key at once.
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     // Start-up steps.
@@ -259,9 +307,6 @@ class COrvaneDlg : public CSkinDialog {
 
     // Commands of the main window itself.
     void OnExit();
-    // Saves the server and the window's place and ends the modal run; with
-    // `tellFailures`, a save that failed is said in a box first.
-    void Leave(bool tellFailures);
     void OnSwitch();
 
     // Session commands (bodies in their own source files).
@@ -300,7 +345,7 @@ class COrvaneDlg : public CSkinDialog {
     void AddWallMenuEntries(QMenu* menu, int index);
     // Saved views and the tour (COrvaneDlgViews.cpp).
     void SetUpViews();  // after the controls exist
-    void RestoreStartView(const CommandLine& options);
+    void RestoreStartView(const CommandLine& options, bool restoreStored);
     void SaveCurrentViewIfChanged();
     void OnTourState(WallTour::State state);
     void AddViewMenuEntries(QMenu* menu);
@@ -366,6 +411,8 @@ class COrvaneDlg : public CSkinDialog {
     void OnPreviousPage();
 
     SettingsLabels& m_settingsLabels;  // the application's
+    int m_windowNumber = 1;            // 1: the main window
+    QPointer<QScreen> m_startMonitor;  // where Initialise places the window; null: as kept
     QIcon m_icon;
     bool m_initialised = false;
 
@@ -415,14 +462,16 @@ class COrvaneDlg : public CSkinDialog {
     std::optional<WallView> m_lastWall;
     bool m_statisticsOn = false;  // the statistics panels (I)
     // Saved views: the store's nine slots as last loaded or saved, the view
-    // last handed to the writer, and the writer itself. The writer is
-    // declared last of these so that it is joined first.
+    // last handed to the writer, and the writer itself (shared with the other
+    // main windows). The writer is declared last of these so that, when this
+    // window holds it alone, it is joined first.
     std::array<std::optional<NamedView>, kNamedViews> m_namedViews;
     std::optional<WallView> m_storedView;
     WallTour* m_tour = nullptr;         // child
     bool m_tourOnStored = false;        // what the store says of a running tour
     QTimer* m_viewSaveTimer = nullptr;  // child
-    std::unique_ptr<SettingsWriter> m_settingsWriter;
+    std::shared_ptr<SettingsWriter> m_settingsWriter;
+    WindowPlace m_storedPlace;       // what the store says of this window's place
     QTimer* m_recordTick = nullptr;  // child: refreshes the recording badges while any records
     OffScreenRecordings* m_offScreen = nullptr;  // child; emptied by the destructor
     QLabel* m_offScreenMark = nullptr;           // child

@@ -15,10 +15,12 @@
 namespace kavrel {
 
 void COrvaneDlg::SetUpViews() {
-    m_settingsWriter = std::make_unique<SettingsWriter>();
+    if (!m_settingsWriter)
+        m_settingsWriter = std::make_shared<SettingsWriter>();
     // Read once at start: recalling a view never waits for the disk.
     m_namedViews = LoadNamedViews();
-    m_storedView = LoadCurrentWallView();
+    m_storedView = LoadCurrentWallView(m_windowNumber);
+    m_storedPlace = LoadWindowPlace(m_windowNumber).value_or(WindowPlace{});
 
     m_tour = new WallTour(this);
     m_tour->SetInterval(std::chrono::seconds(LoadTourSeconds()));
@@ -28,7 +30,7 @@ void COrvaneDlg::SetUpViews() {
             filled.push_back(slot);
     }
     m_tour->SetViews(filled);
-    m_tourOnStored = LoadTourOn();
+    m_tourOnStored = LoadTourOn(m_windowNumber);
     connect(m_tour, &WallTour::showView, this, [this](int slot) { RecallView(slot); });
     connect(m_tour, &WallTour::nextPage, this, [this] {
         if (m_wallOn)
@@ -44,7 +46,7 @@ void COrvaneDlg::SetUpViews() {
     m_viewSaveTimer->start();
 }
 
-void COrvaneDlg::RestoreStartView(const CommandLine& options) {
+void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored) {
     std::optional<WallView> view;
     if (options.view) {
         const std::optional<NamedView>& named = m_namedViews[size_t(*options.view - 1)];
@@ -52,16 +54,28 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options) {
             view = named->view;
         else
             DebugOutput("No view saved as " + std::to_string(*options.view) + "\n");
-    } else if (!options.channel) {
+    } else if (!options.channel && restoreStored) {
         // A wall comes back by itself; the single view starts as it always
         // did (Play, or --play, starts it).
-        view = LoadCurrentWallView();
+        view = LoadCurrentWallView(m_windowNumber);
         if (view && view->layout == WallLayout::Single)
             view.reset();
     }
     // A tour that ran when the program was left runs on (a wall left alone
     // on a monitor), unless a view was asked for.
-    const bool tour = m_tourOnStored && !options.view && !options.channel;
+    const bool tour = m_tourOnStored && restoreStored && !options.view && !options.channel;
+    if (!restoreStored) {
+        // A window opened anew, maybe under the number of one closed earlier
+        // whose last writes are still queued before these: nothing that one
+        // kept is this one's, neither its wall nor its tour nor its place.
+        const WallView none{WallLayout::Single, {}, false};
+        m_storedView = none;
+        m_storedPlace = {};
+        m_tourOnStored = false;
+        m_settingsWriter->Post([none, window = m_windowNumber] {
+            return SaveCurrentWallView(none, window) && SaveTourOn(false, window);
+        });
+    }
     if (!view && !tour)
         return;
     // Once the event loop runs, so that full screen finds the window shown.
@@ -84,6 +98,13 @@ void COrvaneDlg::SaveCurrentViewIfChanged() {
     // saved once (OnTourState); the view is saved again once it stops.
     if (m_tour && m_tour->CurrentState() != WallTour::State::Stopped)
         return;
+    // The monitor and full screen, so that the window comes back there.
+    if (WindowPlace place = CurrentPlace(); place != m_storedPlace) {
+        m_storedPlace = place;
+        m_settingsWriter->Post([place = std::move(place), window = m_windowNumber] {
+            return SaveWindowPlace(window, place);
+        });
+    }
     WallView view = CurrentWallView();
     if (m_storedView && *m_storedView == view)
         return;
@@ -97,7 +118,9 @@ void COrvaneDlg::SaveCurrentViewIfChanged() {
     if (!isWall(view) && !isWall(m_storedView))
         return;
     m_storedView = view;
-    m_settingsWriter->Post([view = std::move(view)] { return SaveCurrentWallView(view); });
+    m_settingsWriter->Post([view = std::move(view), window = m_windowNumber] {
+        return SaveCurrentWallView(view, window);
+    });
 }
 
 void COrvaneDlg::SaveView(int slot) {
@@ -106,20 +129,27 @@ void COrvaneDlg::SaveView(int slot) {
     ReleaseHeldPtz();
     NamedView named;
     named.view = CurrentWallView();
-    m_namedViews[size_t(slot - 1)] = named;
+    TakeNamedView(slot, named);
     m_settingsWriter->Post([slot, named] { return SaveNamedView(slot, named); }, this,
                            [this](bool written) {
                                if (!written)
                                    ShowText(LoadText(u"save_failed"));
                            });
+    m_tour->SetCurrentView(slot);
+    ShowText(FillNumber(LoadText(u"view_saved"), slot));
+    emit namedViewSaved(slot, named);
+}
+
+void COrvaneDlg::TakeNamedView(int slot, const NamedView& view) {
+    if (slot < 1 || slot > kNamedViews || !m_tour)
+        return;
+    m_namedViews[size_t(slot - 1)] = view;
     std::vector<int> filled;
     for (int index = 1; index <= kNamedViews; ++index) {
         if (m_namedViews[size_t(index - 1)])
             filled.push_back(index);
     }
     m_tour->SetViews(filled);
-    m_tour->SetCurrentView(slot);
-    ShowText(FillNumber(LoadText(u"view_saved"), slot));
 }
 
 bool COrvaneDlg::RecallView(int slot) {
@@ -154,14 +184,19 @@ void COrvaneDlg::OnTourState(WallTour::State state) {
     const bool on = state != WallTour::State::Stopped;
     if (on != m_tourOnStored && m_settingsWriter) {
         m_tourOnStored = on;
-        m_settingsWriter->Post([on] { return SaveTourOn(on); });
+        m_settingsWriter->Post([on, window = m_windowNumber] { return SaveTourOn(on, window); });
     }
     PutStatusText(TourStatusText(state, m_tour->Interval(),
                                  [this](std::u16string_view key) { return LoadText(key); }));
 }
 
 bool COrvaneDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (m_tour && m_tour->Running()) {
+    // Input in another main window is not the user acting on this one's tour.
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    bool here = false;
+    for (const QWidget* at = widget; at && !here; at = at->parentWidget())
+        here = at == this;
+    if (here && m_tour && m_tour->Running()) {
         switch (event->type()) {
             case QEvent::KeyPress: {
                 // T is the tour's own key; it stops the tour instead.

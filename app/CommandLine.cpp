@@ -9,6 +9,8 @@ namespace kavrel {
 namespace {
 
 constexpr const char* kVersion = KAVREL_VERSION;
+// No desktop has this many monitors; the bound only keeps the number an int.
+constexpr int kMaxScreenNumber = 999;
 
 CommandLine Bad(std::string error) {
     CommandLine line;
@@ -83,6 +85,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!line.view)
                 return Bad("--view takes a saved view's number from 1 to " +
                            std::to_string(kNamedViews) + ", not \"" + value + "\"");
+        } else if (TakeValue(arguments, i, "--screen", value, error)) {
+            if (!error.empty())
+                return Bad(error);
+            line.screen = ParseNumber(value, kMaxScreenNumber);
+            if (!line.screen)
+                return Bad("--screen takes a monitor's number from 1, not \"" + value + "\"");
         } else {
             return Bad("unknown option \"" + argument + "\"");
         }
@@ -108,6 +116,10 @@ std::string UsageText(const std::string& program) {
            "                leave it (Ctrl+Q still asks to quit)\n"
            "  --view N      start on the wall view saved as N (1 to 9; Ctrl+N saves one),\n"
            "                full screen if it was saved so\n"
+           "  --screen N    open the window, and its full screen, on monitor N (1 = the\n"
+           "                first, in the order the desktop numbers them; a number beyond\n"
+           "                the monitors present means the first). With Kavrel running,\n"
+           "                opens another window there (or gives the one there these options)\n"
            "  --version     print the version and exit\n"
            "  --help        print this text and exit\n";
 }

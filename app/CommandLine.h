@@ -25,6 +25,11 @@ struct CommandLine {
     // --view N: start on the wall view saved in slot N (1 to kNamedViews),
     // full screen when it was saved so. Not with --channel.
     std::optional<int> view;
+    // --screen N: the window (and its full screen) on monitor N, 1-based in
+    // the order the desktop numbers them (QGuiApplication::screens()). Any
+    // whole number from 1 is taken: whether monitor N is there is known only
+    // once a display is, and one beyond them means the first.
+    std::optional<int> screen;
     std::string error;  // for BadUsage: what was wrong
 };
 

@@ -1,5 +1,6 @@
 #include "app/SettingsWriter.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 namespace kavrel {
@@ -18,7 +19,7 @@ void SettingsWriter::Post(std::function<bool()> job, QObject* context,
                           std::function<void(bool)> done) {
     {
         std::lock_guard lock(m_mutex);
-        m_jobs.push_back(Job{std::move(job), context, std::move(done)});
+        m_jobs.push_back(Job{std::move(job), context, context ? std::move(done) : nullptr});
         if (!m_thread.joinable())
             m_thread = std::thread([this] { Run(); });
     }
@@ -41,9 +42,13 @@ void SettingsWriter::Run() {
         m_busy = true;
         lock.unlock();
         const bool written = job.write();
-        if (job.done && job.context) {
+        if (job.done) {
             QMetaObject::invokeMethod(
-                job.context, [done = std::move(job.done), written] { done(written); },
+                QCoreApplication::instance(),
+                [context = std::move(job.context), done = std::move(job.done), written] {
+                    if (context)
+                        done(written);
+                },
                 Qt::QueuedConnection);
         }
         lock.lock();

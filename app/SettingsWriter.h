@@ -6,12 +6,14 @@
 //
 // Jobs run one after another, in the order posted, on a thread of the
 // writer's own (started with the first job). A job's outcome comes back as a
-// call queued to `context`, which must outlive the writer (its owner, whose
-// destruction then drops the calls still queued).
+// call queued to the user-interface thread, made only while `context` still
+// exists: the main windows share one writer, and a window closed before its
+// write ended hears nothing.
 //
 // Threads: Post and Flush from the owner's thread; jobs on the writer's.
 
 #include <QObject>
+#include <QPointer>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -38,7 +40,9 @@ class SettingsWriter {
   private:
     struct Job {
         std::function<bool()> write;
-        QObject* context = nullptr;
+        // Made and read on the posting thread only; the writer's thread
+        // just moves it along.
+        QPointer<QObject> context;
         std::function<void(bool)> done;
     };
     void Run();

@@ -13,8 +13,9 @@ namespace {
 
 constexpr int kTries = 40;
 constexpr int kTryIntervalMs = 250;
-constexpr int kMaxRequestBytes = 64;  // a request is one short line
-const QByteArray kRaiseRequest = "raise\n";
+// A request is one line: "raise" and a command line's arguments.
+constexpr int kMaxRequestBytes = 8192;
+const QByteArray kRaiseRequest = "raise";
 const QByteArray kRaisedAnswer = "raised\n";
 
 }  // namespace
@@ -36,7 +37,18 @@ QString SingleInstance::KeyFor(const QString& executablePath) {
     return QStringLiteral("kavrel-") + QString::fromLatin1(hash.toHex().left(16));
 }
 
-SingleInstance::Outcome SingleInstance::Claim() {
+SingleInstance::Outcome SingleInstance::Claim(const std::vector<std::string>& arguments) {
+    QByteArray request = kRaiseRequest;
+    for (const std::string& argument : arguments) {
+        if (argument.find_first_of("\t\n") != std::string::npos)
+            continue;
+        request += '\t';
+        request += QByteArray::fromStdString(argument);
+    }
+    request += '\n';
+    if (request.size() > kMaxRequestBytes)
+        request = kRaiseRequest + '\n';
+
     m_lock = std::make_unique<QLockFile>(QDir(QDir::tempPath()).filePath(m_key + ".lock"));
     // A lock whose process has ended is stale and taken over by tryLock.
     if (m_lock->tryLock(0)) {
@@ -49,19 +61,19 @@ SingleInstance::Outcome SingleInstance::Claim() {
     }
     m_lock.reset();
     for (int attempt = 0; attempt < kTries; ++attempt) {
-        if (AskRunningCopyToRaise(kTryIntervalMs * (kTries - attempt)))
+        if (AskRunningCopyToRaise(request, kTryIntervalMs * (kTries - attempt)))
             return Outcome::OtherRaised;
         QThread::msleep(kTryIntervalMs);
     }
     return Outcome::StartedAnyway;
 }
 
-bool SingleInstance::AskRunningCopyToRaise(int timeoutMs) const {
+bool SingleInstance::AskRunningCopyToRaise(const QByteArray& request, int timeoutMs) const {
     QLocalSocket socket;
     socket.connectToServer(m_key);
     if (!socket.waitForConnected(kTryIntervalMs))
         return false;
-    socket.write(kRaiseRequest);
+    socket.write(request);
     if (!socket.waitForBytesWritten(kTryIntervalMs))
         return false;
     // The running copy answers once its window exists; until then it keeps
@@ -78,15 +90,15 @@ bool SingleInstance::AskRunningCopyToRaise(int timeoutMs) const {
     return true;
 }
 
-void SingleInstance::SetWindow(QWidget* window) {
-    m_window = window;
-    if (!m_window)
+void SingleInstance::SetHandler(Handler handler) {
+    m_handler = std::move(handler);
+    if (!m_handler)
         return;
-    std::vector<QPointer<QLocalSocket>> waiting;
+    std::vector<Waiting> waiting;
     waiting.swap(m_waiting);
-    for (const QPointer<QLocalSocket>& socket : waiting) {
-        if (socket)
-            Raise(socket);
+    for (const Waiting& request : waiting) {
+        if (request.socket)
+            Serve(request.socket, request.arguments);
     }
 }
 
@@ -106,26 +118,37 @@ void SingleInstance::OnRequestData(QLocalSocket* socket) {
             socket->abort();
         return;
     }
-    const QByteArray line = socket->readLine(kMaxRequestBytes);
-    if (line != kRaiseRequest) {
+    const QByteArray line = socket->readLine(kMaxRequestBytes + 1);
+    const QList<QByteArray> parts = line.chopped(1).split('\t');
+    if (!line.endsWith('\n') || parts.front() != kRaiseRequest) {
         socket->abort();
         return;
     }
-    if (m_window) {
-        Raise(socket);
+    std::vector<std::string> arguments;
+    for (qsizetype i = 1; i < parts.size(); ++i)
+        arguments.push_back(parts[i].toStdString());
+    if (m_handler) {
+        Serve(socket, arguments);
     } else {
-        m_waiting.emplace_back(socket);
+        m_waiting.push_back({socket, std::move(arguments)});
     }
 }
 
-void SingleInstance::Raise(QLocalSocket* socket) {
-    if (m_window) {
-        m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) |
-                                 Qt::WindowActive);
-        m_window->raise();
-        m_window->activateWindow();
-        DebugOutput("Raise\n");
-    }
+void SingleInstance::Raise(QWidget* window) {
+    if (!window)
+        return;
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+    window->activateWindow();
+    DebugOutput("Raise\n");
+}
+
+void SingleInstance::Serve(QLocalSocket* socket, const std::vector<std::string>& arguments) {
+    // The handler may open a window: the socket stays ours meanwhile.
+    const QPointer<QLocalSocket> guard(socket);
+    m_handler(arguments);
+    if (!guard)
+        return;
     socket->write(kRaisedAnswer);
     socket->flush();
     socket->disconnectFromServer();

@@ -30,5 +30,5 @@ int main(int argc, char** argv) {
             break;
     }
     kavrel::COrvaneApp app(argc, argv);
-    return app.Run(options);
+    return app.Run(options, arguments);
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "settings/HistoryStore.h"
+#include "settings/WindowPlaces.h"
 
 namespace kavrel {
 namespace {
@@ -238,15 +239,16 @@ std::optional<NamedView> ParseWallView(std::u16string_view text) {
     return named;
 }
 
-std::optional<WallView> LoadCurrentWallView() {
-    std::optional<NamedView> named = ReadView(kCurrentWallViewName);
+std::optional<WallView> LoadCurrentWallView(int window) {
+    std::optional<NamedView> named = ReadView(WindowValueName(kCurrentWallViewName, window));
     if (!named)
         return std::nullopt;
     return std::move(named->view);
 }
 
-bool SaveCurrentWallView(const WallView& view) {
-    return WriteRegistryStrings({{kCurrentWallViewName, FormatWallView(view)}});
+bool SaveCurrentWallView(const WallView& view, int window) {
+    return WriteRegistryStrings(
+        {{WindowValueName(kCurrentWallViewName, window), FormatWallView(view)}});
 }
 
 std::optional<NamedView> LoadNamedView(int slot) {
@@ -294,13 +296,13 @@ bool SaveTourSeconds(int seconds) {
     return WriteRegistryStrings({{kTourSecondsName, Number(kept)}});
 }
 
-bool LoadTourOn() {
+bool LoadTourOn(int window) {
     std::u16string text;
-    return ReadRegistryString(kTourOnName, text) && text == u"1";
+    return ReadRegistryString(WindowValueName(kTourOnName, window), text) && text == u"1";
 }
 
-bool SaveTourOn(bool on) {
-    return WriteRegistryStrings({{kTourOnName, on ? u"1" : u"0"}});
+bool SaveTourOn(bool on, int window) {
+    return WriteRegistryStrings({{WindowValueName(kTourOnName, window), on ? u"1" : u"0"}});
 }
 
 }  // namespace kavrel

@@ -84,10 +84,11 @@ std::u16string NamedViewValueName(int slot);
 std::u16string FormatWallView(const WallView& view, std::u16string_view name = {});
 std::optional<NamedView> ParseWallView(std::u16string_view text);
 
-// The view on screen when the program was left; none when nothing (or
-// nothing readable) is stored.
-std::optional<WallView> LoadCurrentWallView();
-bool SaveCurrentWallView(const WallView& view);
+// The view on screen in main window `window` (settings/WindowPlaces.h) when
+// the program was left; none when nothing (or nothing readable) is stored.
+// Window 1 keeps it in "wall_current", window k in "wall_current<k>".
+std::optional<WallView> LoadCurrentWallView(int window = 1);
+bool SaveCurrentWallView(const WallView& view, int window = 1);
 
 // Slot 1 to kNamedViews. Loading an empty slot, an unreadable one or a slot
 // out of range gives none; saving to a slot out of range writes nothing and
@@ -106,8 +107,9 @@ std::vector<int> FilledViewSlots();
 int LoadTourSeconds();
 bool SaveTourSeconds(int seconds);
 
-// A tour was running when the program was left (anything but "1": no).
-bool LoadTourOn();
-bool SaveTourOn(bool on);
+// A tour was running in main window `window` when the program was left
+// (anything but "1": no); window k keeps it in "tour_on<k>".
+bool LoadTourOn(int window = 1);
+bool SaveTourOn(bool on, int window = 1);
 
 }  // namespace kavrel

@@ -27,6 +27,12 @@ TEST(CommandLineTest, OptionsSetWhatTheyNameAndBadOnesAreRefused) {
     EXPECT_EQ(wall.view, 9);  // the slot itself, as Ctrl+9 saved it
     EXPECT_FALSE(wall.channel);
     EXPECT_EQ(ParseCommandLine({"--fullscreen", "--view=1"}).view, 1);
+    // A monitor by its number from 1; whether it is there is known only later.
+    EXPECT_EQ(ParseCommandLine({"--view", "2", "--screen", "2"}).screen, 2);
+    EXPECT_EQ(ParseCommandLine({"--screen=7"}).screen, 7);
+    for (const char* bad : {"0", "-1", "two", "2x", ""})
+        EXPECT_EQ(ParseCommandLine({"--screen", bad}).action, Action::BadUsage) << bad;
+    EXPECT_NE(UsageText("kavrel").find("--screen N"), std::string::npos);
 
     EXPECT_EQ(ParseCommandLine({"--play", "--help"}).action, Action::ShowHelp);
     EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::ShowHelp);

@@ -3,6 +3,7 @@
 // does not stop a new start.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -84,6 +85,54 @@ TEST(SingleInstanceTest, SecondStartRaisesTheFirstAndEnds) {
 
     first.kill();
     first.waitForFinished(kDeadlineMs);
+}
+
+// On the test's two offscreen monitors, from a settings folder of its own and
+// a link to the binary of its own (so that its key is the test's alone):
+// `--view 2 --screen 2` opens a second window in the running copy and starts
+// no second program, and both windows come back at the next start.
+TEST(SingleInstanceTest, ALaterStartOnAnotherMonitorOpensASecondWindowInTheFirst) {
+    QTemporaryDir dir(QString::fromStdString(test::BinaryDir()) + "/screens-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    const QString binary = dir.filePath("kavrel");
+    ASSERT_EQ(::link(KavrelBinary().toLocal8Bit().constData(), binary.toLocal8Bit().constData()),
+              0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM",
+                       "offscreen:configfile=" + QString::fromStdString(test::SourceDir()) +
+                           "/tests/support/monitors.json");
+    environment.insert("QT_LOGGING_RULES", "kavrel.debug=true");
+    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    const auto start = [&](QProcess& process, const QStringList& arguments) {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(binary, arguments);
+        return process.waitForStarted(kDeadlineMs);
+    };
+
+    QProcess first;
+    ASSERT_TRUE(start(first, {}));
+    QByteArray firstOutput;
+    ASSERT_TRUE(WaitForOutput(first, firstOutput, "Window 1 on monitor landscape"))
+        << firstOutput.toStdString();
+    QProcess second;
+    ASSERT_TRUE(start(second, {"--view", "2", "--screen", "2"}));
+    ASSERT_TRUE(second.waitForFinished(kDeadlineMs));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_FALSE(second.readAll().contains("Window"));
+    EXPECT_TRUE(WaitForOutput(first, firstOutput, "Window 2 on monitor portrait"))
+        << firstOutput.toStdString();
+    first.terminate();  // leaves as the exit question's Yes does
+    ASSERT_TRUE(first.waitForFinished(kDeadlineMs));
+    EXPECT_EQ(first.exitCode(), 0);
+
+    QProcess again;
+    ASSERT_TRUE(start(again, {}));
+    QByteArray againOutput;
+    EXPECT_TRUE(WaitForOutput(again, againOutput, "Window 2 on monitor portrait"))
+        << againOutput.toStdString();
+    again.terminate();
+    again.waitForFinished(kDeadlineMs);
 }
 
 TEST(SingleInstanceTest, KeyDependsOnTheExecutablesPathOnly) {
