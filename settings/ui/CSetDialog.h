@@ -102,6 +102,12 @@ class CSetDialog : public CSkinDialog {
     QComboBox* AddList(int id, int row, bool editable);
     QPushButton* AddPushButton(int id, const LayoutRect& rect, const std::u16string& text);
     void ShowSettingsMessage(std::u16string_view key);
+    // Port and channel are greyed while the address holds an RTSP URL.
+    void UpdateUrlControls();
+    // The boxes' server, checked (a message says what is wrong when it is
+    // not). A URL's record has no port and channel 0. `confirming` (OK)
+    // stores the address in its recent list, even when the port is refused.
+    bool TakeServer(ServerSettings& server, bool confirming);
     // Menu bar and input-panel button of the handheld's shell.
     void HideShellBars();
 
