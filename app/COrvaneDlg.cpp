@@ -273,7 +273,8 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options) {
         ShowChannelPage(channel / control::kChannelsPerPage * control::kChannelsPerPage);
         UpdateIdleLine();
     }
-    if (options.play) {
+    // URLs play by themselves.
+    if (options.play && options.urls.empty()) {
         QMetaObject::invokeMethod(
             this, [this] { OnCommand(control::kPlay); }, Qt::QueuedConnection);
     }

@@ -83,6 +83,7 @@ class COrvaneDlg : public CSkinDialog {
     // The command line's wishes, after Initialise(): --channel turns to the
     // channel's page and makes it current, --play presses Play once the
     // event loop runs, --fullscreen enters full screen with the first picture.
+    // URLs play at once, in the single view or a wall (UrlWallView).
     void ApplyStartOptions(const CommandLine& options);
 
     // Runs command `id` as if its button were pressed; unknown ids do nothing.

@@ -46,7 +46,12 @@ void COrvaneDlg::SetUpViews() {
 
 void COrvaneDlg::RestoreStartView(const CommandLine& options) {
     std::optional<WallView> view;
-    if (options.view) {
+    if (!options.urls.empty()) {
+        // Played at once, as named. A wall has no single picture to wait
+        // for: --fullscreen takes it full screen at once.
+        view = UrlWallView(options.urls);
+        view->fullScreen = options.fullScreen && view->layout != WallLayout::Single;
+    } else if (options.view) {
         const std::optional<NamedView>& named = m_namedViews[size_t(*options.view - 1)];
         if (named)
             view = named->view;
@@ -61,7 +66,7 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options) {
     }
     // A tour that ran when the program was left runs on (a wall left alone
     // on a monitor), unless a view was asked for.
-    const bool tour = m_tourOnStored && !options.view && !options.channel;
+    const bool tour = m_tourOnStored && !options.view && !options.channel && options.urls.empty();
     if (!view && !tour)
         return;
     // Once the event loop runs, so that full screen finds the window shown.

@@ -9,6 +9,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "app/OffScreenRecordings.h"
+#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
 #include "video/CVideoAtom.h"
 
@@ -167,6 +168,13 @@ void COrvaneDlg::ShowWallPage(const TileSource& source, int first, int selected)
 void COrvaneDlg::TurnWallPage(int direction) {
     ReleaseHeldPtz();
     const TileSource source = m_wall->IsPage() ? m_wall->PageSource() : MainSource();
+    // An RTSP camera has no channels to page through, and a wall of them is
+    // no page of anything.
+    bool streams = IsStreamUrl(source.server.address);
+    for (int index = 0; index < m_wall->Tiles() && !m_wall->IsPage(); ++index)
+        streams = streams || IsStreamUrl(m_wall->Source(index).server.address);
+    if (streams)
+        return;
     const bool main = IsMainServer(source.server);
     const int tiles = TileCount(m_wall->Layout());
     // Paging stays within the channel buttons, as Switch does.
@@ -193,6 +201,8 @@ void COrvaneDlg::FillWallWithServer() {
         return;
     const TileSource& selected = m_wall->Source(m_wall->Selected());
     TileSource source = selected.Empty() ? MainSource() : selected;
+    if (IsStreamUrl(source.server.address))
+        return;  // one stream, no channels
     if (!selected.Empty())
         source.variant = m_wall->SelectedSession().Variant();
     const int tiles = m_wall->Tiles();
@@ -286,7 +296,7 @@ void COrvaneDlg::LeaveWallView(const TileSource& chosen) {
     }
     m_session->SetCurrentChannel(source.channel);
     const ServerSettings server = m_session->Server();
-    if (!server.address.empty() && !server.port.empty())
+    if (!server.address.empty() && (!server.port.empty() || IsStreamUrl(server.address)))
         m_session->Start(source.channel);
 }
 

@@ -8,6 +8,7 @@
 #include "app/SessionRecording.h"
 #include "app/StreamStatistics.h"
 #include "app/WallTile.h"
+#include "config/StreamUrl.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -330,7 +331,9 @@ void CameraWall::StartAll() {
         Entry& entry = m_tiles[size_t(index)];
         ViewingSession* session = entry.session.get();
         const TileSource& source = entry.source;
-        if (source.Empty() || source.server.port.empty() || session->Watching())
+        // A URL carries its port.
+        const bool named = !source.server.port.empty() || IsStreamUrl(source.server.address);
+        if (source.Empty() || !named || session->Watching())
             continue;
         const bool missing = source.channel >= KnownChannelCount(source.server);
         entry.tile->SetChannelMissing(missing);
