@@ -148,6 +148,15 @@ void COrvaneDlg::EnterWallView(WallLayout layout) {
         return;
     }
     m_lastWall.reset();
+    if (IsStreamUrl(m_session->Server().address)) {
+        // A stream has no channels to make a page of: it takes the first
+        // tile, and "Show here" fills the others.
+        WallView view{layout, std::vector<TileSource>(size_t(TileCount(layout))), false};
+        view.tiles.front() = MainSource();
+        m_wall->Show(view, WallSetup(), 0);
+        SetPlayFace(m_wall->AnyWatching());
+        return;
+    }
     // The page that holds the channel page shown; the single view's channel
     // stays selected when it is on it.
     const int tiles = TileCount(layout);

@@ -225,6 +225,15 @@ TEST_F(WallViewTest, UrlsOfTheCommandLineMakeAWallWithoutPagesOrChannels) {
     EXPECT_EQ(entry->menu(), nullptr);
     entry->trigger();
     EXPECT_EQ(window.CurrentWallView().tiles[5].server.address, FromUtf8(url));
+
+    // A stream in the single view takes a new wall's first tile alone.
+    window.SetWallLayout(WallLayout::Single);
+    ASSERT_EQ(window.CurrentServer().address, FromUtf8(url));
+    window.SetWallLayout(WallLayout::Grid2);
+    const WallView wall = window.CurrentWallView();
+    ASSERT_EQ(wall.tiles.size(), 4u);
+    EXPECT_EQ(wall.tiles[0].server.address, FromUtf8(url));
+    EXPECT_TRUE(wall.tiles[1].Empty() && wall.tiles[2].Empty() && wall.tiles[3].Empty());
 }
 
 }  // namespace
