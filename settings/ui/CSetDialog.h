@@ -10,6 +10,10 @@
 // touches "config.txt" and never connects: its owner (the main window's
 // settings command) reads `current` back after an OK.
 //
+// The address may be an RTSP URL (config/StreamUrl.h): while it is one, the
+// port and channel boxes are greyed, and the record taken has no port and
+// channel 0. The address's recent list holds a URL without its password.
+//
 // Initialise() (run once; exec() runs it when nobody did) places the dialog
 // over the program's screen, creates every control, fills the boxes from
 // `current`, the lists from the recent-value store and the history drop-down
