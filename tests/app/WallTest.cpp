@@ -15,6 +15,7 @@
 #include "settings/HistoryStore.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/TestPorts.h"
+#include "video/CVideoAtom.h"
 
 namespace kavrel {
 namespace {
@@ -199,6 +200,8 @@ TEST_F(WallViewTest, UrlsOfTheCommandLineMakeAWallWithoutPagesOrChannels) {
     const WallView shown = window.CurrentWallView();
     EXPECT_EQ(shown, UrlWallView(options.urls));
     EXPECT_EQ(shown.layout, WallLayout::Grid3);
+    // Started without a port: the URL carries it.
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return window.Wall()->Session(4)->Watching(); }));
     // A stream has no channels to page through or fill a wall with.
     QTest::keyClick(&window, Qt::Key_PageDown);
     window.Wall()->Select(0);
@@ -229,6 +232,10 @@ TEST_F(WallViewTest, UrlsOfTheCommandLineMakeAWallWithoutPagesOrChannels) {
     // A stream in the single view takes a new wall's first tile alone.
     window.SetWallLayout(WallLayout::Single);
     ASSERT_EQ(window.CurrentServer().address, FromUtf8(url));
+    if (window.PlayFaceActive())
+        window.OnCommand(control::kPlay);
+    EXPECT_TRUE(window.VideoWindow()->IdleText().contains(redacted));
+    EXPECT_FALSE(window.VideoWindow()->IdleText().contains(QStringLiteral("secret")));
     window.SetWallLayout(WallLayout::Grid2);
     const WallView wall = window.CurrentWallView();
     ASSERT_EQ(wall.tiles.size(), 4u);
