@@ -15,7 +15,8 @@ constexpr size_t kMaxFilePrefix = 100;
 // The URL cut at its delimiters, without any check. The user information
 // runs to the last "@" before the first "/" after the scheme, so that a
 // password with a bare "?", "#" or "@" in it still counts as one, as typed by
-// hand; the host and port run from there to the first "/", "?" or "#".
+// hand (and for a bare "/", see below); the host and port run from there to
+// the first "/", "?" or "#".
 struct UrlPieces {
     std::u16string_view scheme;  // "rtsp" or "rtsps", as written
     std::optional<std::u16string_view> userInfo;
@@ -30,7 +31,15 @@ UrlPieces Split(std::u16string_view url) {
     const size_t schemeEnd = url.find(kSchemeEnd);
     pieces.scheme = url.substr(0, schemeEnd);
     std::u16string_view rest = url.substr(schemeEnd + kSchemeEnd.size());
-    const size_t at = rest.substr(0, rest.find(u'/')).rfind(u'@');
+    size_t at = rest.substr(0, rest.find(u'/')).rfind(u'@');
+    if (at == std::u16string_view::npos) {
+        // A bare "/" in a password ends the authority early. A ":" before a
+        // later "@" reads as user and password: rather a path with an "@"
+        // taken apart wrongly than a password shown.
+        const size_t last = rest.rfind(u'@');
+        if (last != std::u16string_view::npos && rest.find(u':') < last)
+            at = last;
+    }
     if (at != std::u16string_view::npos) {
         pieces.userInfo = rest.substr(0, at);
         rest.remove_prefix(at + 1);

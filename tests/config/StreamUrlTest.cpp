@@ -29,6 +29,7 @@ TEST(StreamUrlTest, UrlsAreTakenApartOrRefused) {
          u"/s", true, u"rtsp://10.0.0.5:554/s"},
         // Typed by hand: a bare "@", "#" or "?" in the password stays in it.
         {u"rtsp://u:a@b#c?d@cam/x", u"u", u"a@b#c?d", u"cam", 0, u"/x", false, u"rtsp://cam/x"},
+        {u"rtsp://u:a/b@cam", u"u", u"a/b", u"cam", 0, u"/", false, u"rtsp://cam/"},
         {u"rtsp://%C3%A9:@[fe80::1]:10554", u"\u00e9", u"", u"fe80::1", 10554, u"/", false,
          u"rtsp://[fe80::1]:10554/"},
     };
@@ -69,6 +70,7 @@ TEST(StreamUrlTest, ShownTextsAndFileNamesNeverHoldThePassword) {
          "cam.local_live_main"},
         {u"rtsp://:secret@cam/", u"rtsp://cam/", u"cam", "cam"},
         {u"rtsp://u:a@b#c@cam/x", u"rtsp://u@cam/x", u"cam/x", "cam_x"},
+        {u"rtsp://u:a/b@cam/x", u"rtsp://u@cam/x", u"cam/x", "cam_x"},
         {u"rtsps://cam/s?user=a&Password=secret&pwd=secret&ch=2",
          u"rtsps://cam/s?user=a&Password=***&pwd=***&ch=2", u"cam/s", "cam_s"},
         // Refused by the parser, still shown without the password.
