@@ -279,7 +279,8 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options, bool restoreStore
         ShowChannelPage(channel / control::kChannelsPerPage * control::kChannelsPerPage);
         UpdateIdleLine();
     }
-    if (options.play) {
+    // URLs play by themselves.
+    if (options.play && options.urls.empty()) {
         QMetaObject::invokeMethod(
             this, [this] { OnCommand(control::kPlay); }, Qt::QueuedConnection);
     }

@@ -87,6 +87,7 @@ class COrvaneDlg : public CSkinDialog {
     // The command line's wishes, after Initialise(): --channel turns to the
     // channel's page and makes it current, --play presses Play once the
     // event loop runs, --fullscreen enters full screen with the first picture.
+    // URLs play at once, in the single view or a wall (UrlWallView).
     // `restoreStored`: a wall (and a tour) kept from the last run comes back
     // when no view or channel is asked for; a window opened by a later start
     // shows only what that start asked.

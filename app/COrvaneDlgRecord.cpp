@@ -14,6 +14,7 @@
 #include "app/OffScreenRecordings.h"
 #include "app/SessionRecording.h"
 #include "app/WallTour.h"
+#include "config/StreamUrl.h"
 #include "settings/HistoryEntry.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
@@ -211,9 +212,10 @@ void COrvaneDlg::AddRecordMenuEntries(QMenu* menu) {
     const QString channelText = LoadText(u"cmd_channel");
     for (int index = 0; index < m_offScreen->Count(); ++index) {
         const TileSource& source = m_offScreen->Source(index);
-        const QString camera = QString::fromStdU16String(
-                                   ServerDisplayText(source.server.address, source.server.port)) +
-                               QLatin1Char(' ') + FillNumber(channelText, source.channel + 1);
+        QString camera =
+            QString::fromStdU16String(ServerDisplayText(source.server.address, source.server.port));
+        if (!IsStreamUrl(source.server.address))
+            camera += QLatin1Char(' ') + FillNumber(channelText, source.channel + 1);
         QAction* stop =
             offScreen->addAction(LoadText(u"offscreen_stop").replace(QStringLiteral("%s"), camera));
         // By the session, not the index: the list may change before the click.

@@ -9,6 +9,7 @@
 #include "app/CameraWall.h"
 #include "app/OffScreenRecordings.h"
 #include "app/SessionRecording.h"
+#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
 #include "settings/HistoryEntry.h"
 #include "skin/BitmapIds.h"
@@ -136,6 +137,11 @@ void COrvaneDlg::UpdateIdleLine() {
         const ServerSettings server = m_session->Server();
         if (server.address.empty()) {
             text = LoadText(u"idle_no_server");
+        } else if (IsStreamUrl(server.address)) {
+            // An RTSP camera has no channels.
+            text = LoadText(u"idle_play_url")
+                       .replace(QStringLiteral("%s"),
+                                QString::fromStdU16String(RedactedUrl(server.address)));
         } else {
             const QString name = QString::fromStdU16String(
                 server.port.empty() ? server.address

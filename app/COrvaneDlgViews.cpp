@@ -48,7 +48,12 @@ void COrvaneDlg::SetUpViews() {
 
 void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored) {
     std::optional<WallView> view;
-    if (options.view) {
+    if (!options.urls.empty()) {
+        // Played at once, as named. A wall has no single picture to wait
+        // for: --fullscreen takes it full screen at once.
+        view = UrlWallView(options.urls);
+        view->fullScreen = options.fullScreen && view->layout != WallLayout::Single;
+    } else if (options.view) {
         const std::optional<NamedView>& named = m_namedViews[size_t(*options.view - 1)];
         if (named)
             view = named->view;
@@ -63,7 +68,8 @@ void COrvaneDlg::RestoreStartView(const CommandLine& options, bool restoreStored
     }
     // A tour that ran when the program was left runs on (a wall left alone
     // on a monitor), unless a view was asked for.
-    const bool tour = m_tourOnStored && restoreStored && !options.view && !options.channel;
+    const bool tour = m_tourOnStored && restoreStored && !options.view && !options.channel &&
+                      options.urls.empty();
     if (!restoreStored) {
         // A window opened anew, maybe under the number of one closed earlier
         // whose last writes are still queued before these: nothing that one

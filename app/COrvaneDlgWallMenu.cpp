@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/COrvaneDlg.h"
+#include "config/StreamUrl.h"
 #include "settings/HistoryEntry.h"
 #include "settings/HistoryStore.h"
 
@@ -66,8 +67,18 @@ void COrvaneDlg::AddWallMenuEntries(QMenu* menu, int index) {
     for (const ServerSettings& server : OfferedServers(m_session->Server())) {
         const QString title =
             QString::fromStdU16String(ServerDisplayText(server.address, server.port));
-        QMenu* channels = here->addMenu(title);
         const bool main = IsMainServer(server);
+        if (IsStreamUrl(server.address)) {
+            // One stream, no channels to choose from.
+            QAction* action = here->addAction(title);
+            const TileSource source = main ? MainSource(0) : TileSource{server, {}, 0};
+            action->setCheckable(true);
+            action->setChecked(SameCamera(source, current));
+            connect(action, &QAction::triggered, this,
+                    [this, index, source] { ShowInTile(index, source); });
+            continue;
+        }
+        QMenu* channels = here->addMenu(title);
         const int count = qMin(main ? m_channelCount : m_wall->KnownChannelCount(server),
                                control::kChannelButtons);
         for (int channel = 0; channel < count; ++channel) {

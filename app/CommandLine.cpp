@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "config/StreamUrl.h"
+#include "platform/TextCodec.h"
 #include "settings/WallView.h"
 #include "skin/ControlIds.h"
 
@@ -49,6 +51,23 @@ bool TakeValue(const std::vector<std::string>& arguments, size_t& i, const std::
     return false;
 }
 
+// An argument that is no option: an RTSP URL to play. False (and `error`
+// set, naming the URL without its password) when it is not one.
+bool TakeUrl(const std::string& argument, CommandLine& line, std::string& error) {
+    std::u16string url = FromUtf8(argument);
+    if (!ParseStreamUrl(url)) {
+        error = "\"" + ToUtf8(RedactedUrl(url)) +
+                "\" is not an RTSP URL (rtsp://[user:password@]host[:port]/path[#udp])";
+        return false;
+    }
+    if (line.urls.size() >= size_t(kMaxWallTiles)) {
+        error = "at most " + std::to_string(kMaxWallTiles) + " URLs fit a wall";
+        return false;
+    }
+    line.urls.push_back(std::move(url));
+    return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -91,10 +110,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.screen = ParseNumber(value, kMaxScreenNumber);
             if (!line.screen)
                 return Bad("--screen takes a monitor's number from 1, not \"" + value + "\"");
+        } else if (!argument.empty() && argument[0] != '-') {
+            if (!TakeUrl(argument, line, error))
+                return Bad(error);
         } else {
             return Bad("unknown option \"" + argument + "\"");
         }
     }
+    // The URLs name the cameras and a stream has no channels.
+    if (!line.urls.empty() && (line.view || line.channel))
+        return Bad("URLs cannot be given with --view or --channel");
     // A saved view names its own cameras and channels: which would win is
     // anybody's guess, so the pair is refused rather than one quietly ignored.
     if (line.view && line.channel)
@@ -102,11 +127,29 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
+WallView UrlWallView(const std::vector<std::u16string>& urls) {
+    WallView view;
+    view.layout = urls.size() <= 1   ? WallLayout::Single
+                  : urls.size() <= 4 ? WallLayout::Grid2
+                  : urls.size() <= 9 ? WallLayout::Grid3
+                                     : WallLayout::Grid4;
+    view.tiles.resize(size_t(TileCount(view.layout)));
+    for (size_t index = 0; index < urls.size() && index < view.tiles.size(); ++index)
+        view.tiles[index].server.address = urls[index];
+    return view;
+}
+
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [options]\n"
+           " [options] [URL...]\n"
            "Live-video viewer for camera servers. The server is set in the program\n"
            "(the Set button) and kept in config.txt.\n"
+           "\n"
+           "URL: an RTSP camera, rtsp://[user:password@]host[:port]/path (rtsps:// for\n"
+           "TLS; #udp at the end for RTP over UDP), played at once: one URL in the\n"
+           "single view, 2 to 16 on a wall of the smallest grid that holds them (2x2,\n"
+           "3x3, 4x4). Not with --view or --channel. A second start only raises the\n"
+           "running window: its URLs are not passed on.\n"
            "\n"
            "Options:\n"
            "  --channel N   watch channel N (1 to 32) instead of the saved one\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/WallView.h"
+
 namespace kavrel {
 
 struct CommandLine {
@@ -30,6 +32,9 @@ struct CommandLine {
     // whole number from 1 is taken: whether monitor N is there is known only
     // once a display is, and one beyond them means the first.
     std::optional<int> screen;
+    // RTSP URLs to play at once, as given (1 to kMaxWallTiles; checked by
+    // ParseStreamUrl). Not with --view or --channel. See UrlWallView.
+    std::vector<std::u16string> urls;
     std::string error;  // for BadUsage: what was wrong
 };
 
@@ -37,6 +42,11 @@ struct CommandLine {
 // "--channel=N" and "--channel N" are both taken. Qt's own options
 // (-platform, -style ...) are not accepted: the viewer has none to pass on.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The view the command line's URLs make: one URL the single view, more a
+// wall of the smallest grid that holds them (2x2, 3x3, 4x4), tile i playing
+// URL i and the rest empty. `urls` holds 1 to kMaxWallTiles.
+WallView UrlWallView(const std::vector<std::u16string>& urls);
 
 // The text --help prints; `program` names the executable.
 std::string UsageText(const std::string& program);

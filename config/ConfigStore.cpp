@@ -10,6 +10,7 @@
 #include "config/ConfigLocation.h"
 #include "config/ProfileFile.h"
 #include "config/ServerSettings.h"
+#include "config/StreamUrl.h"
 #include "platform/TextCodec.h"
 
 namespace kavrel {
@@ -70,12 +71,20 @@ std::u16string ProgramDirectory() {
     return FromUtf8(exe.parent_path().string());
 }
 
-// config.txt keeps the current server's password in the clear.
+// config.txt keeps the current server's password in the clear, in its own
+// key or inside an RTSP URL (anything RedactedUrl would hide counts).
 bool HoldsPassword(const ProfileFile& file) {
     const std::string section = ToUtf8(kServerSection);
     const std::string key = ToUtf8(kServerPasswordKey);
+    const std::string addressKey = ToUtf8(kServerAddressKey);
     return std::any_of(file.Entries().begin(), file.Entries().end(), [&](const ProfileEntry& e) {
-        return e.section == section && e.key == key && !e.value.empty();
+        if (e.section != section)
+            return false;
+        if (e.key == addressKey) {
+            const std::u16string address = FromUtf8(e.value);
+            return RedactedUrl(address) != address;
+        }
+        return e.key == key && !e.value.empty();
     });
 }
 

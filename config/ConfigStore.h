@@ -19,8 +19,8 @@
 // Text is UTF-16 here and UTF-8 in the file.
 //
 // A file that holds a password (a non-empty server_password in section
-// "server") is written with mode 0600; a write that creates the file creates
-// its missing folders with mode 0700.
+// "server", or a server_address URL with one) is written with mode 0600; a write that creates the
+// file creates its missing folders with mode 0700.
 //
 // Thread: the user-interface thread (the path settings and the loaded texts
 // are locked).

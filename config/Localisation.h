@@ -102,6 +102,8 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"offscreen_stop",
     u"idle_play",
     u"idle_no_server",
+    u"set_invalid_url",
+    u"idle_play_url",
 });
 
 // The design's own keys.

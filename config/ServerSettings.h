@@ -8,8 +8,10 @@
 namespace kavrel {
 
 struct ServerSettings {
-    std::u16string address;  // host name or dotted IPv4 address; empty: not configured
-    std::u16string port;     // decimal text, kept as typed ("80x" stays "80x")
+    // Host name, dotted IPv4 address, or an RTSP URL (config/StreamUrl.h);
+    // empty: not configured.
+    std::u16string address;
+    std::u16string port;  // decimal text, kept as typed ("80x" stays "80x"); empty for a URL
     std::u16string userName;
     std::u16string password;  // in the clear everywhere; never written to the debug output
     int channel = 0;          // 0-based; -1 when the settings dialog chose none

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include "config/StreamUrl.h"
+
 namespace kavrel::record {
 
 std::filesystem::path DefaultClipFolder() {
@@ -13,6 +15,8 @@ std::filesystem::path DefaultClipFolder() {
 }
 
 std::string ClipNamePrefix(std::u16string_view address, int channel) {
+    if (IsStreamUrl(address))
+        return StreamFileNamePrefix(address);
     std::string prefix;
     for (char16_t c : address) {
         const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||

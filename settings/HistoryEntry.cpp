@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "config/StreamUrl.h"
+
 namespace kavrel {
 namespace {
 
@@ -48,6 +50,8 @@ std::u16string HistoryDisplayText(std::u16string_view entry) {
     const size_t first = entry.find(kHistoryTerminator);
     if (first == std::u16string_view::npos)
         return {};
+    if (IsStreamUrl(entry.substr(0, first)))
+        return RedactedUrl(entry.substr(0, first));
     std::u16string display(entry.substr(0, first));
     display += u':';
     const size_t start = first + kHistoryTerminator.size();
@@ -58,6 +62,8 @@ std::u16string HistoryDisplayText(std::u16string_view entry) {
 }
 
 std::u16string ServerDisplayText(std::u16string_view address, std::u16string_view port) {
+    if (IsStreamUrl(address))
+        return RedactedUrl(address);
     std::u16string display(address);
     display += u':';
     display += port;
@@ -73,8 +79,13 @@ bool HistoryHoldsServer(const std::vector<std::u16string>& displayTexts,
 std::u16string MaskHistoryPassword(std::u16string_view entry) {
     const std::vector<size_t> terminators = TerminatorPositions(entry);
     const size_t count = terminators.size();
-    if (count < kPasswordField)
-        return std::u16string(entry);  // no password field at all
+    // A URL's own password goes too.
+    const std::u16string_view address = entry.substr(0, count > 0 ? terminators[0] : entry.size());
+    std::u16string masked = RedactedUrl(address);
+    if (count < kPasswordField) {
+        masked += entry.substr(address.size());  // no password field at all
+        return masked;
+    }
     const size_t start = terminators[kPasswordField - 1] + kHistoryTerminator.size();
     // The password ends at the fourth terminator; when more follow (a field
     // held "!.!"), at the one before the channel's, since the channel text
@@ -85,7 +96,7 @@ std::u16string MaskHistoryPassword(std::u16string_view entry) {
     } else if (count > kPasswordField + 1) {
         end = terminators[count - 2];
     }
-    std::u16string masked(entry.substr(0, start));
+    masked += entry.substr(address.size(), start - address.size());
     masked += kMask;
     masked += entry.substr(end);
     return masked;

@@ -34,10 +34,11 @@ std::array<std::optional<std::u16string>, 5> ParseHistoryEntry(std::u16string_vi
 
 // What the history drop-down shows: the first field, ":", and the second
 // field when it is terminated ("10.0.0.5:9000"). Empty for an entry without
-// any "!.!".
+// any "!.!". An RTSP URL shows as RedactedUrl, without its port field.
 std::u16string HistoryDisplayText(std::u16string_view entry);
 
-// The display text of a server that is about to be added: address ":" port.
+// The display text of a server that is about to be added: address ":" port,
+// or an RTSP URL's RedactedUrl (shown wherever a server is named).
 std::u16string ServerDisplayText(std::u16string_view address, std::u16string_view port);
 
 // The duplicate rule: a server is already in the history when its display
@@ -48,7 +49,8 @@ bool HistoryHoldsServer(const std::vector<std::u16string>& displayTexts,
 
 // The entry with its password field replaced by "***", for debug lines. The
 // password is whatever stands between the third terminator and the one before
-// the channel field, so a password holding "!.!" is masked whole too.
+// the channel field, so a password holding "!.!" is masked whole too. An RTSP
+// URL in the address field loses its password as RedactedUrl does.
 std::u16string MaskHistoryPassword(std::u16string_view entry);
 
 // The values of a recent-value list in order (possibly empty ones); text after

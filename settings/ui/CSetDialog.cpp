@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "config/StreamUrl.h"
 #include "platform/DecimalValue.h"
 #include "settings/HistoryEntry.h"
 #include "settings/ui/SetDialogHook.h"
@@ -198,6 +199,8 @@ void CSetDialog::CreateControls() {
                 break;
             case setdlg::kAddress:
                 m_addressBox = AddList(setdlg::kAddress, row, true);
+                connect(m_addressBox, &QComboBox::editTextChanged, this,
+                        [this] { UpdateUrlControls(); });
                 break;
             case setdlg::kPort:
                 m_portBox = AddList(setdlg::kPort, row, true);
@@ -255,6 +258,48 @@ void CSetDialog::FillControls() {
     for (const std::u16string& display : LoadHistory(m_history))
         m_historyBox->addItem(ToQString(display));
     m_historyBox->setCurrentIndex(-1);
+    UpdateUrlControls();
+}
+
+void CSetDialog::UpdateUrlControls() {
+    // An RTSP URL carries its own port, and such a camera has no channels.
+    const bool url = IsStreamUrl(TextOf(m_addressBox));
+    if (m_portBox)
+        m_portBox->setEnabled(!url);
+    if (m_channelBox)
+        m_channelBox->setEnabled(!url);
+}
+
+bool CSetDialog::TakeServer(ServerSettings& server, bool confirming) {
+    const std::u16string address = TextOf(m_addressBox);
+    if (address.empty()) {
+        ShowSettingsMessage(u"set_invalid_address");
+        return false;
+    }
+    server =
+        ServerSettings{address, {}, TextOf(m_userBox), m_passwordBox->text().toStdU16String(), 0};
+    if (IsStreamUrl(address)) {
+        if (!ParseStreamUrl(address)) {
+            ShowSettingsMessage(u"set_invalid_url");
+            return false;
+        }
+        // The recent list is shown as it is, so it never holds a password.
+        if (confirming)
+            AddRecentValue(kRecentAddressesName, RedactedUrl(address));
+        return true;
+    }
+    // The address is stored before the port is checked, so a refused port
+    // still leaves the address in its recent list.
+    if (confirming)
+        AddRecentValue(kRecentAddressesName, address);
+    server.port = TextOf(m_portBox);
+    if (!IsAcceptedPort(server.port)) {
+        ShowSettingsMessage(u"set_invalid_port");
+        return false;
+    }
+    // Item "1" is channel 0; no chosen item gives -1.
+    server.channel = DecimalValue(TextOf(m_channelBox)) - 1;
+    return true;
 }
 
 void CSetDialog::OnHistorySelChange() {
@@ -279,19 +324,13 @@ void CSetDialog::OnHistorySelChange() {
 }
 
 void CSetDialog::OnAddRecord() {
-    const std::u16string address = TextOf(m_addressBox);
-    if (address.empty()) {
-        ShowSettingsMessage(u"set_invalid_address");
+    ServerSettings server;
+    if (!TakeServer(server, false))
         return;
-    }
-    const std::u16string port = TextOf(m_portBox);
-    if (!IsAcceptedPort(port)) {
-        ShowSettingsMessage(u"set_invalid_port");
-        return;
-    }
-    const std::u16string userName = TextOf(m_userBox);
-    const std::u16string password = m_passwordBox->text().toStdU16String();
-    const std::u16string channelText = TextOf(m_channelBox);
+    const std::u16string& address = server.address;
+    const std::u16string& port = server.port;
+    // A URL's entry has no channel: none is chosen when it is picked.
+    const std::u16string channelText = IsStreamUrl(address) ? u"" : TextOf(m_channelBox);
 
     // The same address and port is the same server, whatever the user,
     // password and channel.
@@ -304,7 +343,8 @@ void CSetDialog::OnAddRecord() {
         return;
     }
 
-    m_history.push_back(FormatHistoryEntry(address, port, userName, password, channelText));
+    m_history.push_back(
+        FormatHistoryEntry(address, port, server.userName, server.password, channelText));
     // The new item is not chosen: a QComboBox would choose the first item
     // added to an empty list, so the choice is put back.
     const int chosen = m_historyBox->currentIndex();
@@ -333,29 +373,13 @@ void CSetDialog::OnDeleteRecord() {
 }
 
 void CSetDialog::OnConfirm() {
-    const std::u16string address = TextOf(m_addressBox);
-    if (address.empty()) {
-        ShowSettingsMessage(u"set_invalid_address");
+    ServerSettings server;
+    if (!TakeServer(server, true))
         return;
-    }
-    // The address is stored before the port is checked, so a refused port
-    // still leaves the address in its recent list.
-    AddRecentValue(kRecentAddressesName, address);
-
-    const std::u16string port = TextOf(m_portBox);
-    if (!IsAcceptedPort(port)) {
-        ShowSettingsMessage(u"set_invalid_port");
-        return;
-    }
-    AddRecentValue(kRecentPortsName, port);
-
-    const std::u16string userName = TextOf(m_userBox);
-    AddRecentValue(kRecentUserNamesName, userName);
-
-    const std::u16string password = m_passwordBox->text().toStdU16String();
-    const std::u16string channelText = TextOf(m_channelBox);
-    // Item "1" is channel 0; no chosen item gives -1.
-    m_current = ServerSettings{address, port, userName, password, DecimalValue(channelText) - 1};
+    if (!server.port.empty())
+        AddRecentValue(kRecentPortsName, server.port);
+    AddRecentValue(kRecentUserNamesName, server.userName);
+    m_current = std::move(server);
 
     HideShellBars();
     SaveHistory(m_history);

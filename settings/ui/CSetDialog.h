@@ -10,6 +10,10 @@
 // touches "config.txt" and never connects: its owner (the main window's
 // settings command) reads `current` back after an OK.
 //
+// The address may be an RTSP URL (config/StreamUrl.h): while it is one, the
+// port and channel boxes are greyed, and the record taken has no port and
+// channel 0. The address's recent list holds a URL without its password.
+//
 // Initialise() (run once; exec() runs it when nobody did) places the dialog
 // over the program's screen, creates every control, fills the boxes from
 // `current`, the lists from the recent-value store and the history drop-down
@@ -102,6 +106,12 @@ class CSetDialog : public CSkinDialog {
     QComboBox* AddList(int id, int row, bool editable);
     QPushButton* AddPushButton(int id, const LayoutRect& rect, const std::u16string& text);
     void ShowSettingsMessage(std::u16string_view key);
+    // Port and channel are greyed while the address holds an RTSP URL.
+    void UpdateUrlControls();
+    // The boxes' server, checked (a message says what is wrong when it is
+    // not). A URL's record has no port and channel 0. `confirming` (OK)
+    // stores the address in its recent list, even when the port is refused.
+    bool TakeServer(ServerSettings& server, bool confirming);
     // Menu bar and input-panel button of the handheld's shell.
     void HideShellBars();
 

@@ -119,6 +119,20 @@ TEST_F(ConfigStoreTest, TextIsUtf8InTheFile) {
     EXPECT_EQ(Read(u"lan1", u"set_ok"), u"\u786e\u5b9a");
 }
 
+TEST_F(ConfigStoreTest, UrlAsTheServerAddressReadsBackUnchangedAndItsPasswordPrivate) {
+    test::WriteFile(m_path, "[lan0]\nset_ok=OK\n");
+    ASSERT_EQ(::chmod(m_path.c_str(), 0644), 0);
+    EXPECT_TRUE(WriteConfigValue(u"server", u"server_address", u"rtsp://u@cam/live"));
+    EXPECT_EQ(test::FileMode(m_path), 0644u);
+    test::WriteFile(m_path, "[lan0]\nset_ok=OK\n");
+    const std::u16string url = u"rtsp://u:p=;#@[fe80::1]:554/a/b?x=1;y=2#udp";
+    EXPECT_TRUE(WriteConfigValues(u"server", {{u"server_address", url}, {u"server_port", u""}}));
+    EXPECT_EQ(Read(u"server", u"server_address"), url);
+    EXPECT_EQ(test::FileMode(m_path), 0600u);
+    EXPECT_EQ(test::ReadFile(m_path),
+              "[lan0]\nset_ok=OK\n[server]\nserver_address=" + ToUtf8(url) + "\nserver_port=\n");
+}
+
 TEST_F(ConfigStoreTest, MixedFileReadsAndRewritesAsTheRulesSay) {
     const std::string longValue(598, 'x');  // a 600-byte key line
     test::WriteFile(m_path,

@@ -171,6 +171,23 @@ TEST_F(HistoryStoreTest, SaveWritesOneMaskedDebugLinePerEntry) {
     EXPECT_EQ(Read(Slot(0)), FormatHistoryEntry(u"10.0.0.5", u"9000", u"viewer", u"s3cret", u"4"));
 }
 
+TEST_F(HistoryStoreTest, UrlEntriesComeBackWholeAndPrivate) {
+    const ServerHistory history = {
+        FormatHistoryEntry(u"rtsp://u%3A:p@ss;#=,\"@[fe80::1]:554/a/b?x=1&y=2,3#udp", u"", u"", u"",
+                           u""),
+        FormatHistoryEntry(u"rtsps://cam/live", u"", u"viewer", u"s3cret", u""),
+    };
+    test::DebugCapture capture;
+    ASSERT_TRUE(SaveHistory(history));
+    EXPECT_FALSE(capture.AnyContains("p@ss") || capture.AnyContains("s3cret"));
+    EXPECT_EQ(test::FileMode(m_path), 0600u);
+    ServerHistory back;
+    const std::vector<std::u16string> drop = LoadHistory(back);
+    EXPECT_EQ(back, history);
+    EXPECT_EQ(drop, (std::vector<std::u16string>{u"rtsp://u%3A@[fe80::1]:554/a/b?x=1&y=2,3#udp",
+                                                 u"rtsps://cam/live"}));
+}
+
 TEST_F(HistoryStoreTest, RecentValuesFollowTheSubstringRule) {
     AddRecentValue(kRecentAddressesName, u"10.0.0.12");
     AddRecentValue(kRecentAddressesName, u"10.0.0.1");  // part of 10.0.0.12: not added

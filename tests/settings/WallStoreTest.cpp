@@ -93,6 +93,23 @@ TEST_F(WallStoreTest, ViewsWithHostileFieldsComeBackExactly) {
     }
 }
 
+TEST_F(WallStoreTest, UrlTilesAndViewsStoredBeforeThemReadBack) {
+    const std::u16string before = u"wall1 2x2 1 Gate%20A a/80/u/p/-1/1/7 -";
+    TileSource old;
+    old.server = {u"a", u"80", u"u", u"p", -1};
+    old.variant = ProtocolVariant::Legacy;
+    old.channel = 7;
+    const NamedView expected{u"Gate A", {WallLayout::Grid2, {old, {}}, true}};
+    EXPECT_EQ(ParseWallView(before), expected);
+    EXPECT_EQ(FormatWallView(expected.view, expected.name), before);
+
+    TileSource url;
+    url.server.address = u"rtsp://admin:p%40ss@[fe80::1]:554/live?ch=1&x=a/b#udp";
+    const WallView urls{WallLayout::Grid3, {url, old, {}, url}, false};
+    ASSERT_TRUE(SaveCurrentWallView(urls));
+    EXPECT_EQ(LoadCurrentWallView(), urls);
+}
+
 TEST_F(WallStoreTest, BadStoredTextIsNoViewOrAnEmptyTile) {
     const std::u16string good = u"a/80/u/p/-1/1/7";
     TileSource goodTile;
