@@ -58,6 +58,16 @@ void QuietLibraryLog() {
     });
 }
 
+// Whether this libavformat was built with TLS, which rtsps:// needs.
+bool HasTls() {
+    void* opaque = nullptr;
+    while (const char* name = avio_enum_protocols(&opaque, 0)) {
+        if (std::string_view(name) == "tls")
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // A name lookup under way. getaddrinfo cannot be interrupted, so it runs on a
@@ -85,6 +95,10 @@ RtspSource::~RtspSource() {
 bool RtspSource::Start(std::chrono::milliseconds connectTimeout) {
     if (!m_address || m_thread.joinable() || Stopping())
         return false;
+    if (m_address->url.starts_with("rtsps:") && !HasTls()) {
+        DebugOutput("RTSP " + m_address->shownUrl + ": this build has no TLS\n");
+        return false;
+    }
     QuietLibraryLog();
     m_thread = std::thread(&RtspSource::Run, this, connectTimeout);
     return true;

@@ -72,7 +72,8 @@ class RtspSource final : public StreamSource {
                SourceListener* listener);
     ~RtspSource() override;
 
-    // False when the URL is not one of the forms above, or when called twice.
+    // False when the URL is not one of the forms above, when it is rtsps://
+    // and libavformat has no TLS, or when called twice.
     bool Start(std::chrono::milliseconds connectTimeout) override;
     // True: the login took place in the open.
     bool Login(const SourceLogin& login) override;
