@@ -28,6 +28,10 @@
 // kSilenceLimit. Stop ends any of them at once (within libavformat's 100 ms
 // polling step): an interrupt callback answers 1 from then on, and stays so
 // while the demuxer closes, so its TEARDOWN is not waited for.
+// A host name is looked up by the source, on a thread it can give up (the
+// lookup within libavformat cannot be interrupted), and libavformat connects
+// to the address found, IPv4 first; over rtsps:// no server name goes with
+// the TLS handshake then.
 //
 // Sizes: a frame over kMaxPacketBytes is dropped, and the frames after it
 // until the next key frame. A picture size beyond kLargestLevelPixels is
@@ -35,8 +39,9 @@
 // too large as it does for any camera.
 //
 // The password never reaches a debug line: URLs are shown by RedactUrl, and
-// libavformat's own log is held at AV_LOG_ERROR or below, where it prints no
-// request (its debug level prints the Authorization header).
+// Start lowers libavformat's log level (process-wide) to AV_LOG_ERROR where it
+// is above: its debug level prints each request, the Authorization header
+// among them, and nothing at AV_LOG_ERROR shows a credential.
 //
 // Threads: Start, Login and Stop are the owner's (one thread); the listener
 // runs on the source's thread. Stop must not be called from a listener call.
