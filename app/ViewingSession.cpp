@@ -14,6 +14,7 @@
 #include "protocol/ProtocolSource.h"
 #include "record/ClipFolder.h"
 #include "settings/HistoryEntry.h"
+#include "source/RtspSource.h"
 #include "video/CVideoAtom.h"
 
 namespace kavrel {
@@ -142,6 +143,8 @@ bool ViewingSession::CanSteer() const {
 }
 
 std::unique_ptr<StreamSource> ViewingSession::MakeSource() {
+    if (IsStreamUrl(m_address))
+        return std::make_unique<RtspSource>(m_address, m_userName, m_password, this);
     return ProtocolSource::Make(m_address, DecimalValue(m_port), this);
 }
 

@@ -297,7 +297,8 @@ bool RtspSource::Open(AVFormatContext*& context, const std::string& url,
     m_listener->OnSourceConnected(true);
     m_listener->OnSourceEvent(SourceEvent::kLoginSucceeded);
     m_listener->OnStreamFormat(
-        StreamFormatInfo::Make(uint16_t(width), uint16_t(height), framesPerSecond, bitsPerSecond));
+        StreamFormatInfo::Make(uint16_t(width), uint16_t(height), framesPerSecond, bitsPerSecond),
+        m_syntax == NalSyntax::kH264 ? VideoCodec::kH264 : VideoCodec::kH265);
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <QSize>
 
 #include "platform/DebugSink.h"
+#include "video/StreamCodec.h"
 
 namespace kavrel {
 
@@ -477,8 +478,18 @@ bool VideoPipeline::Decode(const CFrame& frame, PlanarPicture* picture) {
     if (!m_decoder)
         return false;
     if (DecodeToPicture(*m_decoder, frame.bytes.get(), frame.length, picture) !=
-        DecodeStatus::kPicture)
+        DecodeStatus::kPicture) {
+        // The decoder refuses a key frame whose sequence parameter set
+        // announces more than the limit before decoding anything: that
+        // picture is too large, not undecodable.
+        if (frame.keyFrame != 0) {
+            const size_t length = size_t(std::max(0, frame.length));
+            const VideoCodec codec = DetectCodec(frame.bytes.get(), length);
+            if (AnnouncedPixels(codec, frame.bytes.get(), length) > m_limits.maxPicturePixels)
+                m_tooLarge.store(true, std::memory_order_relaxed);
+        }
         return false;
+    }
     if (!WithinLimit(*picture)) {
         // Decoded, but never shown: it would take more memory than any
         // camera's picture needs.

@@ -35,7 +35,7 @@ class Recorder final : public SourceListener {
     }
     void OnSourceEvent(SourceEvent event) override { Note("event " + std::to_string(int(event))); }
     void OnChannelCount(int) override { Note("channels"); }
-    void OnStreamFormat(const StreamFormatInfo& info) override {
+    void OnStreamFormat(const StreamFormatInfo& info, VideoCodec) override {
         Note("format " + std::to_string(info.Width()) + "x" + std::to_string(info.Height()));
     }
     void OnFrame(const uint8_t* bytes, int length, bool keyFrame,
