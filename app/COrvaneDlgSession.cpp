@@ -119,12 +119,12 @@ void COrvaneDlg::UpdateSteering() {
     const bool steer = ActiveSession().CanSteer();
     for (CSkinButton* button : m_ptzButtons) {
         if (button)
-            button->setEnabled(steer);
+            button->SetGreyed(!steer);
     }
     const bool channels = m_session->CanSteer();
     for (CSkinButton* button : m_channelButtons) {
         if (button)
-            button->setEnabled(channels);
+            button->SetGreyed(!channels);
     }
 }
 

@@ -150,8 +150,8 @@ bool ValidHost(std::u16string_view host) {
 
 // The query with the values of password parameters masked.
 std::u16string MaskQuery(std::u16string_view query) {
-    static constexpr std::array<std::u16string_view, 4> kSecretNames = {u"password", u"passwd",
-                                                                        u"pass", u"pwd"};
+    static constexpr std::array<std::u16string_view, 5> kSecretNames = {u"password", u"passwd",
+                                                                        u"pass", u"pwd", u"token"};
     std::u16string masked;
     size_t start = 0;
     while (start < query.size()) {

@@ -21,6 +21,13 @@ void CSkinButton::SetBitmap(int bitmapId) {
     update();
 }
 
+void CSkinButton::SetGreyed(bool greyed) {
+    if (m_greyed == greyed)
+        return;
+    m_greyed = greyed;
+    update();
+}
+
 void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QRect item = rect();
@@ -38,8 +45,7 @@ void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
     // A target with no height (a button lower than the strip) shows no bitmap.
     if (target.height() > 0 && target.width() > 0)
         DrawSkinPicture(painter, target, m_bitmapId);
-    // Greyed: the camera cannot do what the button asks (an RTSP stream).
-    if (!isEnabled())
+    if (m_greyed)
         painter.fillRect(item, QColor(0, 0, 0, 160));
 
     if (!hasText)

@@ -5,9 +5,9 @@
 // at the device's pixels) over the whole button, or over the button less its
 // bottom strip when it has text and the text does not go in the middle, and
 // draws the text in white. The strip is screen height x 6 / 100 (integer),
-// the screen being the top-level window. Pressed and focused buttons look
-// the same; a disabled one is dimmed. A different look is a different bitmap
-// (SetBitmap).
+// the screen being the top-level window. Pressed, focused and disabled
+// buttons look the same; a different look is a different bitmap (SetBitmap),
+// or greyed (SetGreyed).
 // An unknown bitmap id leaves the button black with no text. User-interface
 // thread only.
 
@@ -36,6 +36,10 @@ class CSkinButton : public QPushButton {
     // Shows bitmap `bitmapId` from the next paint on and schedules that paint
     // for the whole button.
     void SetBitmap(int bitmapId);
+    // Dimmed: the camera cannot do what the button asks (an RTSP stream has
+    // no PTZ and no channels). It still takes clicks; its command does nothing.
+    void SetGreyed(bool greyed);
+    bool Greyed() const { return m_greyed; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,6 +47,7 @@ class CSkinButton : public QPushButton {
   private:
     int m_bitmapId;
     int m_textPlacement;
+    bool m_greyed = false;
 };
 
 }  // namespace kavrel

@@ -2,38 +2,12 @@
 
 #include <cstring>
 
+#include "video/NalUnits.h"
+
 namespace kavrel {
 namespace {
 
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-
-// The next NAL unit at or after `pos`: [begin, end) without its start code,
-// trailing zero bytes (a following 4-byte start code's first byte) left off.
-// Each byte is searched once over all calls, so a walk stays linear.
-bool NextNalUnit(const uint8_t* data, size_t size, size_t& pos, size_t& begin, size_t& end) {
-    auto findStart = [&](size_t from) -> size_t {
-        while (from + 3 <= size) {
-            const void* one = std::memchr(data + from + 2, 1, size - from - 2);
-            if (one == nullptr)
-                return size;
-            const size_t at = size_t(static_cast<const uint8_t*>(one) - data) - 2;
-            if (data[at] == 0 && data[at + 1] == 0)
-                return at;
-            from = at + 1;
-        }
-        return size;
-    };
-    const size_t start = findStart(pos);
-    if (start >= size)
-        return false;
-    begin = start + 3;
-    const size_t next = findStart(begin);
-    end = next;
-    while (end > begin && data[end - 1] == 0)
-        --end;
-    pos = next;
-    return true;
-}
 
 // The NAL unit type; -1 for a unit too short to have one, or of a layer
 // above the base one (H.265).

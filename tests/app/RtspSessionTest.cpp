@@ -17,6 +17,8 @@
 
 #include "app/CameraWall.h"
 #include "app/SessionRecording.h"
+#include "skin/CSkinButton.h"
+#include "skin/ControlIds.h"
 #include "tests/app/SessionFixture.h"
 #include "tests/app/SimulatorPictures.h"
 #include "tests/record/ClipProbe.h"
@@ -152,10 +154,12 @@ TEST_F(RtspSessionTest, AWallOfTwoStreamsAndTwoSimulatorChannelsShowsEachTilesOw
                wall.Tile(2)->Pipeline().Codec() == VideoCodec::kH265 &&
                !wall.Tile(0)->LatestPicture().isNull() && !wall.Tile(2)->LatestPicture().isNull();
     })) << m_rtsp.Log();
-    // A stream cannot be steered or paged: its tile greys the camera buttons.
-    wall.Select(0);
+    // A stream cannot be steered: selecting its tile greys the camera buttons.
+    emit wall.tileTapped(0);
     EXPECT_FALSE(wall.SelectedSession().CanSteer());
-    EXPECT_TRUE(wall.Session(1)->CanSteer());
+    EXPECT_TRUE(m_window->Button(control::kPtzLeft)->Greyed());
+    emit wall.tileTapped(1);
+    EXPECT_FALSE(m_window->Button(control::kPtzLeft)->Greyed());
 }
 
 TEST_F(RtspSessionTest, AWrongPasswordIsALoginRefusedAfterOneAttempt) {
