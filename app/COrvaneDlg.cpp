@@ -303,9 +303,14 @@ void COrvaneDlg::ApplyStartOptions(const CommandLine& options, bool restoreStore
 
 void COrvaneDlg::ApplyForwardedOptions(const CommandLine& options) {
     ReleaseHeldPtz();
-    if (options.view)
+    if (!options.urls.empty()) {
+        // The cameras named play here, as they would in a new start.
+        WallView view = UrlWallView(options.urls);
+        view.fullScreen = m_fullScreen || (options.fullScreen && view.layout != WallLayout::Single);
+        ShowWallView(view);
+    } else if (options.view) {
         RecallView(*options.view);
-    else if (options.channel)
+    } else if (options.channel)
         OnCommand(control::kFirstChannel + *options.channel);
     const bool playing = m_wallOn ? m_wall->AnyWatching() : m_session->Watching();
     if (options.play && !playing)

@@ -541,12 +541,14 @@ void ViewingSession::OnSourceEvent(SourceEvent event) {
                     emit serverAnswered();
                 break;
             case SourceEvent::kLoginRefused:
-            case SourceEvent::kNotFound: {
+            case SourceEvent::kNotFound:
+            case SourceEvent::kUnsupported: {
                 // The connection stays open, as the server leaves it; retrying
                 // cannot mend a wrong user, password, channel or stream.
-                const std::u16string_view key = event == SourceEvent::kLoginRefused
-                                                    ? std::u16string_view(u"login_fail")
-                                                    : std::u16string_view(u"stream_not_found");
+                const std::u16string_view key =
+                    event == SourceEvent::kLoginRefused ? std::u16string_view(u"login_fail")
+                    : event == SourceEvent::kNotFound   ? std::u16string_view(u"stream_not_found")
+                                                      : std::u16string_view(u"stream_unsupported");
                 ShowKey(key);
                 m_stopReason = key;
                 SetWatching(false);

@@ -90,6 +90,7 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"tile_cannot_decode",
     u"tile_too_large",
     u"stream_not_found",
+    u"stream_unsupported",
     u"stats_codec_short",
     u"stats_size_short",
     u"stats_fps_short",

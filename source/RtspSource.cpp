@@ -265,13 +265,20 @@ bool RtspSource::Open(AVFormatContext*& context, const std::string& url,
             break;
         }
     }
+    // A stream without video we can decode stays so: said once, not retried.
+    auto unsupported = [&](const std::string& why) {
+        DebugOutput("RTSP " + m_address->shownUrl + ": " + why + "\n");
+        m_listener->OnSourceConnected(true);
+        m_listener->OnSourceEvent(SourceEvent::kUnsupported);
+        return false;
+    };
     if (m_streamIndex < 0)
-        return fail("no video stream");
+        return unsupported("no video stream");
     AVStream* const stream = context->streams[m_streamIndex];
     const AVCodecParameters* const parameters = stream->codecpar;
     if (parameters->codec_id != AV_CODEC_ID_H264 && parameters->codec_id != AV_CODEC_ID_HEVC)
-        return fail(std::string("the video is ") + avcodec_get_name(parameters->codec_id) +
-                    ", not H.264 or H.265");
+        return unsupported(std::string("the video is ") + avcodec_get_name(parameters->codec_id) +
+                           ", not H.264 or H.265");
     m_syntax = parameters->codec_id == AV_CODEC_ID_H264 ? NalSyntax::kH264 : NalSyntax::kH265;
     auto parameterSets = ExtradataToAnnexB(
         m_syntax, parameters->extradata,

@@ -9,9 +9,10 @@
 // What the listener hears, in this order, on the source's thread:
 //   open refused with 401 or 403   OnSourceConnected(true), OnSourceEvent(kLoginRefused)
 //   open refused with 404          OnSourceConnected(true), OnSourceEvent(kNotFound)
+//   no H.264 or H.265 video        OnSourceConnected(true), OnSourceEvent(kUnsupported)
 //   any other failed open          OnSourceConnected(false) (refused connection, name
-//                                  lookup, time-out, a stream that is not H.264 or
-//                                  H.265 or whose parameter sets are malformed)
+//                                  lookup, time-out, a stream whose parameter sets
+//                                  are malformed)
 //   open succeeded                 OnSourceConnected(true), OnSourceEvent(kLoginSucceeded),
 //                                  OnStreamFormat, then OnFrame for each access unit
 //   the stream ends afterwards     OnSourceLost() (closed, a read error, or no packet

@@ -26,6 +26,7 @@ enum class SourceEvent {
     kLoginSucceeded,  // pictures may follow
     kLoginRefused,    // a wrong user or password (a refused login, RTSP 401 and 403)
     kNotFound,        // no such stream (RTSP 404); retrying cannot help
+    kUnsupported,     // no H.264 or H.265 video in the stream; nor can retrying
     kUseLegacy,       // the camera protocol's server wants the legacy dialect
     kUseCurrent,      // ... or the current one
 };

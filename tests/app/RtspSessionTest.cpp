@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/CameraWall.h"
+#include "app/CommandLine.h"
 #include "app/SessionRecording.h"
 #include "skin/CSkinButton.h"
 #include "skin/ControlIds.h"
@@ -160,6 +161,15 @@ TEST_F(RtspSessionTest, AWallOfTwoStreamsAndTwoSimulatorChannelsShowsEachTilesOw
     EXPECT_TRUE(m_window->Button(control::kPtzLeft)->Greyed());
     emit wall.tileTapped(1);
     EXPECT_FALSE(m_window->Button(control::kPtzLeft)->Greyed());
+
+    // URLs handed over by a later start take the window's place: one plays
+    // in the single view.
+    m_window->ApplyForwardedOptions(ParseCommandLine({m_rtsp.Url("/h265")}));
+    EXPECT_FALSE(m_window->IsWallView());
+    EXPECT_TRUE(WaitFor([&] {
+        return m_window->VideoWindow()->Pipeline().Codec() == VideoCodec::kH265 &&
+               !m_window->VideoWindow()->LatestPicture().isNull();
+    })) << m_rtsp.Log();
 }
 
 TEST_F(RtspSessionTest, AWrongPasswordIsALoginRefusedAfterOneAttempt) {
