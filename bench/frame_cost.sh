@@ -379,32 +379,35 @@ fi
 if want e; then
 # (e) The same 1080p25 view, recording and not, alternating (and the base
 # build's, when given, in the same rounds).
-record_line() {  # viewer label
-    local plain_runs="" record_runs="" plain_cpu record_cpu more
-    for round in $(seq "$rounds"); do
-        QT_QPA_PLATFORM="$platform" "$1" --port "$port" --seconds 10 >"$work/plain-$2.out"
-        QT_QPA_PLATFORM="$platform" "$1" --port "$port" --seconds 10 --record 1 >"$work/record-$2.out"
-        plain_runs="$plain_runs $(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/plain-$2.out")"
-        record_runs="$record_runs $(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/record-$2.out")"
-    done
-    grep -E "^recorded|thread kavrel-record" "$work/record-$2.out" || true
-    plain_cpu=$(median_of $plain_runs)
-    record_cpu=$(median_of $record_runs)
-    more=$(awk -v r="$record_cpu" -v p="$plain_cpu" 'BEGIN { printf "%+.1f", (r - p) * 100 / p }')
-    echo "(e) $2: CPU per second at 1080p25: recording $record_cpu ms, not recording $plain_cpu ms" \
-        "(medians of$record_runs /$plain_runs): $more % (goal < 2 %)"
+# One round: plain and recording runs of one viewer, appended to the lists
+# named plain_<label> and record_<label>.
+record_round() {  # viewer label
+    local plain record
+    QT_QPA_PLATFORM="$platform" "$1" --port "$port" --seconds 10 >"$work/plain-$2.out"
+    QT_QPA_PLATFORM="$platform" "$1" --port "$port" --seconds 10 --record 1 >"$work/record-$2.out"
+    plain=$(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/plain-$2.out")
+    record=$(awk '/^viewer_cpu_ms_per_second/ { print $2 }' "$work/record-$2.out")
+    eval "plain_$2=\"\$plain_$2 $plain\"; record_$2=\"\$record_$2 $record\""
+    echo "$2 round $round: recording $record ms, not recording $plain ms per second" \
+        "($(awk -v r="$record" -v p="$plain" 'BEGIN { printf "%+.1f", (r - p) * 100 / p }') %)"
 }
-if [ -n "$base" ]; then
-    # Round by round, the two builds alternate.
-    for round in $(seq "$rounds"); do
-        rounds_left=$rounds; rounds=1
-        record_line "$bench" "viewer round $round"
-        record_line "$base/bench/frame/kavrel-framebench" "base round $round"
-        rounds=$rounds_left
-    done
-else
-    record_line "$bench" viewer
-fi
+record_summary() {  # label
+    local plains records plain_cpu record_cpu more
+    eval "plains=\$plain_$1; records=\$record_$1"
+    grep -E "^recorded|thread kavrel-record" "$work/record-$1.out" || true
+    plain_cpu=$(median_of $plains)
+    record_cpu=$(median_of $records)
+    more=$(awk -v r="$record_cpu" -v p="$plain_cpu" 'BEGIN { printf "%+.1f", (r - p) * 100 / p }')
+    echo "(e) $1: CPU per second at 1080p25: recording $record_cpu ms, not recording $plain_cpu ms" \
+        "(medians of$records /$plains): $more % (goal < 2 %)"
+}
+plain_viewer=""; record_viewer=""; plain_base=""; record_base=""
+for round in $(seq "$rounds"); do
+    record_round "$bench" viewer
+    [ -z "$base" ] || record_round "$base/bench/frame/kavrel-framebench" base
+done
+record_summary viewer
+[ -z "$base" ] || record_summary base
 fi
 
 if want b; then
