@@ -21,10 +21,11 @@
 #       pixel (--gather 1), the conversion it had before, beside the current
 #       one (KAVREL_BENCH_GATHER=0 leaves that out).
 #   (v) with mpv installed (or installable with apt-get as root): mpv showing
-#       the same CIF and D1 clips in a window of the viewer's size
-#       (--vo=x11 --hwdec=no --vd-lavc-threads=1), CPU per frame beside the
-#       viewer's; needs a real X display (KAVREL_BENCH_PLATFORM=xcb). Runs
-#       only when asked for by letter.
+#       the same CIF and D1 clips in a window of the size the viewer shows
+#       the picture at (--vo=x11 --hwdec=no --vd-lavc-threads=1), CPU per
+#       frame beside the viewer's, start-up left out; needs a real X display
+#       (KAVREL_BENCH_PLATFORM=xcb) and line s. Runs only when asked for by
+#       letter ("sv").
 #   A wall of tiles in a 1920x1080 window (kavrel-wallbench), each tile a
 #   session of its own, pictures kept in their aspect; each line with the
 #   loop filter skipped for small tiles and without, once (ROUNDS ignored):
@@ -111,26 +112,34 @@ cpu_of() {
 
 median_of() { echo "$@" | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
-# (v) mpv in a window of the viewer's size, showing the clip at its own rate
-# for 20 s, beside the viewer (never a dependency of the viewer: installed
-# here only when missing).
-mpv_line() {  # clip frames name
+# (v) mpv showing the clip at its own rate in a window of the size the
+# viewer shows the picture at (read from the viewer's last run), beside the
+# viewer; its start-up is left out by timing a 24 s and a 4 s run (never a
+# dependency of the viewer: installed here only when missing).
+mpv_line() {  # clip name viewer-output
     if [ "$platform" != xcb ]; then
-        echo "(v) $3: mpv needs a real X display (KAVREL_BENCH_PLATFORM=xcb)"; return 0
+        echo "(v) $2: mpv needs a real X display (KAVREL_BENCH_PLATFORM=xcb)"; return 0
     fi
     if ! command -v mpv >/dev/null; then
         if [ "$(id -u)" -eq 0 ]; then
             apt-get install -y --no-install-recommends mpv >/dev/null 2>&1 || true
         fi
-        command -v mpv >/dev/null || { echo "(v) $3: no mpv"; return 0; }
+        command -v mpv >/dev/null || { echo "(v) $2: no mpv"; return 0; }
     fi
-    local mpv_cpu mpv_ms
-    mpv_cpu=$(cpu_of mpv --no-config --really-quiet --no-audio --vo=x11 --hwdec=no \
-        --vd-lavc-threads=1 --geometry=480x640 --autofit=480x640 --length=20 "$1")
-    mpv_ms=$(awk -v c="$mpv_cpu" 'BEGIN { printf "%.3f", c * 1000 / (20 * 25) }')
-    echo "(v) $3: mpv --vo=x11 --hwdec=no --vd-lavc-threads=1, 20 s in a 480x640 window:" \
-        "$mpv_ms ms/frame; viewer / mpv $(awk -v v="$viewer_ms" -v m="$mpv_ms" \
-        'BEGIN { printf "%.2f", v / m }') (last round)"
+    local shown long short mpv_ms viewer
+    shown=$(sed -n 's/.*picture shown \([0-9]*x[0-9]*\).*/\1/p' "$3")
+    viewer=$(awk '/^viewer_cpu_ms_per_frame/ { print $2 }' "$3")
+    mpv_run() {
+        cpu_of mpv --no-config --really-quiet --no-audio --vo=x11 --hwdec=no \
+            --vd-lavc-threads=1 --geometry="$shown" --autofit="$shown" --length="$1" "$clip"
+    }
+    local clip=$1
+    long=$(mpv_run 24)
+    short=$(mpv_run 4)
+    mpv_ms=$(awk -v l="$long" -v s="$short" 'BEGIN { printf "%.3f", (l - s) * 1000 / (20 * 25) }')
+    echo "(v) $2: mpv --vo=x11 --hwdec=no --vd-lavc-threads=1 in a $shown window:" \
+        "$mpv_ms ms/frame (start-up left out); viewer $viewer ms/frame (last round)," \
+        "viewer / mpv $(awk -v v="$viewer" -v m="$mpv_ms" 'BEGIN { printf "%.2f", v / m }')"
 }
 
 if want s; then
@@ -191,7 +200,7 @@ for spec in cif:352x288:512k d1:704x576:1500k; do
     echo "(s) $name CPU per frame, viewer / ffmpeg: median $median (goal <= $goal)" \
         "${base:+base median $(median_of $baseratios)}"
     if want v; then
-        mpv_line "$small" "$smallframes" "$name"
+        mpv_line "$small" "$name" "$work/$name.out"
     fi
     kill "$smallsim" 2>/dev/null || true
 done
