@@ -159,6 +159,16 @@ bool CProtocolEngine::Append(const uint8_t* bytes, int count) {
             m_streamBroken = true;
             break;
         }
+        // What is left (a packet's first part, if anything) moves to the
+        // front while it is no longer than what went before it: the bytes
+        // stay in the buffer's first few kilobytes, warm in the cache, and
+        // the rest of the buffer is touched only by packets that need it.
+        const size_t unparsed = m_writePos - m_readPos;
+        if (m_readPos > 0 && unparsed <= m_readPos) {
+            std::memcpy(m_receiveBuffer.data(), m_receiveBuffer.data() + m_readPos, unparsed);
+            m_readPos = 0;
+            m_writePos = unparsed;
+        }
     }
     m_destroyedFlag = nullptr;
     return !m_streamBroken;

@@ -698,7 +698,7 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
         }
     }
 
-    uint8_t buffer[kReadChunk];
+    uint8_t buffer[kReadSize];
     for (;;) {
         // Room in the socket is watched only while bytes wait for it, and
         // then only until the peer has taken nothing for kSendStallTimeout.
@@ -755,14 +755,19 @@ bool CTCPClient_CE::ReceiveLoop(Shared& shared) {
                 ShutDown(shared.socketFd);
                 return true;
             }
-            const bool accepted = shared.sink == nullptr || shared.sink->Append(buffer, int(got));
-            // The sink may have closed or destroyed the client: check first.
-            if (shared.stopRequested.load())
-                return false;
-            if (!accepted) {
-                DebugOutput(kSocketError);
-                ShutDown(shared.socketFd);
-                return true;
+            for (ssize_t at = 0; at < got;) {
+                const int chunk = int(std::min<ssize_t>(got - at, kReadChunk));
+                const bool accepted =
+                    shared.sink == nullptr || shared.sink->Append(buffer + at, chunk);
+                at += chunk;
+                // The sink may have closed or destroyed the client: check first.
+                if (shared.stopRequested.load())
+                    return false;
+                if (!accepted) {
+                    DebugOutput(kSocketError);
+                    ShutDown(shared.socketFd);
+                    return true;
+                }
             }
         }
         if (shared.stopRequested.load())

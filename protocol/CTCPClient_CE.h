@@ -38,9 +38,13 @@ class CTCPClient_CE {
     // The bound on a blocking connect (the handheld's own stack gave up after
     // about 21 s; Linux alone would wait over two minutes).
     static constexpr std::chrono::milliseconds kDefaultConnectTimeout{20000};
-    // One read takes at most this many bytes; the whole chunk goes to the sink
-    // before the next read.
+    // The sink is handed at most this many bytes at a time; every chunk of a
+    // read goes to the sink before the next read.
     static constexpr int kReadChunk = 10240;
+    // One read takes at most this many bytes: whatever has arrived, up to a
+    // whole record of the largest size, in one call per wake-up (a frame of
+    // 16 KB cost two polls and two reads in chunks of kReadChunk).
+    static constexpr int kReadSize = 65536;
     // How long queued bytes may wait for a peer that stopped reading before
     // the connection counts as lost ("Socket error\n").
     static constexpr std::chrono::milliseconds kSendStallTimeout{1000};

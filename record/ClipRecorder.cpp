@@ -74,8 +74,19 @@ void ClipRecorder::Push(RecordedFrame frame) {
     }
     m_dropUntilKey = false;
     m_queuedBytes += frame.bytes.size;
+    // The writer is woken once a fragment: by the frame after a key frame,
+    // which gives the key frame its duration, so the fragment that key frame
+    // closed reaches the disk as soon as it would frame by frame. A long
+    // stretch without key frames wakes it when the queue is half full, well
+    // before anything has to be dropped.
+    const bool due = m_lastQueuedKey || m_queue.size() + 1 >= (m_options.queueFrames + 1) / 2 ||
+                     m_queuedBytes >= m_options.queueBytes / 2;
+    m_lastQueuedKey = frame.keyFrame;
     m_queue.push_back(std::move(frame));
-    m_wake.notify_one();
+    if (due && !m_writeDue) {
+        m_writeDue = true;
+        m_wake.notify_one();
+    }
 }
 
 void ClipRecorder::Finish() {
@@ -110,7 +121,11 @@ void ClipRecorder::WriterLoop() {
         bool gap = false;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return !m_queue.empty() || m_finishing || m_failed; });
+            // Drained: asleep until the next fragment is due.
+            if (m_queue.empty())
+                m_writeDue = false;
+            m_wake.wait(
+                lock, [&] { return (m_writeDue && !m_queue.empty()) || m_finishing || m_failed; });
             if (m_failed || m_queue.empty())
                 break;
             frame = std::move(m_queue.front());

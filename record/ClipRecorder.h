@@ -5,6 +5,7 @@
 // The receive thread hands each frame to Push(), which only moves it into a
 // bounded queue; a writer thread of the recorder's own takes the frames and
 // writes them (ClipMuxer), so a slow or full disk never holds up the picture.
+// The writer wakes once a fragment (a key frame's run), not for every frame.
 // When the queue is full, frames are dropped up to the next key frame (a clip
 // can only go on from one) and the listener hears of it once per gap.
 //
@@ -132,6 +133,8 @@ class ClipRecorder {
     bool m_dropUntilKey = false;        // guarded by m_mutex: the queue overflowed
     bool m_gapToReport = false;         // guarded by m_mutex
     int64_t m_dropped = 0;              // guarded by m_mutex
+    bool m_lastQueuedKey = false;       // guarded by m_mutex: the frame queued last is a key frame
+    bool m_writeDue = false;  // guarded by m_mutex: the writer was woken to drain the queue
 
     // Owned by the writer thread.
     std::unique_ptr<ClipMuxer> m_muxer;

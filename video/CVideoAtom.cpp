@@ -212,12 +212,13 @@ void CVideoAtom::resizeEvent(QResizeEvent* event) {
     UpdateView();
 }
 
-void CVideoAtom::paintEvent(QPaintEvent* /*event*/) {
+void CVideoAtom::paintEvent(QPaintEvent* event) {
     UpdateView();  // the device pixel ratio may have changed with the monitor
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const QRect area = PictureArea();
-    if (!m_fullScreen) {
+    // A new picture repaints only its own rectangle, inside the border.
+    if (!m_fullScreen && !area.contains(event->rect())) {
         painter.setPen(Qt::black);
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
@@ -308,6 +309,10 @@ void CVideoAtom::SetRecordText(const QString& text) {
 }
 
 OverlayLayout CVideoAtom::Overlays() const {
+    return LayOutOverlays(fontMetrics(), PictureArea(), OverlayTextsNow());
+}
+
+OverlayTexts CVideoAtom::OverlayTextsNow() const {
     OverlayTexts texts;
     texts.state = CornerState();
     texts.record = m_recordText;
@@ -319,7 +324,7 @@ OverlayLayout CVideoAtom::Overlays() const {
     }
     if (m_statisticsShown && !m_statisticsPanel.rows.empty())
         texts.statistics = &m_statisticsPanel;
-    return LayOutOverlays(fontMetrics(), PictureArea(), texts);
+    return texts;
 }
 
 void CVideoAtom::SetIdleText(const QString& text, const QFont& font) {
@@ -332,7 +337,13 @@ void CVideoAtom::SetIdleText(const QString& text, const QFont& font) {
 }
 
 void CVideoAtom::PaintOverlays(QPainter& painter) const {
-    const OverlayLayout layout = Overlays();
+    const OverlayTexts texts = OverlayTextsNow();
+    // The REC badge is its owner's widget: with no other text there is
+    // nothing to draw here, and no layout to make (most paints).
+    if (texts.state.isEmpty() && texts.zoom.isEmpty() && texts.keyFramesOnly.isEmpty() &&
+        texts.statistics == nullptr)
+        return;
+    const OverlayLayout layout = LayOutOverlays(fontMetrics(), PictureArea(), texts);
     const auto badge = [&painter](const OverlayBadge& badge, const QColor& colour) {
         if (badge.box.isEmpty())
             return;

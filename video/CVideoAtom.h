@@ -177,6 +177,7 @@ class CVideoAtom : public QWidget, private PictureSink {
     // A point in widget coordinates as fractions of the picture shown, along
     // the upright picture's axes (so through the turn, if any).
     QPointF UprightFraction(const QPointF& at) const;
+    OverlayTexts OverlayTextsNow() const;  // UI thread: what Overlays lays out
     void PaintOverlays(QPainter& painter) const;
     void UpdateKeyFramesOnlyMark();  // UI thread: follows the pipeline
 
