@@ -36,6 +36,10 @@
 #   (z) 16 x D1 25 overloaded (30 ms of busy work added to every decode):
 #       every tile still shows a picture at least once a second (GOP 25), and
 #       the window's 20 ms timer stays punctual.
+#   (r) 9 x D1 25 over RTSP (the project's GStreamer test server, RTP
+#       interleaved over TCP) against the same wall over the camera protocol
+#       (kavrel-sim), the same stream, alternating ROUNDS times: CPU per
+#       second side by side; goal: RTSP within 10 %.
 #   (l) latency, as the session measures it: from a frame's arrival to the
 #       paint that shows its picture, median and 95th percentile over 30 s of
 #       a D1 25 stream (704x576, ~1.5 Mbit/s, frames under 64 KB); goal: the
@@ -66,7 +70,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 rounds=${2:-3}
-lines=${3:-abcdehswxyz}
+lines=${3:-abcdehswxyzr}
 platform=${KAVREL_BENCH_PLATFORM:-offscreen}
 base=""
 if [ -n "${KAVREL_BENCH_BASE:-}" ]; then
@@ -269,7 +273,7 @@ median=$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ a[NR] = $1 } END { print 
 echo "(h) H.265 1080p25 CPU per frame, viewer / ffmpeg: median $median (goal <= 0.9)"
 kill "$simpid265" 2>/dev/null || true
 fi
-if want w || want x || want y || want z; then
+if want w || want x || want y || want z || want r; then
 wallbench="$build/bench/frame/kavrel-wallbench"
 [ -x "$wallbench" ] || { echo "frame_cost.sh: no $wallbench" >&2; exit 2; }
 # Streams as these servers send them: GOP 25, every frame under 64 KB (the
@@ -322,6 +326,33 @@ if want x; then
     hdport=$wallport
     wall_line x "$hdport" 16 1
     wall_line x "$hdport" 16 0
+fi
+if want r; then
+    # The same D1 25 stream from both kinds of source: the project's RTSP test
+    # server (GStreamer, RTP interleaved over TCP) and kavrel-sim. ROUNDS
+    # rounds, alternating; the CPU of the whole process per second.
+    [ -f "$work/d1.h264" ] || wall_stream d1 704x576 1500k
+    if [ -z "${d1port:-}" ]; then wall_server d1; d1port=$wallport; fi
+    mkdir -p "$work/rtsp"
+    cp "$work/d1.h264" "$work/rtsp/d1.h264"
+    /usr/bin/python3 "$root/tools/rtsp/rtsp_server.py" --port 0 --clips "$work/rtsp" \
+        >"$work/rtsp.out" 2>"$work/rtsp.log" </dev/null &
+    wallsims="$wallsims $!"
+    for _ in $(seq 100); do grep -q "^ready" "$work/rtsp.out" && break; sleep 0.1; done
+    rtspport=$(sed -n 's/^ready \([0-9]*\)$/\1/p' "$work/rtsp.out")
+    [ -n "$rtspport" ] || { echo "frame_cost.sh: the RTSP test server did not start" >&2; exit 1; }
+    for round in $(seq "$rounds"); do
+        for kind in protocol rtsp; do
+            if [ "$kind" = rtsp ]; then source=(--url "rtsp://127.0.0.1:$rtspport/d1");
+            else source=(--port "$d1port"); fi
+            QT_QPA_PLATFORM="$platform" "$wallbench" "${source[@]}" --tiles 9 --seconds 20 \
+                >"$work/wall-r-$kind-$round.out"
+            echo "(r) round $round, 9 x D1 25 over $kind: $(grep cpu_ms "$work/wall-r-$kind-$round.out"), $(grep tile_fps "$work/wall-r-$kind-$round.out")"
+        done
+    done
+    awk '/cpu_ms_per_second/ { if (FILENAME ~ /rtsp/) r += $2; else p += $2 }
+         END { if (p > 0) printf "(r) RTSP / protocol CPU per second: %.3f (goal <= 1.10)\n", r / p }' \
+        "$work"/wall-r-*.out
 fi
 echo "goals: (w) every tile 25 fps, <= 350 ms CPU per second, <= 130 MB;" \
     "(x) every tile 25 fps, < 1000 ms CPU per second; (z) longest gap <= 1000 ms"

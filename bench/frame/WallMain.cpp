@@ -1,5 +1,6 @@
 // kavrel-wallbench --port P --tiles N [--seconds S] [--channels C]
 //                  [--loop-filter-skip 0|1] [--overload-us U]
+// kavrel-wallbench --url rtsp://... --tiles N [...]
 //
 // What a wall of tiles costs: N video windows in a grid filling a 1920x1080
 // window (offscreen), each fed by a viewing session of its own from the
@@ -13,7 +14,9 @@
 //   --loop-filter-skip 0  decode small tiles with the loop filter all the same
 //   --overload-us U       add a busy U microseconds to every decode (as if the
 //                         machine were that much slower)
-// bench/frame_cost.sh runs it (lines w, x, y, z).
+//   --url U               every tile plays the RTSP stream U instead (each a
+//                         connection of its own, as a wall of cameras)
+// bench/frame_cost.sh runs it (lines w, x, y, z, r).
 
 #include <sys/resource.h>
 
@@ -62,9 +65,12 @@ int main(int argc, char** argv) {
     int channels = 1;
     bool loopFilterSkip = true;
     int overloadUs = 0;
+    QString url;
     for (int i = 1; i + 1 < argc; i += 2) {
         const int value = std::atoi(argv[i + 1]);
-        if (std::strcmp(argv[i], "--port") == 0)
+        if (std::strcmp(argv[i], "--url") == 0)
+            url = QString::fromLocal8Bit(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--port") == 0)
             port = value;
         else if (std::strcmp(argv[i], "--tiles") == 0)
             tiles = value;
@@ -77,8 +83,9 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--overload-us") == 0)
             overloadUs = value;
     }
-    if (port <= 0 || tiles <= 0 || tiles > 64 || seconds <= 0 || channels <= 0) {
-        std::fprintf(stderr, "usage: kavrel-wallbench --port P --tiles N [--seconds S]\n");
+    if ((port <= 0 && url.isEmpty()) || tiles <= 0 || tiles > 64 || seconds <= 0 || channels <= 0) {
+        std::fprintf(stderr,
+                     "usage: kavrel-wallbench --port P | --url U --tiles N [--seconds S]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -99,8 +106,10 @@ int main(int argc, char** argv) {
     wall.show();
     const int columns = int(std::ceil(std::sqrt(double(tiles))));
     const int rows = (tiles + columns - 1) / columns;
-    const kavrel::ServerSettings server{u"127.0.0.1", QString::number(port).toStdU16String(),
-                                        u"admin", u"admin", 0};
+    const kavrel::ServerSettings server =
+        url.isEmpty() ? kavrel::ServerSettings{u"127.0.0.1", QString::number(port).toStdU16String(),
+                                               u"admin", u"admin", 0}
+                      : kavrel::ServerSettings{url.toStdU16String(), u"", u"", u"", 0};
     QElapsedTimer clock;
     clock.start();
     std::vector<TileRecord> records(static_cast<size_t>(tiles));
