@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -22,6 +23,10 @@ extern "C" {
 
 namespace kavrel {
 namespace {
+
+// Name lookups of RTSP sources whose threads have not ended, given up on or not.
+constexpr int kMaxRunningLookups = 4;
+std::atomic<int> g_runningLookups{0};
 
 using Clock = std::chrono::steady_clock;
 
@@ -155,6 +160,17 @@ void RtspSource::Run(std::chrono::milliseconds connectTimeout) {
 }
 
 std::string RtspSource::LookUpHost(Clock::time_point deadline) {
+    // A resolver that never answers must not pile up threads: one whose
+    // deadline passed goes on by itself, so at most this many run at once
+    // across every RTSP source (a lookup beyond them fails, and the session's
+    // back-off tries again).
+    int running = g_runningLookups.load();
+    do {
+        if (running >= kMaxRunningLookups) {
+            DebugOutput("RTSP " + m_address->shownUrl + ": too many name lookups under way\n");
+            return {};
+        }
+    } while (!g_runningLookups.compare_exchange_weak(running, running + 1));
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread([lookup, host = m_address->host] {
@@ -180,12 +196,16 @@ std::string RtspSource::LookUpHost(Clock::time_point deadline) {
                     address = text;
                 ::freeaddrinfo(found);
             }
-            std::lock_guard lock(lookup->mutex);
-            lookup->address = std::move(address);
-            lookup->done = true;
-            lookup->finished.notify_all();
+            {
+                std::lock_guard lock(lookup->mutex);
+                lookup->address = std::move(address);
+                lookup->done = true;
+                lookup->finished.notify_all();
+            }
+            g_runningLookups.fetch_sub(1);
         }).detach();
     } catch (const std::system_error&) {
+        g_runningLookups.fetch_sub(1);
         return {};
     }
     {
