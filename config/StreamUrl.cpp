@@ -203,6 +203,15 @@ std::u16string StreamUrl::RequestUrl() const {
     return url;
 }
 
+bool IsStreamUrl(std::u16string_view address) {
+    for (const std::u16string_view scheme : {u"rtsp://", u"rtsps://"}) {
+        if (address.size() >= scheme.size() &&
+            EqualsIgnoringCase(address.substr(0, scheme.size()), scheme))
+            return true;
+    }
+    return false;
+}
+
 std::optional<StreamUrl> ParseStreamUrl(std::u16string_view url) {
     if (!IsStreamUrl(url))
         return std::nullopt;

@@ -17,6 +17,7 @@
 #include "tests/support/TestPaths.h"
 
 extern char** environ;
+#include "tests/support/ChildExit.h"
 
 namespace kavrel::test {
 namespace {
@@ -224,16 +225,7 @@ int RtspTestServer::Stop(std::chrono::milliseconds deadline) {
         m_notes.push_back("the server did not end after SIGTERM; killing it");
         ::kill(m_pid, SIGKILL);
     }
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-        m_exitStatus = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        m_exitStatus = 128 + WTERMSIG(status);
-    } else {
-        m_exitStatus = 255;
-    }
+    m_exitStatus = WaitForChildExit(m_pid);
     m_pid = -1;
     ::close(m_control);
     m_control = -1;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 extern char** environ;
+#include "tests/support/ChildExit.h"
 
 namespace kavrel::test {
 namespace {
@@ -192,16 +193,7 @@ int SimulatorProcess::Stop(std::chrono::milliseconds deadline) {
         AddNote("kavrel-sim did not exit after SIGTERM; killing it");
         ::kill(m_pid, SIGKILL);
     }
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-        m_exitStatus = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        m_exitStatus = 128 + WTERMSIG(status);
-    } else {
-        m_exitStatus = 255;
-    }
+    m_exitStatus = WaitForChildExit(m_pid);
     m_pid = -1;
     if (m_reader.joinable())
         m_reader.join();
