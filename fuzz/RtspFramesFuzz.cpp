@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "record/AnnexB.h"
 #include "source/AnnexBFrames.h"
 
 namespace {
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kavrel;
     if (size < 3)
         return 0;
-    const NalSyntax syntax = (data[0] & 1) ? NalSyntax::kH265 : NalSyntax::kH264;
+    const VideoCodec syntax = (data[0] & 1) ? VideoCodec::kH265 : VideoCodec::kH264;
     const uint8_t flags = data[0];
     size_t extraSize = size_t(data[1]) | (size_t(data[2]) << 8);
     size_t pos = 3;
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (frame.keyFrame != (flagged || nals.keyPicture))
             Fail("key frame decided otherwise than by flag or NAL type");
         if (nals.hasSps) {
-            newest = ParameterSetsOf(syntax, packet, length);
+            newest = record::ParameterSets({packet, size_t(length)}, syntax);
         }
         const bool prefixed = frame.keyFrame && !nals.hasSps && !newest.empty();
         const size_t expected = prefixed ? newest.size() + length : length;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "record/AnnexB.h"
 #include "video/NalUnits.h"
 
 namespace kavrel {
@@ -11,24 +12,20 @@ constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
 
 // The NAL unit type; -1 for a unit too short to have one, or of a layer
 // above the base one (H.265).
-int NalType(NalSyntax syntax, const uint8_t* nal, size_t size) {
-    if (syntax == NalSyntax::kH264)
+int NalType(VideoCodec syntax, const uint8_t* nal, size_t size) {
+    if (syntax == VideoCodec::kH264)
         return size >= 1 ? (nal[0] & 0x1F) : -1;
     if (size < 2 || (nal[0] & 0x01) != 0 || (nal[1] & 0xF8) != 0)
         return -1;
     return (nal[0] >> 1) & 0x3F;
 }
 
-bool IsParameterSet(NalSyntax syntax, int type) {
-    return syntax == NalSyntax::kH264 ? (type == 7 || type == 8) : (type >= 32 && type <= 34);
+bool IsSps(VideoCodec syntax, int type) {
+    return type == (syntax == VideoCodec::kH264 ? 7 : 33);
 }
 
-bool IsSps(NalSyntax syntax, int type) {
-    return type == (syntax == NalSyntax::kH264 ? 7 : 33);
-}
-
-bool IsKeyPicture(NalSyntax syntax, int type) {
-    return syntax == NalSyntax::kH264 ? type == 5 : (type >= 16 && type <= 23);
+bool IsKeyPicture(VideoCodec syntax, int type) {
+    return syntax == VideoCodec::kH264 ? type == 5 : (type >= 16 && type <= 23);
 }
 
 bool StartsWithStartCode(const uint8_t* data, size_t size) {
@@ -123,21 +120,21 @@ std::optional<std::vector<uint8_t>> HvcCToAnnexB(const uint8_t* data, size_t siz
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> ExtradataToAnnexB(NalSyntax syntax, const uint8_t* data,
+std::optional<std::vector<uint8_t>> ExtradataToAnnexB(VideoCodec syntax, const uint8_t* data,
                                                       size_t size) {
     if (size > kMaxExtradataBytes)
         return std::nullopt;
     if (size == 0)
         return std::vector<uint8_t>{};
     if (StartsWithStartCode(data, size))
-        return ParameterSetsOf(syntax, data, size);
+        return record::ParameterSets({data, size}, syntax);
     // avcC and hvcC begin with configurationVersion 1.
     if (data[0] != 1)
         return std::nullopt;
-    return syntax == NalSyntax::kH264 ? AvcCToAnnexB(data, size) : HvcCToAnnexB(data, size);
+    return syntax == VideoCodec::kH264 ? AvcCToAnnexB(data, size) : HvcCToAnnexB(data, size);
 }
 
-FrameNals ScanFrame(NalSyntax syntax, const uint8_t* data, size_t size) {
+FrameNals ScanFrame(VideoCodec syntax, const uint8_t* data, size_t size) {
     FrameNals found;
     size_t pos = 0, begin = 0, end = 0;
     while (NextNalUnit(data, size, pos, begin, end)) {
@@ -148,22 +145,12 @@ FrameNals ScanFrame(NalSyntax syntax, const uint8_t* data, size_t size) {
     return found;
 }
 
-std::vector<uint8_t> ParameterSetsOf(NalSyntax syntax, const uint8_t* data, size_t size) {
-    std::vector<uint8_t> out;
-    size_t pos = 0, begin = 0, end = 0;
-    while (NextNalUnit(data, size, pos, begin, end)) {
-        if (IsParameterSet(syntax, NalType(syntax, data + begin, end - begin)))
-            AppendNal(out, data + begin, end - begin);
-    }
-    return out;
-}
-
 KeyFramePrefixer::Frame KeyFramePrefixer::Prepare(const uint8_t* data, size_t size,
                                                   bool flaggedKey) {
     const FrameNals nals = ScanFrame(m_syntax, data, size);
     Frame frame{data, size, flaggedKey || nals.keyPicture};
     if (nals.hasSps) {
-        m_parameterSets = ParameterSetsOf(m_syntax, data, size);
+        m_parameterSets = record::ParameterSets({data, size}, m_syntax);
         return frame;
     }
     if (!frame.keyFrame || m_parameterSets.empty())

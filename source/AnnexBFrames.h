@@ -14,9 +14,9 @@
 #include <optional>
 #include <vector>
 
-namespace kavrel {
+#include "video/StreamCodec.h"
 
-enum class NalSyntax { kH264, kH265 };
+namespace kavrel {
 
 // Larger extradata than this is refused: SPS, PPS and VPS of a real stream
 // take a few hundred bytes.
@@ -26,7 +26,7 @@ constexpr size_t kMaxExtradataBytes = 64 * 1024;
 // each behind a 4-byte start code. Empty input gives an empty result;
 // nullopt when it is malformed (a length beyond its end) or larger than
 // kMaxExtradataBytes.
-std::optional<std::vector<uint8_t>> ExtradataToAnnexB(NalSyntax syntax, const uint8_t* data,
+std::optional<std::vector<uint8_t>> ExtradataToAnnexB(VideoCodec syntax, const uint8_t* data,
                                                       size_t size);
 
 struct FrameNals {
@@ -35,11 +35,7 @@ struct FrameNals {
 };
 
 // The NAL units of an Annex B frame that decide how it is handed on.
-FrameNals ScanFrame(NalSyntax syntax, const uint8_t* data, size_t size);
-
-// The parameter sets of an Annex B frame (H.264 SPS, PPS; H.265 VPS, SPS,
-// PPS), each behind a 4-byte start code, in the frame's order.
-std::vector<uint8_t> ParameterSetsOf(NalSyntax syntax, const uint8_t* data, size_t size);
+FrameNals ScanFrame(VideoCodec syntax, const uint8_t* data, size_t size);
 
 // Turns the packets of one stream into frames. It keeps the newest
 // parameter sets seen (the extradata's at first, then those of any frame
@@ -48,7 +44,7 @@ std::vector<uint8_t> ParameterSetsOf(NalSyntax syntax, const uint8_t* data, size
 // Not thread-safe: one per stream, on the reader's thread.
 class KeyFramePrefixer {
   public:
-    KeyFramePrefixer(NalSyntax syntax, std::vector<uint8_t> parameterSets)
+    KeyFramePrefixer(VideoCodec syntax, std::vector<uint8_t> parameterSets)
         : m_syntax(syntax), m_parameterSets(std::move(parameterSets)) {}
 
     struct Frame {
@@ -62,7 +58,7 @@ class KeyFramePrefixer {
     Frame Prepare(const uint8_t* data, size_t size, bool flaggedKey);
 
   private:
-    NalSyntax m_syntax;
+    VideoCodec m_syntax;
     std::vector<uint8_t> m_parameterSets;
     std::vector<uint8_t> m_buffer;
 };

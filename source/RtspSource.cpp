@@ -299,7 +299,7 @@ bool RtspSource::Open(AVFormatContext*& context, const std::string& url,
     if (parameters->codec_id != AV_CODEC_ID_H264 && parameters->codec_id != AV_CODEC_ID_HEVC)
         return unsupported(std::string("the video is ") + avcodec_get_name(parameters->codec_id) +
                            ", not H.264 or H.265");
-    m_syntax = parameters->codec_id == AV_CODEC_ID_H264 ? NalSyntax::kH264 : NalSyntax::kH265;
+    m_syntax = parameters->codec_id == AV_CODEC_ID_H264 ? VideoCodec::kH264 : VideoCodec::kH265;
     auto parameterSets = ExtradataToAnnexB(
         m_syntax, parameters->extradata,
         parameters->extradata ? size_t(std::max(0, parameters->extradata_size)) : 0);
@@ -325,7 +325,7 @@ bool RtspSource::Open(AVFormatContext*& context, const std::string& url,
     m_listener->OnSourceEvent(SourceEvent::kLoginSucceeded);
     m_listener->OnStreamFormat(
         StreamFormatInfo::Make(uint16_t(width), uint16_t(height), framesPerSecond, bitsPerSecond),
-        m_syntax == NalSyntax::kH264 ? VideoCodec::kH264 : VideoCodec::kH265);
+        m_syntax);
     return true;
 }
 

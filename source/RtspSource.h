@@ -111,7 +111,7 @@ class RtspSource final : public StreamSource {
     // The source's thread's: the chosen stream and, until reading begins,
     // the parameter sets of its description.
     int m_streamIndex = -1;
-    NalSyntax m_syntax = NalSyntax::kH264;
+    VideoCodec m_syntax = VideoCodec::kH264;
     std::vector<uint8_t> m_parameterSets;
 
     // Guards m_lookup: Stop wakes a name lookup's wait through it.

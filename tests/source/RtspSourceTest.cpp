@@ -221,12 +221,12 @@ TEST(RtspAddressTest, CredentialsTransportAndWhatALogLineShows) {
 TEST(KeyFramePrefixerTest, KeyFramesWithoutAnSpsGetTheNewestParameterSets) {
     // avcC holding SPS 67 AA and PPS 68 BB.
     const uint8_t avcC[] = {1, 0x42, 0, 0x1E, 0xFF, 0xE1, 0, 2, 0x67, 0xAA, 1, 0, 2, 0x68, 0xBB};
-    const auto sets = ExtradataToAnnexB(NalSyntax::kH264, avcC, sizeof avcC);
+    const auto sets = ExtradataToAnnexB(VideoCodec::kH264, avcC, sizeof avcC);
     ASSERT_TRUE(sets);
     EXPECT_EQ(*sets, (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0xAA, 0, 0, 0, 1, 0x68, 0xBB}));
-    EXPECT_FALSE(ExtradataToAnnexB(NalSyntax::kH264, avcC, sizeof avcC - 1));
+    EXPECT_FALSE(ExtradataToAnnexB(VideoCodec::kH264, avcC, sizeof avcC - 1));
 
-    KeyFramePrefixer prefixer(NalSyntax::kH264, *sets);
+    KeyFramePrefixer prefixer(VideoCodec::kH264, *sets);
     auto bytes = [](const KeyFramePrefixer::Frame& f) {
         return std::vector<uint8_t>(f.bytes, f.bytes + f.length);
     };
