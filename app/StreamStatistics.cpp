@@ -1,11 +1,12 @@
 #include "app/StreamStatistics.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace kavrel {
 
 std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
-                                 StatisticsSeparator separator) {
+                                 StatisticsSeparator separator, VideoCodec codec) {
     const char* pattern = separator == StatisticsSeparator::AfterStreamFormat
                               ? "CH=%lld,FPS=%d,Size=%dx%d,Rate=%ukb"
                               : "CH=%lld,FPS=%d,Size=%d*%d,Rate=%ukb";
@@ -13,17 +14,10 @@ std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
     char line[96];
     std::snprintf(line, sizeof line, pattern, (long long)channel + 1, int(format.FramesPerSecond()),
                   int(format.Width()), int(format.Height()), unsigned(format.BitRate() / 1000u));
-    return line;
-}
-
-std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
-                                 StatisticsSeparator separator, VideoCodec codec) {
-    std::string line = StreamStatisticsLine(channel, format, separator);
     if (codec == VideoCodec::kUnknown)
         return line;
     // A stream has one camera: its codec stands where the channel would.
-    const size_t comma = line.find(',');
-    return CodecName(codec) + line.substr(comma);
+    return CodecName(codec) + std::string(std::strchr(line, ','));
 }
 
 }  // namespace kavrel

@@ -22,8 +22,7 @@ enum class StatisticsSeparator { AfterStreamFormat, AfterTimer };
 
 // `channel` is 0-based.
 std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
-                                 StatisticsSeparator separator);
-std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
-                                 StatisticsSeparator separator, VideoCodec codec);
+                                 StatisticsSeparator separator,
+                                 VideoCodec codec = VideoCodec::kUnknown);
 
 }  // namespace kavrel

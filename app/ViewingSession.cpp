@@ -603,7 +603,6 @@ void ViewingSession::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
     DebugPrintf("CH=%lld,%d--%d", (long long)m_currentChannel + 1, keyFrame ? 1 : 0, length);
     // Per frame only a time stamp; the session hears of the first frame alone.
     // The frame carries it too, for its latency to the screen.
-    const auto stamp = arrival;
     // Exactly the payload: the bytes behind it in the source's buffer are not
     // part of the frame. Copied once, here (that buffer is reused after the
     // call): the decode queue and the recording share that copy.
@@ -613,17 +612,17 @@ void ViewingSession::OnFrame(const uint8_t* bytes, int length, bool keyFrame,
         // window the session moves to meanwhile (SetVideo).
         std::lock_guard lock(m_videoMutex);
         if (m_video)
-            m_video->AddFrame(frame, keyFrame, stamp);
-        m_recording->OnFrame(std::move(frame), keyFrame, stamp);
+            m_video->AddFrame(frame, keyFrame, arrival);
+        m_recording->OnFrame(std::move(frame), keyFrame, arrival);
     }
-    m_lastVideoNs.store(stamp.time_since_epoch().count());
+    m_lastVideoNs.store(arrival.time_since_epoch().count());
     if (m_firstVideoPosted.exchange(true))
         return;
-    PostEffect([this, stamp] {
+    PostEffect([this, arrival] {
         m_videoReceived = true;
         m_dialectFollows = 0;
         // The frame's own time: the last frame's is never earlier.
-        m_firstVideoAt = stamp;
+        m_firstVideoAt = arrival;
         m_timers.Arm(SessionTimers::kVideoWatchdog);
         if (!m_woken)
             emit serverAnswered();

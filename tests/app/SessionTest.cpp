@@ -108,6 +108,9 @@ TEST(StreamStatisticsLine, FormatsWhatTheServerAnnounced) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(StreamStatisticsLine(c.channel, c.format, c.separator), c.line);
+    // A stream that names its codec shows it where the channel stands.
+    EXPECT_EQ(StreamStatisticsLine(0, kFormat, StatisticsSeparator::AfterTimer, VideoCodec::kH265),
+              "H.265,FPS=25,Size=352*288,Rate=512kb");
 }
 
 TEST_F(SessionTest, PlayShowsEachStepOfTheLoginAndTheStatisticsLine) {
