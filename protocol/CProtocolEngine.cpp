@@ -129,11 +129,7 @@ bool CProtocolEngine::Append(const uint8_t* bytes, int count) {
     while (left > 0) {
         size_t room = kReceiveBufferSize - m_writePos;
         if (room < left && m_readPos > 0) {
-            // Compact: move the unparsed bytes to the start of the buffer.
-            const size_t unparsed = m_writePos - m_readPos;
-            std::memmove(m_receiveBuffer.data(), m_receiveBuffer.data() + m_readPos, unparsed);
-            m_readPos = 0;
-            m_writePos = unparsed;
+            MoveUnparsedToFront();
             room = kReceiveBufferSize - m_writePos;
         }
         // When the unparsed tail of a large packet plus the chunk exceed the
@@ -163,15 +159,18 @@ bool CProtocolEngine::Append(const uint8_t* bytes, int count) {
         // front while it is no longer than what went before it: the bytes
         // stay in the buffer's first few kilobytes, warm in the cache, and
         // the rest of the buffer is touched only by packets that need it.
-        const size_t unparsed = m_writePos - m_readPos;
-        if (m_readPos > 0 && unparsed <= m_readPos) {
-            std::memcpy(m_receiveBuffer.data(), m_receiveBuffer.data() + m_readPos, unparsed);
-            m_readPos = 0;
-            m_writePos = unparsed;
-        }
+        if (m_readPos > 0 && m_writePos - m_readPos <= m_readPos)
+            MoveUnparsedToFront();
     }
     m_destroyedFlag = nullptr;
     return !m_streamBroken;
+}
+
+void CProtocolEngine::MoveUnparsedToFront() {
+    const size_t unparsed = m_writePos - m_readPos;
+    std::memmove(m_receiveBuffer.data(), m_receiveBuffer.data() + m_readPos, unparsed);
+    m_readPos = 0;
+    m_writePos = unparsed;
 }
 
 CProtocolEngine::DispatchResult CProtocolEngine::DispatchOne() {

@@ -102,6 +102,8 @@ class CProtocolEngine final : public ReceiveSink {
     enum class DispatchResult { NeedMore, Dispatched, Malformed, Destroyed };
 
     DispatchResult DispatchOne();
+    // Receive thread: the unparsed bytes move to the start of the buffer.
+    void MoveUnparsedToFront();
     // Acts on one record; false when a callback destroyed the engine.
     bool HandleRecord(uint16_t type, const uint8_t* payload, size_t length);
     bool Raise(int code);
