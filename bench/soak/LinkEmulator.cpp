@@ -2,7 +2,7 @@
 // loss, made in user space for kernels without the netem queueing discipline.
 //
 //   kavrel-linkem --netns NAME [--near kvt0] [--far kvt1] [--delay-ms 200]
-//                 [--loss-percent 2] [--limit 1000] [--seed 1]
+//                 [--loss-percent 2] [--limit 1000] [--seed 1] [--start-clear 1]
 //
 // It creates two TUN devices: NEAR in the caller's network namespace and FAR
 // in the namespace NAME (/var/run/netns/NAME, as `ip netns add` makes it).
@@ -13,7 +13,9 @@
 // --limit packets wait per direction (netem's default limit); more are
 // dropped and counted. The caller gives the devices their addresses and
 // brings them up once "kavrel-linkem ready" is on stdout. SIGINT or SIGTERM
-// prints the counts and ends it. Needs root (CAP_NET_ADMIN).
+// prints the counts and ends it. SIGUSR2 clears the link (no delay, no loss)
+// and SIGUSR1 impairs it again, so that a soak can impair it for a while;
+// --start-clear 1 starts it clear. Needs root (CAP_NET_ADMIN).
 //
 // Exit status: 0 after a signal, 1 when a device cannot be made, 2 for bad options.
 
@@ -42,8 +44,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_impaired = 1;  // delay and loss apply (SIGUSR1 / SIGUSR2)
 void OnSignal(int) {
     g_stop = 1;
+}
+void OnImpair(int signal) {
+    g_impaired = signal == SIGUSR1;
 }
 
 struct Options {
@@ -54,6 +60,7 @@ struct Options {
     double lossPercent = 2.0;
     size_t limit = 1000;
     unsigned seed = 1;
+    bool startClear = false;
 };
 
 // A TUN device (IP packets, no extra header); -1 on failure.
@@ -111,6 +118,8 @@ bool Parse(int argc, char** argv, Options& o) {
             o.seed = unsigned(std::strtoul(value, &end, 10));
             if (*end)
                 return false;
+        } else if (option == "--start-clear") {
+            o.startClear = std::strcmp(value, "1") == 0;
         } else {
             return false;
         }
@@ -123,9 +132,10 @@ bool Parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
     Options options;
     if (!Parse(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: kavrel-linkem --netns NAME [--near kvt0] [--far kvt1] "
-                     "[--delay-ms 200] [--loss-percent 2] [--limit 1000] [--seed 1]\n");
+        std::fprintf(
+            stderr,
+            "usage: kavrel-linkem --netns NAME [--near kvt0] [--far kvt1] "
+            "[--delay-ms 200] [--loss-percent 2] [--limit 1000] [--seed 1] [--start-clear 1]\n");
         return 2;
     }
     const int nearFd = OpenTun(options.near);
@@ -155,6 +165,11 @@ int main(int argc, char** argv) {
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    struct sigaction impair {};
+    impair.sa_handler = OnImpair;
+    sigaction(SIGUSR1, &impair, nullptr);
+    sigaction(SIGUSR2, &impair, nullptr);
+    g_impaired = !options.startClear;
 
     Direction directions[2];
     directions[0].name = "near->far";
@@ -197,13 +212,14 @@ int main(int argc, char** argv) {
                 if (got <= 0)
                     break;
                 ++d.received;
-                if (percent(random) < options.lossPercent) {
+                const bool impaired = g_impaired;
+                if (impaired && percent(random) < options.lossPercent) {
                     ++d.lost;
                 } else if (d.waiting.size() >= options.limit) {
                     ++d.overflow;
                 } else {
                     d.waiting.push_back(
-                        {Clock::now() + delay,
+                        {Clock::now() + (impaired ? delay : Clock::duration::zero()),
                          std::vector<uint8_t>(buffer.begin(), buffer.begin() + got)});
                 }
             }

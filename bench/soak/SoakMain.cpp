@@ -6,10 +6,17 @@
 // kavrel-sim and drops the connection every minute; scripts/netem.sh runs it
 // over an impaired link.
 //
+// With --wall it shows a 4x4 camera wall instead, its tiles spread over the
+// servers listed (WallSoak), and writes its per-second samples for
+// bench/soak_wall.sh, which strikes the servers with faults meanwhile.
+//
 //   kavrel-soak --port PORT [--address ADDRESS] [--seconds N] [--channel-every S]
 //               [--channels N] [--settle S] [--samples FILE.csv] [--config FILE]
+//   kavrel-soak --wall ADDRESS:PORT[,ADDRESS:PORT...] [--seconds N]
+//               [--samples FILE.csv] [--config FILE]
 //
-// Exit status: 0 when pictures were decoded, 1 when none were, 2 for bad options.
+// Exit status: 0 when pictures were decoded (with --wall: every tile showed
+// one), 1 when not, 2 for bad options.
 
 #include <QApplication>
 #include <QDir>
@@ -19,12 +26,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/COrvaneDlg.h"
 #include "app/NetworkBringUp.h"
 #include "bench/soak/SoakDriver.h"
+#include "bench/soak/WallSoak.h"
 #include "config/ConfigStore.h"
 #include "config/Localisation.h"
+#include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
 
 namespace {
@@ -35,13 +45,16 @@ struct Arguments {
     std::string config = KAVREL_SOAK_CONFIG;  // the delivered texts
     std::string samplesPath;
     kavrel::soak::SoakOptions soak;
+    std::vector<kavrel::ServerSettings> wall;  // --wall: the servers, in order
 };
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: kavrel-soak --port PORT [--address ADDRESS] [--seconds N] "
                  "[--channel-every S] [--channels N] [--settle S] [--samples FILE.csv] "
-                 "[--config FILE]\n");
+                 "[--config FILE]\n"
+                 "       kavrel-soak --wall ADDRESS:PORT[,ADDRESS:PORT...] [--seconds N] "
+                 "[--samples FILE.csv] [--config FILE]\n");
 }
 
 // Whole number in [low, high] or exit 2.
@@ -78,14 +91,26 @@ Arguments Parse(int argc, char** argv) {
             a.soak.settle = std::chrono::seconds(Number(value, 0, 86400, option));
         else if (!std::strcmp(option, "--samples"))
             a.samplesPath = value;
-        else if (!std::strcmp(option, "--config"))
+        else if (!std::strcmp(option, "--wall")) {
+            for (const QString& item : QString(value).split(',', Qt::SkipEmptyParts)) {
+                const qsizetype colon = item.lastIndexOf(':');
+                const int port =
+                    colon > 0 ? int(Number(qPrintable(item.mid(colon + 1)), 1, 65535, option)) : 0;
+                if (port == 0) {
+                    Usage();
+                    std::exit(2);
+                }
+                a.wall.push_back({item.left(colon).toStdU16String(),
+                                  QString::number(port).toStdU16String(), u"admin", u"admin", 0});
+            }
+        } else if (!std::strcmp(option, "--config"))
             a.config = value;
         else {
             Usage();
             std::exit(2);
         }
     }
-    if (a.port == 0) {
+    if (a.port == 0 && a.wall.empty()) {
         Usage();
         std::exit(2);
     }
@@ -127,7 +152,20 @@ int main(int argc, char** argv) {
     });
 
     bool pictures = false;
-    {
+    if (!args.wall.empty()) {
+        kavrel::SetSettingsStoreFile(dir.filePath("settings.ini").toStdU16String());
+        kavrel::soak::WallSoak wall({args.wall, args.soak.duration, samples});
+        QObject::connect(&wall, &kavrel::soak::WallSoak::finished, &app,
+                         [] { QApplication::exit(0); });
+        std::printf("soak: %lld s, a 4x4 wall over %zu servers\n",
+                    (long long)args.soak.duration.count(), args.wall.size());
+        std::fflush(stdout);
+        wall.Start();
+        app.exec();
+        std::printf("soak wall: %d of %d tiles showed pictures, Play pressed again for %d tiles\n",
+                    wall.TilesWithPictures(), kavrel::soak::WallSoak::kTiles, wall.PlayPresses());
+        pictures = wall.TilesWithPictures() == kavrel::soak::WallSoak::kTiles;
+    } else {
         kavrel::SettingsLabels labels;
         kavrel::COrvaneDlg window(labels);
         window.Initialise();
