@@ -9,15 +9,16 @@
 #             drops 5 % of the packets and delays them 300 ms for 30 s;
 #   refuse    server B is restarted with --fault refuse-login for 30 s, then
 #             restarted as it was.
-# The faults come at 10 %, 30 %, 50 % and 75 % of each cycle (default 600 s,
-# at least 180 s); none starts later than 60 s before the end. Each fault's
+# The faults come at 5 %, 25 %, 45 % and 75 % of each cycle (default 600 s,
+# at least 180 s, which leaves 20 s after each fault's end before the next);
+# none starts later than 60 s before the end. Each fault's
 # start and "back" time (the moment the server serves again) go to
 # faults.log, the viewer's per-second samples to samples.csv.
 #
 # A refused login is a state the viewer does not retry (a wrong password).
-# A user who sees such a tile presses Play again: kavrel-soak presses the
-# wall's Play every 5 s for the tiles standing idle, so a refused tile shows
-# pictures again within about 5 s of its server accepting.
+# A user who sees such a tile presses Play again until it plays: kavrel-soak
+# presses the wall's Play every 5 s for the tiles standing stopped, so a
+# refused tile shows pictures again within about 5 s of its server accepting.
 #
 # The verdict, one line per criterion with the measured value and its limit:
 #   memory growth after the settling time (default 300 s): least-squares
@@ -207,17 +208,17 @@ until_at() {
 last_start=$((seconds - 60))
 base=0
 while kill -0 "$soak_pid" 2>/dev/null; do
-    at=$((base + cycle / 10))
+    at=$((base + cycle / 20))
     [ $at -le $last_start ] || break
     until_at $at || break
     mark start restart a; stop_sim a; sleep 5; start_sim a; mark back restart a
 
-    at=$((base + cycle * 3 / 10))
+    at=$((base + cycle / 4))
     [ $at -le $last_start ] || break
     until_at $at || break
     mark start silent a; kill -STOP "$pid_a"; sleep 20; kill -CONT "$pid_a"; mark back silent a
 
-    at=$((base + cycle / 2))
+    at=$((base + cycle * 9 / 20))
     if [ -n "$linkem_pid" ]; then
         [ $at -le $last_start ] || break
         until_at $at || break
