@@ -374,6 +374,11 @@ class COrvaneDlg : public CSkinDialog {
     // (an RTSP stream), and the channel buttons while this window's camera
     // has no channels (a URL).
     void UpdateSteering();
+    // F1..F9: the selected camera goes to its preset; with Shift it stores
+    // its position there. Only for a camera with presets (ONVIF PTZ).
+    void OnPresetKey(int index, bool store);
+    // The right-click menu's presets of the selected camera, when it has PTZ.
+    void AddPresetMenuEntries(QMenu* menu);
     // Hides the buttons of the channels the server lacks; never shows one.
     void OnChannelCount(int count);
 

@@ -141,6 +141,10 @@ void COrvaneDlg::keyPressEvent(QKeyEvent* event) {
             RecallView(key - Qt::Key_0);
         return;
     }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F9 && modifiers == Qt::NoModifier) {
+        OnPresetKey(key - Qt::Key_F1, event->modifiers().testFlag(Qt::ShiftModifier));
+        return;
+    }
     if (modifiers != Qt::NoModifier) {
         event->ignore();
         return;

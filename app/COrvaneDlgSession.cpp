@@ -11,6 +11,7 @@
 #include "app/SessionRecording.h"
 #include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
+#include "protocol/WireFormat.h"
 #include "settings/HistoryEntry.h"
 #include "skin/BitmapIds.h"
 #include "skin/CSkinButton.h"
@@ -44,7 +45,10 @@ static_assert(control::kLastPtz - control::kFirstPtz + 1 == int(kPtzCommands.siz
 
 void COrvaneDlg::ConnectSingleSession() {
     m_session->Attach(m_videoWindow, languageIndex());
+    // The single view shows a camera's main stream.
+    m_session->SetStreamSize(StreamSize::kMain);
     connect(m_session.get(), &ViewingSession::statusShown, this, &COrvaneDlg::ShowText);
+    connect(m_session.get(), &ViewingSession::steeringChanged, this, &COrvaneDlg::UpdateSteering);
     // A recording's texts even while a tour keeps the line.
     connect(m_session.get(), &ViewingSession::recordingStatusShown, this,
             &COrvaneDlg::PutStatusText);
@@ -116,12 +120,12 @@ void COrvaneDlg::SetPlayFace(bool active) {
 }
 
 void COrvaneDlg::UpdateSteering() {
-    const bool steer = ActiveSession().CanSteer();
-    for (CSkinButton* button : m_ptzButtons) {
-        if (button)
-            button->SetGreyed(!steer);
+    const ViewingSession& session = ActiveSession();
+    for (size_t k = 0; k < m_ptzButtons.size(); ++k) {
+        if (m_ptzButtons[k])
+            m_ptzButtons[k]->SetGreyed(!session.CanSteer(kPtzCommands[k].code));
     }
-    const bool channels = m_session->CanSteer();
+    const bool channels = m_session->HasChannels();
     for (CSkinButton* button : m_channelButtons) {
         if (button)
             button->SetGreyed(!channels);
@@ -198,7 +202,7 @@ void COrvaneDlg::OnPtz(int id) {
         return;
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
     // A stream's camera buttons are greyed; its keys do nothing either.
-    if (!ActiveSession().CanSteer())
+    if (!ActiveSession().CanSteer(command.code))
         return;
     ActiveSession().Ptz(command.key, command.code);
 }
@@ -210,7 +214,7 @@ void COrvaneDlg::OnPtzDown(int id, bool byMouse) {
     const PtzCommand& command = kPtzCommands[size_t(id - control::kFirstPtz)];
     // Another camera key or button still held: its stop first, on its own session.
     ReleaseHeldPtz();
-    if (!ActiveSession().CanSteer())
+    if (!ActiveSession().CanSteer(command.code))
         return;
     m_heldPtz = id;
     m_heldByMouse = byMouse;
@@ -219,6 +223,18 @@ void COrvaneDlg::OnPtzDown(int id, bool byMouse) {
         m_heldSession->PtzPress(command.key, command.code);
     else
         m_heldSession->PtzHold(command.key, command.code);
+}
+
+void COrvaneDlg::OnPresetKey(int index, bool store) {
+    // A camera key still held: its stop first.
+    ReleaseHeldPtz();
+    ViewingSession& session = ActiveSession();
+    if (!IsOnvifUrl(session.Server().address) || !session.CanSteer(wire::kPtzUp))
+        return;
+    if (store)
+        session.StorePreset(index);
+    else
+        session.GotoPreset(index);
 }
 
 void COrvaneDlg::OnPtzButtonUp(int id) {
@@ -234,8 +250,8 @@ void COrvaneDlg::OnPtzButtonUp(int id) {
 void COrvaneDlg::OnChannel(int id) {
     DebugPrintf("-------------------%d\n", id);
     const int channel = id - control::kFirstChannel;
-    // A URL names one stream: there are no channels to choose among.
-    if (!m_session->CanSteer())
+    // A URL names one camera: there are no channels to choose among.
+    if (!m_session->HasChannels())
         return;
     if (m_wallOn) {
         // A channel button opens its channel in the single view.

@@ -4,13 +4,18 @@
 // User-interface thread.
 
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 
 #include "app/COrvaneDlg.h"
 #include "app/CameraWall.h"
 #include "app/PointerHider.h"
+#include "app/ViewingSession.h"
+#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
+#include "protocol/WireFormat.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
 #include "video/CVideoAtom.h"
@@ -123,11 +128,38 @@ QMenu* COrvaneDlg::MakeVideoMenu(int tile) {
     QAction* statistics = add(u"cmd_statistics", "I", [this] { ToggleStatistics(); });
     statistics->setCheckable(true);
     statistics->setChecked(m_statisticsOn);
+    AddPresetMenuEntries(menu);
     AddViewMenuEntries(menu);
     AddRecordMenuEntries(menu);
     menu->addSeparator();
     add(u"cmd_set", "Ctrl+,", [this] { OnCommand(control::kSet); });
     return menu;
+}
+
+void COrvaneDlg::AddPresetMenuEntries(QMenu* menu) {
+    ViewingSession& session = ActiveSession();
+    if (!IsOnvifUrl(session.Server().address) || !session.CanSteer(wire::kPtzUp))
+        return;
+    QMenu* presets = menu->addMenu(LoadText(u"menu_presets"));
+    const std::vector<std::u16string> names = session.PresetNames();
+    // The menu may outlive the tile's session (a page turn behind it).
+    const QPointer<ViewingSession> target(&session);
+    for (size_t index = 0; index < names.size(); ++index) {
+        QString text = QString::fromStdU16String(names[index]);
+        if (index < 9)
+            text += QStringLiteral("\tF%1").arg(index + 1);
+        connect(presets->addAction(text), &QAction::triggered, this, [target, index] {
+            if (target)
+                target->GotoPreset(int(index));
+        });
+    }
+    presets->addSeparator();
+    const int next = int(names.size());
+    connect(presets->addAction(LoadText(u"menu_preset_store")), &QAction::triggered, this,
+            [target, next] {
+                if (target)
+                    target->StorePreset(next);
+            });
 }
 
 void COrvaneDlg::mousePressEvent(QMouseEvent* event) {

@@ -27,6 +27,7 @@ void COrvaneDlg::ConnectWallSignals() {
         if (m_wallOn)
             ShowText(text);
     });
+    connect(m_wall, &CameraWall::steeringChanged, this, &COrvaneDlg::UpdateSteering);
     connect(m_wall, &CameraWall::watchingChanged, this, [this] {
         if (m_wallOn)
             SetPlayFace(m_wall->AnyWatching());
@@ -165,7 +166,7 @@ void COrvaneDlg::EnterWallView(WallLayout layout) {
         return;
     }
     m_lastWall.reset();
-    if (!m_session->CanSteer()) {
+    if (!m_session->HasChannels()) {
         // A stream is one camera: it takes the first tile, the others wait
         // for "Show here".
         WallView view;

@@ -159,6 +159,7 @@ CameraWall::Entry CameraWall::MakeEntry(int index, const TileSource& source, con
     connect(session, &ViewingSession::channelCountReported, this,
             [this, index](int count) { OnChannelCount(index, count); });
     connect(session, &ViewingSession::serverAnswered, this, [this, index] { WakeServer(index); });
+    connect(session, &ViewingSession::steeringChanged, this, &CameraWall::steeringChanged);
     connect(tile, &CVideoAtom::tapped, this, [this, index] { emit tileTapped(index); });
     connect(tile, &CVideoAtom::doubleTapped, this, [this, index] { emit tileDoubleTapped(index); });
     connect(tile, &QWidget::customContextMenuRequested, this,
@@ -198,8 +199,13 @@ void CameraWall::Show(const WallView& view, const Setup& setup, int selected) {
             m_tiles[size_t(index)] = MakeEntry(index, sourceOf(index), setup);
     }
     m_selected = selected >= 0 && selected < count ? selected : 0;
-    for (int index = 0; index < count; ++index)
+    for (int index = 0; index < count; ++index) {
         m_tiles[size_t(index)].tile->SetSelected(index == m_selected);
+        // A camera of two streams shows its sub stream in a tile, and its
+        // main stream in the large tile of 1+5 (a kept tile may change role).
+        const bool large = m_layout == WallLayout::OnePlusFive && index == 0;
+        m_tiles[size_t(index)].session->SetStreamSize(large ? StreamSize::kMain : StreamSize::kSub);
+    }
     PlaceTiles();
     if (setup.watch)
         StartAll();
@@ -261,9 +267,7 @@ void CameraWall::Select(int index) {
     // its stream has been announced.
     const ViewingSession& session = SelectedSession();
     if (session.VideoReceived()) {
-        emit statusShown(QString::fromStdString(
-            StreamStatisticsLine(session.CurrentChannel(), session.LastStreamFormat(),
-                                 StatisticsSeparator::AfterTimer)));
+        emit statusShown(QString::fromStdString(session.StatisticsLine()));
     }
 }
 

@@ -154,6 +154,8 @@ class CameraWall : public QWidget {
     void watchingChanged();
     // The channel count the main window's server reported through a tile.
     void channelCountReported(int count);
+    // What a tile's camera can be steered with has changed.
+    void steeringChanged();
     void tileTapped(int index);
     void tileDoubleTapped(int index);
     // A right-click on tile `index`, at `global` screen coordinates.

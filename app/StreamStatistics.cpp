@@ -6,7 +6,8 @@
 namespace kavrel {
 
 std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
-                                 StatisticsSeparator separator, VideoCodec codec) {
+                                 StatisticsSeparator separator, VideoCodec codec,
+                                 std::string_view streamLabel) {
     const char* pattern = separator == StatisticsSeparator::AfterStreamFormat
                               ? "CH=%lld,FPS=%d,Size=%dx%d,Rate=%ukb"
                               : "CH=%lld,FPS=%d,Size=%d*%d,Rate=%ukb";
@@ -17,7 +18,12 @@ std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
     if (codec == VideoCodec::kUnknown)
         return line;
     // A stream has one camera: its codec stands where the channel would.
-    return CodecName(codec) + std::string(std::strchr(line, ','));
+    std::string named = CodecName(codec);
+    if (!streamLabel.empty()) {
+        named += ',';
+        named += streamLabel;
+    }
+    return named + std::string(std::strchr(line, ','));
 }
 
 }  // namespace kavrel

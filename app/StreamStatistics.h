@@ -9,9 +9,11 @@
 // divided by 1000 in unsigned arithmetic (remainder dropped). Pure; any thread.
 //
 // A stream that names its codec (an RTSP camera) shows it in place of the
-// channel: "H.264,FPS=25,Size=704x576,Rate=0kb".
+// channel: "H.264,FPS=25,Size=704x576,Rate=0kb". A camera of two streams
+// names the one shown after it: "H.264,Sub,FPS=25,Size=352x288,Rate=0kb".
 
 #include <string>
+#include <string_view>
 
 #include "protocol/WireFormat.h"
 #include "video/StreamCodec.h"
@@ -23,6 +25,7 @@ enum class StatisticsSeparator { AfterStreamFormat, AfterTimer };
 // `channel` is 0-based.
 std::string StreamStatisticsLine(int channel, const StreamFormatInfo& format,
                                  StatisticsSeparator separator,
-                                 VideoCodec codec = VideoCodec::kUnknown);
+                                 VideoCodec codec = VideoCodec::kUnknown,
+                                 std::string_view streamLabel = {});
 
 }  // namespace kavrel

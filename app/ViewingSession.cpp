@@ -8,6 +8,7 @@
 #include "app/StreamStatistics.h"
 #include "config/Localisation.h"
 #include "config/StreamUrl.h"
+#include "onvif/OnvifSource.h"
 #include "platform/DebugSink.h"
 #include "platform/DecimalValue.h"
 #include "protocol/CTCPClient_CE.h"
@@ -57,7 +58,31 @@ ViewingSession::~ViewingSession() {
 
 void ViewingSession::Attach(CVideoAtom* video, int languageIndex) {
     m_languageIndex = languageIndex;
+    m_mainLabel = Text(u"stream_main").toStdString();
+    m_subLabel = Text(u"stream_sub").toStdString();
     SetVideo(video);
+}
+
+std::string ViewingSession::StreamLabel() const {
+    const int chosen = m_chosenStream.load();
+    if (chosen < 0)
+        return {};
+    return StreamSize(chosen) == StreamSize::kMain ? m_mainLabel : m_subLabel;
+}
+
+std::string ViewingSession::StatisticsLine() const {
+    return StreamStatisticsLine(m_currentChannel, m_lastStreamFormat,
+                                StatisticsSeparator::AfterTimer, m_lastCodec, StreamLabel());
+}
+
+void ViewingSession::SetStreamSize(StreamSize size) {
+    m_streamSize = size;
+    if (m_source)
+        m_source->PreferStream(size);
+}
+
+void ViewingSession::OnStreamChosen(StreamSize size) {
+    m_chosenStream = int(size);
 }
 
 void ViewingSession::SetVideo(CVideoAtom* video) {
@@ -107,6 +132,10 @@ void ViewingSession::CopySettingsFrom(const ViewingSession& other) {
 }
 
 void ViewingSession::SetServer(const ServerSettings& server) {
+    if (server.address != m_address && m_steerCodes != 0) {
+        m_steerCodes = 0;
+        emit steeringChanged();
+    }
     m_address = server.address;
     m_port = server.port;
     m_userName = server.userName;
@@ -138,11 +167,39 @@ void ViewingSession::SetWatching(bool watching) {
 
 // --- Connection ---
 
-bool ViewingSession::CanSteer() const {
+bool ViewingSession::CanSteer(int code) const {
+    if (!IsStreamUrl(m_address))
+        return true;
+    if (!IsOnvifUrl(m_address))
+        return false;
+    return code < 0 ? m_steerCodes != 0 : code < 32 && (m_steerCodes >> code & 1u) != 0;
+}
+
+bool ViewingSession::HasChannels() const {
     return !IsStreamUrl(m_address);
 }
 
+void ViewingSession::NoteSteering() {
+    if (!m_source || !IsOnvifUrl(m_address))
+        return;
+    uint32_t codes = 0;
+    for (int code = 0; code < 32; ++code) {
+        if (code != wire::kPtzStop && m_source->CanSend(code))
+            codes |= 1u << code;
+    }
+    if (codes == m_steerCodes)
+        return;
+    m_steerCodes = codes;
+    emit steeringChanged();
+}
+
 std::unique_ptr<StreamSource> ViewingSession::MakeSource() {
+    if (IsOnvifUrl(m_address)) {
+        auto source = MakeOnvifSource(m_address, m_userName, m_password, this);
+        if (source)
+            source->PreferStream(m_streamSize);
+        return source;
+    }
     if (IsStreamUrl(m_address))
         return std::make_unique<RtspSource>(m_address, m_userName, m_password, this);
     return ProtocolSource::Make(m_address, DecimalValue(m_port), this);
@@ -176,6 +233,7 @@ void ViewingSession::ConnectAndLogin() {
     ReleaseSource();
     // No source thread runs now: the next connection's first video posts again.
     m_firstVideoPosted.store(false);
+    m_chosenStream = -1;
     // A login time-out belongs to the connection it watched.
     m_timers.Cancel(SessionTimers::kLoginTimeout);
 
@@ -387,9 +445,43 @@ void ViewingSession::PtzRelease(bool keepPulse) {
     OnTimer(SessionTimers::kPtzStop);
 }
 
+std::vector<std::u16string> ViewingSession::PresetNames() const {
+    return m_source && m_connected ? m_source->PresetNames() : std::vector<std::u16string>{};
+}
+
+void ViewingSession::GotoPreset(int index) {
+    if (!m_source || !Steerable())
+        return;
+    const std::vector<std::u16string> names = m_source->PresetNames();
+    if (index < 0 || size_t(index) >= names.size()) {
+        ShowText(Text(u"preset_none").replace(QStringLiteral("%d"), QString::number(index + 1)));
+        return;
+    }
+    // The preset's travel must not meet a stop of ours on its way.
+    StopMoving();
+    m_source->GotoPreset(index);
+    ShowText(Text(u"preset_goto")
+                 .replace(QStringLiteral("%s"), QString::fromStdU16String(names[size_t(index)])));
+    m_timers.Arm(SessionTimers::kPtzStop);  // puts the statistics line back
+}
+
+void ViewingSession::StorePreset(int index) {
+    if (!m_source || !Steerable() || index < 0)
+        return;
+    StopMoving();
+    const std::vector<std::u16string> names = m_source->PresetNames();
+    const QString name =
+        size_t(index) < names.size()
+            ? QString::fromStdU16String(names[size_t(index)])
+            : Text(u"preset_name").replace(QStringLiteral("%d"), QString::number(index + 1));
+    m_source->StorePreset(index, name.toStdU16String());
+    ShowText(Text(u"preset_stored").replace(QStringLiteral("%s"), name));
+    m_timers.Arm(SessionTimers::kPtzStop);
+}
+
 void ViewingSession::ChangeChannel(int channel) {
     // A stream has no channels to switch among.
-    if (!CanSteer())
+    if (!HasChannels())
         return;
     StopMoving();
     m_recording->Stop();
@@ -462,9 +554,7 @@ void ViewingSession::OnTimer(int id) {
                     break;
                 }
             }
-            const std::string line = StreamStatisticsLine(
-                m_currentChannel, m_lastStreamFormat, StatisticsSeparator::AfterTimer, m_lastCodec);
-            ShowText(QString::fromStdString(line));
+            ShowText(QString::fromStdString(StatisticsLine()));
             break;
         }
         case SessionTimers::kLoginTimeout:
@@ -533,6 +623,7 @@ void ViewingSession::OnSourceEvent(SourceEvent event) {
         m_timers.Cancel(SessionTimers::kLoginTimeout);
         switch (event) {
             case SourceEvent::kLoginSucceeded:
+                NoteSteering();
                 ShowKey(u"login_succeed");
                 SetWatching(true);
                 // A connection that dies before its first picture is noticed too.
@@ -588,8 +679,8 @@ void ViewingSession::OnStreamFormat(const StreamFormatInfo& info, VideoCodec cod
         if (m_video)
             m_video->StartDecoding(VideoFormat{info.Width(), info.Height()});
     }
-    const std::string line =
-        StreamStatisticsLine(m_currentChannel, info, StatisticsSeparator::AfterStreamFormat, codec);
+    const std::string line = StreamStatisticsLine(
+        m_currentChannel, info, StatisticsSeparator::AfterStreamFormat, codec, StreamLabel());
     DebugOutput(line);
     PostEffect([this, info, codec, text = QString::fromStdString(line)] {
         m_lastStreamFormat = info;

@@ -36,6 +36,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/ReconnectPolicy.h"
 #include "app/SessionTimers.h"
@@ -115,6 +116,15 @@ class ViewingSession : public QObject, public SourceListener {
     // A command went out and its stop has not: the camera may be turning.
     // Kept across a lost connection: the next login sends the stop.
     bool Moving() const { return m_moving; }
+    // The camera's presets by name, in its order (an ONVIF camera's; none
+    // for others, or before the camera has told them).
+    std::vector<std::u16string> PresetNames() const;
+    // Moves the camera to preset `index` (0-based), ending any movement of
+    // ours first; "preset_none" when it has no such preset.
+    void GotoPreset(int index);
+    // Stores the camera's position as preset `index` (a new preset,
+    // "preset_name", where the camera has fewer).
+    void StorePreset(int index);
     // The channel change of a channel button (the caller has checked that
     // `channel` differs from the current one and that the server has it).
     void ChangeChannel(int channel);
@@ -130,9 +140,20 @@ class ViewingSession : public QObject, public SourceListener {
     bool Watching() const { return m_watching; }  // the Play face is active
     // A connection (or an attempt at one) exists.
     bool HasSource() const { return m_source != nullptr; }
-    // The camera can be steered and switched: a server of the camera
-    // protocol. An RTSP stream only shows.
-    bool CanSteer() const;
+    // The camera can be steered: a server of the camera protocol, or an
+    // ONVIF camera with PTZ once it has told what it has (with `code`, a
+    // wire::PtzCode: that command reaches it; an ONVIF camera may lack focus
+    // or iris). An RTSP stream only shows.
+    bool CanSteer(int code = -1) const;
+    // The server has channels to switch among (a server of the camera protocol).
+    bool HasChannels() const;
+    // Which of an ONVIF camera's streams this session plays: the main one in
+    // a large picture, the sub one in a wall tile. Takes effect at once on a
+    // running stream (without a gap) and at every connect.
+    void SetStreamSize(StreamSize size);
+    StreamSize GetStreamSize() const { return m_streamSize; }
+    // The statistics line for the status line as timer 1000 restores it.
+    std::string StatisticsLine() const;
     bool VideoReceived() const { return m_videoReceived; }
     const StreamFormatInfo& LastStreamFormat() const { return m_lastStreamFormat; }
     // A retry is scheduled: the count-down runs.
@@ -178,6 +199,7 @@ class ViewingSession : public QObject, public SourceListener {
     void OnFrame(const uint8_t* bytes, int length, bool keyFrame,
                  std::chrono::steady_clock::time_point arrival) override;
     void OnSourceLost() override;
+    void OnStreamChosen(StreamSize size) override;
 
   signals:
     // Every text for the status line, in order.
@@ -195,6 +217,8 @@ class ViewingSession : public QObject, public SourceListener {
     // first picture came. Other sessions of the same server that wait for a
     // retry need not wait longer. Not sent for an attempt RetryNow started.
     void serverAnswered();
+    // What CanSteer says has changed (an ONVIF camera told what it has).
+    void steeringChanged();
 
   private:
     // Connect-and-login on the current channel: replaces any source by a new
@@ -218,6 +242,8 @@ class ViewingSession : public QObject, public SourceListener {
     // The source the address names: an RTSP reader for a URL, the camera
     // protocol otherwise. Null when it cannot be made.
     std::unique_ptr<StreamSource> MakeSource();
+    // After a login: what the camera can be steered with (steeringChanged).
+    void NoteSteering();
     // The source is connected and steers.
     bool Steerable() const { return m_connected && CanSteer(); }
     // A request the source could not send or queue: the connection is lost
@@ -262,6 +288,19 @@ class ViewingSession : public QObject, public SourceListener {
     // it for its debug and statistics lines.
     std::atomic<int> m_currentChannel{0};
     ProtocolVariant m_variant = ProtocolVariant::Current;
+    StreamSize m_streamSize = StreamSize::kMain;
+    // The PTZ codes the last connection's camera can take (bit `code`), for
+    // a camera steered beside its stream; kept between connections, so that
+    // the buttons do not flicker with every reconnection.
+    uint32_t m_steerCodes = 0;
+    // Of the stream that plays: -1 before a source says, else a StreamSize
+    // (written by the source's thread, read by either).
+    std::atomic<int> m_chosenStream{-1};
+    // The statistics line's names for the two streams, set by Attach (read
+    // by the source's thread afterwards).
+    std::string m_mainLabel;
+    std::string m_subLabel;
+    std::string StreamLabel() const;
     bool m_videoReceived = false;
     StreamFormatInfo m_lastStreamFormat;            // stored by the posted part of OnStreamFormat
     VideoCodec m_lastCodec = VideoCodec::kUnknown;  // and the codec it named

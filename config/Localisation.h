@@ -105,6 +105,18 @@ inline constexpr auto kAddedTextKeys = std::to_array<std::u16string_view>({
     u"idle_no_server",
     u"set_invalid_url",
     u"idle_play_url",
+    u"stream_main",
+    u"stream_sub",
+    u"preset_goto",
+    u"preset_stored",
+    u"preset_none",
+    u"preset_name",
+    u"menu_presets",
+    u"menu_preset_store",
+    u"set_find_cameras",
+    u"set_finding",
+    u"set_found_none",
+    u"set_found",
 });
 
 // The design's own keys.
@@ -190,6 +202,9 @@ inline constexpr auto kStatusTextKeys = std::to_array<std::u16string_view>({
     u"tour_stopped",
     u"view_saved",
     u"view_empty",
+    u"preset_goto",
+    u"preset_stored",
+    u"preset_none",
 });
 
 // The system language's index: LanguageIndexFromId(LanguageIdFromLocale(QLocale::system())).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 #include "platform/TextCodec.h"
 
@@ -183,11 +184,14 @@ std::u16string MaskQuery(std::u16string_view query) {
 int StreamUrl::EffectivePort() const {
     if (port != 0)
         return port;
+    if (onvif)
+        return secure ? kHttpsDefaultPort : kHttpDefaultPort;
     return secure ? kRtspsDefaultPort : kRtspDefaultPort;
 }
 
 std::u16string StreamUrl::RequestUrl() const {
-    std::u16string url = secure ? u"rtsps://" : u"rtsp://";
+    std::u16string url =
+        onvif ? (secure ? u"https://" : u"http://") : (secure ? u"rtsps://" : u"rtsp://");
     const bool v6 = host.find(u':') != std::u16string::npos;
     if (v6)
         url += u'[';
@@ -203,13 +207,25 @@ std::u16string StreamUrl::RequestUrl() const {
     return url;
 }
 
-bool IsStreamUrl(std::u16string_view address) {
-    for (const std::u16string_view scheme : {u"rtsp://", u"rtsps://"}) {
+namespace {
+
+bool HasScheme(std::u16string_view address, std::initializer_list<std::u16string_view> schemes) {
+    for (const std::u16string_view scheme : schemes) {
         if (address.size() >= scheme.size() &&
             EqualsIgnoringCase(address.substr(0, scheme.size()), scheme))
             return true;
     }
     return false;
+}
+
+}  // namespace
+
+bool IsOnvifUrl(std::u16string_view address) {
+    return HasScheme(address, {u"onvif://", u"http://", u"https://"});
+}
+
+bool IsStreamUrl(std::u16string_view address) {
+    return HasScheme(address, {u"rtsp://", u"rtsps://"}) || IsOnvifUrl(address);
 }
 
 std::optional<StreamUrl> ParseStreamUrl(std::u16string_view url) {
@@ -221,7 +237,9 @@ std::optional<StreamUrl> ParseStreamUrl(std::u16string_view url) {
     }
     const UrlPieces pieces = Split(url);
     StreamUrl parsed;
-    parsed.secure = EqualsIgnoringCase(pieces.scheme, u"rtsps");
+    parsed.onvif = IsOnvifUrl(url);
+    parsed.secure =
+        EqualsIgnoringCase(pieces.scheme, u"rtsps") || EqualsIgnoringCase(pieces.scheme, u"https");
     if (pieces.userInfo) {
         const size_t colon = pieces.userInfo->find(u':');
         if (!PercentDecode(pieces.userInfo->substr(0, colon), parsed.userName))
@@ -238,11 +256,15 @@ std::optional<StreamUrl> ParseStreamUrl(std::u16string_view url) {
         return std::nullopt;
     parsed.host = host.front() == u'[' ? host.substr(1, host.size() - 2) : host;
     if (pieces.fragment) {
-        if (!EqualsIgnoringCase(*pieces.fragment, u"udp"))
+        if (parsed.onvif || !EqualsIgnoringCase(*pieces.fragment, u"udp"))
             return std::nullopt;
         parsed.udp = true;
     }
-    parsed.path = pieces.path.empty() ? u"/" : std::u16string(pieces.path);
+    const bool noPath = pieces.path.empty() || pieces.path == u"/";
+    if (parsed.onvif && noPath)
+        parsed.path = kOnvifDevicePath;
+    else
+        parsed.path = pieces.path.empty() ? u"/" : std::u16string(pieces.path);
     parsed.path += pieces.query;
     return parsed;
 }
@@ -278,7 +300,7 @@ std::u16string StreamDisplayName(std::u16string_view url) {
     std::optional<std::u16string_view> port;
     SplitHostPort(pieces.hostPort, host, port);
     std::u16string name(host);
-    if (pieces.path.size() > 1)
+    if (pieces.path.size() > 1 && !(IsOnvifUrl(url) && pieces.path == kOnvifDevicePath))
         name += pieces.path;
     return name;
 }

@@ -57,6 +57,7 @@ struct Camera::Private {
     std::vector<Preset> presets;
     std::deque<Request> queue;
     QPointer<QNetworkReply> current;  // the one request on the wire
+    bool deleteWhenIdle = false;
 };
 
 Camera::Camera(QNetworkAccessManager* network, QUrl deviceService, QString user, QString password,
@@ -134,7 +135,9 @@ void Camera::Finished(QNetworkReply* reply) {
         failure = Failure::kNetwork;
         detail = reply->errorString();
     }
-    if (failure == Failure::kNone) {
+    if (m_d->deleteWhenIdle && r.partOfOpen) {
+        // An open nobody waits for goes no further.
+    } else if (failure == Failure::kNone) {
         r.onReply(body);
     } else if (r.onFailure) {
         r.onFailure();
@@ -144,6 +147,17 @@ void Camera::Finished(QNetworkReply* reply) {
     if (m_d->current == nullptr) {
         SendNext();
     }
+    if (m_d->deleteWhenIdle && m_d->current == nullptr)
+        deleteLater();
+}
+
+void Camera::DeleteWhenIdle() {
+    m_d->deleteWhenIdle = true;
+    // The open's queries serve nobody now; the commands (a stop among them)
+    // still go.
+    std::erase_if(m_d->queue, [](const Request& r) { return r.partOfOpen; });
+    if (m_d->current == nullptr && m_d->queue.empty())
+        deleteLater();
 }
 
 void Camera::Fail(bool partOfOpen, Failure failure, const QString& detail) {

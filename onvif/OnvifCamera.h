@@ -44,6 +44,10 @@ class Camera : public QObject {
     // source. Then Opened(), or Failed(). Calling it again starts afresh.
     void Open();
     void Abort();  // every request ends, no signal for them
+    // The owner lets go: the commands queued and under way are still sent
+    // (each within its time-out), then the object deletes itself. The
+    // owner must have disconnected from its signals and make no more calls.
+    void DeleteWhenIdle();
 
     const std::vector<Profile>& Profiles() const;
     const Profile* MainProfile() const;  // the most pixels among the playable profiles

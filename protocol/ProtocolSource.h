@@ -27,6 +27,7 @@ class ProtocolSource final : public StreamSource, private CServerNotify {
     bool Start(std::chrono::milliseconds connectTimeout) override;
     bool Login(const SourceLogin& login) override;
     bool CanSteer() const override { return true; }
+    bool HasChannels() const override { return true; }
     bool SendPtz(int channel, int code) override;
     bool SendChannel(int channelLeft, int channelWanted) override;
     // Waits for the receive thread, whose connect ends at once.

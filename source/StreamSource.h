@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/WireFormat.h"
 #include "video/StreamCodec.h"
@@ -22,6 +23,11 @@
 namespace kavrel {
 
 // What the far end said about the login.
+// Which of a camera's streams a source plays, where it has two: its main
+// stream (the most pixels) for a large picture, its sub stream (the fewest)
+// for a wall tile.
+enum class StreamSize { kMain, kSub };
+
 enum class SourceEvent {
     kLoginSucceeded,  // pictures may follow
     kLoginRefused,    // a wrong user or password (a refused login, RTSP 401 and 403)
@@ -55,6 +61,9 @@ class SourceListener {
     // A connection that was made has ended by itself (closed, failed, or
     // silent beyond the source's time-out). Not called after Stop.
     virtual void OnSourceLost() = 0;
+    // The frames that follow are of the camera's main or sub stream (only a
+    // source that has both says; before that stream's OnStreamFormat).
+    virtual void OnStreamChosen(StreamSize /*size*/) {}
 
   protected:
     ~SourceListener() = default;
@@ -83,8 +92,26 @@ class StreamSource {
     // After OnSourceConnected(true): the login, whose answer comes as an
     // OnSourceEvent. False when it could not be sent: the connection is lost.
     virtual bool Login(const SourceLogin& login) = 0;
-    // The camera can be steered and switched through this source.
+    // The camera can be steered through this source (some of its PTZ
+    // commands reach it).
     virtual bool CanSteer() const { return false; }
+    // The PTZ command `code` (wire::PtzCode) reaches the camera; a camera
+    // steered beside its stream may lack some (focus, iris).
+    virtual bool CanSend(int /*code*/) const { return CanSteer(); }
+    // The source has channels to switch among (a server of the camera protocol).
+    virtual bool HasChannels() const { return false; }
+    // Plays the main or the sub stream from now on, where the camera has both;
+    // a switch keeps the old stream's pictures coming until the new one's
+    // first key frame. Anything else plays its only stream.
+    virtual void PreferStream(StreamSize /*size*/) {}
+    // The camera's presets by name, in its order (only a camera steered
+    // beside its stream has them); `index` below is 0-based in that list.
+    virtual std::vector<std::u16string> PresetNames() const { return {}; }
+    // Moves the camera to a preset. False when there is no such preset.
+    virtual bool GotoPreset(int /*index*/) { return false; }
+    // Stores the camera's position as preset `index`, keeping that preset's
+    // name, or as a new preset named `name` where the list is shorter.
+    virtual bool StorePreset(int /*index*/, std::u16string_view /*name*/) { return false; }
     // A PTZ command (wire::PtzCode) to `channel`, 0-based. False when it
     // could not be sent (the connection is then lost) or the source cannot
     // steer.

@@ -4,14 +4,18 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 
 #include "config/StreamUrl.h"
+#include "onvif/Discovery.h"
 #include "platform/DecimalValue.h"
 #include "settings/HistoryEntry.h"
 #include "settings/ui/SetDialogHook.h"
@@ -227,6 +231,69 @@ void CSetDialog::CreateControls() {
     connect(m_okButton, &QPushButton::clicked, this, [this] { OnConfirm(); });
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnAddRecord(); });
     connect(m_deleteButton, &QPushButton::clicked, this, [this] { OnDeleteRecord(); });
+    m_findButton = AddPushButton(setdlg::kFindCameras, m_layout.find,
+                                 LoadText(u"set_find_cameras").toStdU16String());
+    connect(m_findButton, &QPushButton::clicked, this, [this] { OnFindCameras(); });
+}
+
+void CSetDialog::SetDiscoveryTarget(const QHostAddress& address, quint16 port) {
+    if (!m_discovery)
+        m_discovery = new onvif::Discovery(this);
+    m_discovery->SetTarget(address, port);
+}
+
+void CSetDialog::OnFindCameras() {
+    if (!m_discovery)
+        m_discovery = new onvif::Discovery(this);
+    if (!m_findButton->isEnabled())
+        return;  // a probe is under way
+    m_found.clear();
+    m_findButton->setEnabled(false);
+    m_findButton->setText(LoadText(u"set_finding"));
+    disconnect(m_discovery, nullptr, this, nullptr);
+    connect(m_discovery, &onvif::Discovery::Found, this,
+            [this](const onvif::DiscoveredCamera& camera) { m_found.push_back(camera); });
+    connect(m_discovery, &onvif::Discovery::Finished, this, [this] {
+        m_findButton->setEnabled(true);
+        if (m_found.empty()) {
+            m_findButton->setText(LoadText(u"set_found_none"));
+            return;
+        }
+        m_findButton->setText(LoadText(u"set_find_cameras"));
+        auto* menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->setObjectName(QStringLiteral("found_cameras"));
+        menu->addAction(LoadText(u"set_found")
+                            .replace(QStringLiteral("%d"), QString::number(m_found.size())))
+            ->setEnabled(false);
+        for (size_t index = 0; index < m_found.size(); ++index) {
+            const onvif::DiscoveredCamera& camera = m_found[index];
+            QStringList parts;
+            for (const QString& part : {camera.name, camera.model, camera.host}) {
+                if (!part.isEmpty())
+                    parts << part;
+            }
+            connect(menu->addAction(parts.join(QStringLiteral("  \u00b7  "))), &QAction::triggered,
+                    this, [this, index] { PickFoundCamera(int(index)); });
+        }
+        menu->popup(m_findButton->mapToGlobal(QPoint(0, m_findButton->height())));
+    });
+    m_discovery->Probe();
+}
+
+void CSetDialog::PickFoundCamera(int index) {
+    if (index < 0 || size_t(index) >= m_found.size())
+        return;
+    const QUrl& service = m_found[size_t(index)].deviceService;
+    // The short form where the camera keeps the usual path; its own address
+    // otherwise.
+    QString address = service.toString();
+    if (service.scheme() == QLatin1String("http") &&
+        service.path() == QString::fromStdU16String(std::u16string(kOnvifDevicePath))) {
+        address = QStringLiteral("onvif://") + service.authority();
+    }
+    m_addressBox->setEditText(address);
+    UpdateUrlControls();
 }
 
 void CSetDialog::FillControls() {

@@ -28,15 +28,19 @@
 // User-interface thread only, like the stores it uses.
 
 #include <QString>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include "config/Localisation.h"
 #include "config/ServerSettings.h"
+#include "onvif/OnvifTypes.h"
 #include "settings/HistoryStore.h"
 #include "settings/ui/SetDialogLayout.h"
 #include "skin/CSkinDialog.h"
 
 class QComboBox;
+class QHostAddress;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +49,9 @@ namespace kavrel {
 
 class CSkinButton;
 class CSkinStatic;
+namespace onvif {
+class Discovery;
+}
 
 class CSetDialog : public CSkinDialog {
     Q_OBJECT
@@ -80,6 +87,15 @@ class CSetDialog : public CSkinDialog {
     void OnDeleteRecord();      // 246: remove the chosen history entry
     void OnConfirm();           // 244: check, store the recent values, end with OK
     void OnCloseButton();       // 201: store the history, end with Cancel
+    // 247: one WS-Discovery probe; the cameras that answer within its window
+    // are listed in a menu under the button, and picking one fills the
+    // address (an onvif:// URL) with it. Nothing goes on the network before.
+    void OnFindCameras();
+    // The cameras the last probe found (tests pick from them as the menu does).
+    const std::vector<onvif::DiscoveredCamera>& FoundCameras() const { return m_found; }
+    void PickFoundCamera(int index);
+    // Where the probe goes (tests: a simulator on the loopback).
+    void SetDiscoveryTarget(const QHostAddress& address, quint16 port);
 
     // Rows an editable or drop-down list shows when opened, so that the field
     // (one row of `rowHeight`) and its open list together are about five rows
@@ -134,6 +150,9 @@ class CSetDialog : public CSkinDialog {
     QPushButton* m_okButton = nullptr;
     QPushButton* m_addButton = nullptr;
     QPushButton* m_deleteButton = nullptr;
+    QPushButton* m_findButton = nullptr;
+    onvif::Discovery* m_discovery = nullptr;  // made at the first probe
+    std::vector<onvif::DiscoveredCamera> m_found;
 };
 
 }  // namespace kavrel

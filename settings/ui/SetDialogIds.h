@@ -28,6 +28,7 @@ constexpr int kChannel = 242;   // drop-down list "1" to "32"
 constexpr int kOk = 244;
 constexpr int kAdd = 245;
 constexpr int kDelete = 246;
+constexpr int kFindCameras = 247;  // WS-Discovery of ONVIF cameras, beside delete
 
 constexpr int kRowCount = 6;
 constexpr int kRowLabels[kRowCount] = {kHistoryLabel, kAddressLabel,  kPortLabel,

@@ -50,6 +50,7 @@ SetDialogLayout ComputeSetDialogLayout(int width, int height) {
     layout.ok = LayoutRect{m, y7, m + bw, y7 + bh};
     layout.add = LayoutRect{2 * m + bw, y7, 2 * (m + bw), y7 + bh};
     layout.remove = LayoutRect{m, y8, m + bw, y8 + bh};
+    layout.find = LayoutRect{2 * m + bw, y8, 2 * (m + bw), y8 + bh};
     return layout;
 }
 

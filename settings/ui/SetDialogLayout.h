@@ -40,6 +40,7 @@ struct SetDialogLayout {
     LayoutRect ok;      // 244
     LayoutRect add;     // 245
     LayoutRect remove;  // 246
+    LayoutRect find;    // 247: "Find cameras", right of delete (under add)
 };
 
 // The layout for a client area of `width` x `height` whose top left is (0, 0).
