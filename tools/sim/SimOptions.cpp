@@ -93,12 +93,29 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
         {"--garbage-bytes", {1, 1000000, [&](long long v) { out.garbageBytes = int(v); }}},
         {"--refuse-code", {0, 65535, [&](long long v) { out.refuseCode = int(v); }}},
         {"--max-connections", {1, 256, [&](long long v) { out.maxConnections = int(v); }}},
+        {"--onvif-port", {0, 65535, [&](long long v) { out.onvifPort = int(v); }}},
+        {"--onvif-clock-offset",
+         {-100000000, 100000000, [&](long long v) { out.onvifClockOffset = int(v); }}},
+        {"--discovery-port", {0, 65535, [&](long long v) { out.discoveryPort = int(v); }}},
     };
 
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
         if (name == "--help" || name == "-h")
             return ParseOutcome::Help;
+        // The switches without a value.
+        if (name == "--onvif-no-ptz") {
+            out.onvifPtz = false;
+            continue;
+        }
+        if (name == "--onvif-no-imaging") {
+            out.onvifImaging = false;
+            continue;
+        }
+        if (name == "--discovery-multicast") {
+            out.discoveryMulticast = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             error = "missing value after " + std::string(name) + " (see --help)";
             return ParseOutcome::Error;
@@ -118,6 +135,12 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& out, st
             it->second.store(number);
         } else if (name == "--address") {
             out.address = std::string(value);
+        } else if (name == "--onvif-main") {
+            out.onvifMain = std::string(value);
+        } else if (name == "--onvif-sub") {
+            out.onvifSub = std::string(value);
+        } else if (name == "--onvif-log") {
+            out.onvifLog = std::string(value);
         } else if (name == "--user") {
             if (value.size() > 32)
                 return bad("at most 32 bytes fit the login's user field");
@@ -231,6 +254,22 @@ Faults (--fault NAME, repeatable):
   --fault-size WxH     size for resize and larger-picture (default twice --size)
   --fault-channel N    the faults struck while streaming (close to resize) strike
                        only viewers of channel N (0-based; default: every viewer)
+
+ONVIF device (Profile S subset, SOAP 1.2 over HTTP on --address):
+  --onvif-port N       serve the device, media, PTZ and imaging services on this
+                       port, 0 picks a free one; "kavrel-sim onvif on ADDRESS:PORT"
+                       goes to stdout. Every request but GetSystemDateAndTime needs
+                       a WS-UsernameToken digest of --user / --password whose
+                       Created is within 5 s of the device's clock
+  --onvif-main URL     stream URI of profile "main" (704x576)
+  --onvif-sub URL      stream URI of profile "sub" (352x288); without it one profile
+  --onvif-clock-offset S  the device's clock is S seconds ahead of the host's
+  --onvif-no-ptz       no PTZ service
+  --onvif-no-imaging   no imaging service
+  --onvif-log FILE     one line per PTZ, preset and imaging request, and a
+                       "Refused OPERATION" line per refused request
+  --discovery-port N   answer WS-Discovery probes on UDP N (0 picks a free one)
+  --discovery-multicast  also join 239.255.255.250:3702
 
 Wrong user or password is refused with result 2, a channel not offered with 3.
 Events are logged on stderr, one line each; SIGINT or SIGTERM ends the program

@@ -76,6 +76,17 @@ struct SimOptions {
     int refuseCode = 2;
     int maxConnections = 16;
 
+    // The ONVIF device (OnvifDevice): off unless --onvif-port is given.
+    int onvifPort = -1;  // 0: any free port
+    std::string onvifMain;
+    std::string onvifSub;      // empty: the device has the main profile only
+    int onvifClockOffset = 0;  // seconds the device's clock is ahead of the host's
+    bool onvifPtz = true;
+    bool onvifImaging = true;
+    std::string onvifLog;    // one canonical line per PTZ / imaging request
+    int discoveryPort = -1;  // UDP port answering WS-Discovery probes; -1: none
+    bool discoveryMulticast = false;
+
     // The size "resize" and "larger-picture" switch to.
     PictureSize EffectiveFaultSize() const;
 };

@@ -16,6 +16,7 @@ extern "C" {
 
 #include "tools/sim/AnnexBClip.h"
 #include "tools/sim/H264Encoder.h"
+#include "tools/sim/OnvifDevice.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimReport.h"
 #include "tools/sim/SimServer.h"
@@ -106,8 +107,25 @@ int main(int argc, char** argv) {
             options.user.c_str(), options.size.width, options.size.height, options.fps,
             options.bitRate, options.gop, options.faults.Names().c_str());
         std::printf("kavrel-sim listening on %s\n", server.BoundAddress().c_str());
+        // Started after the protocol server so a test reading stdout sees its line first.
+        std::unique_ptr<OnvifDevice> onvif;
+        if (options.onvifPort >= 0) {
+            onvif = std::make_unique<OnvifDevice>(options);
+            if (!onvif->Start(error)) {
+                std::fprintf(stderr, "kavrel-sim: %s\n", error.c_str());
+                return 1;
+            }
+            std::printf("kavrel-sim onvif on %s\n", onvif->BoundAddress().c_str());
+            if (onvif->DiscoveryPort() >= 0)
+                std::printf("kavrel-sim discovery on %d\n", onvif->DiscoveryPort());
+            // Also as an event, for tests that read only the log.
+            LogEvent("onvif device on %s, discovery port %d", onvif->BoundAddress().c_str(),
+                     onvif->DiscoveryPort());
+        }
         std::fflush(stdout);
         server.Run(g_signalPipe[0]);
+        if (onvif)
+            LogEvent("%s", onvif->Summary().c_str());
     }
     LogEvent("%s", stats.Summary().c_str());
     return 0;
