@@ -134,6 +134,8 @@ void Camera::Finished(QNetworkReply* reply) {
         failure = Failure::kNetwork;
         detail = reply->errorString();
     }
+    // A listener may delete the camera from the signals emitted below.
+    const QPointer<Camera> alive(this);
     if (failure == Failure::kNone) {
         r.onReply(body);
     } else if (r.onFailure) {
@@ -141,7 +143,7 @@ void Camera::Finished(QNetworkReply* reply) {
     } else {
         Fail(r.partOfOpen, failure, detail);
     }
-    if (m_d->current == nullptr) {
+    if (alive && m_d->current == nullptr) {
         SendNext();
     }
 }
