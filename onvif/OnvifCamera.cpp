@@ -135,6 +135,8 @@ void Camera::Finished(QNetworkReply* reply) {
         failure = Failure::kNetwork;
         detail = reply->errorString();
     }
+    // A listener may delete the camera from the signals emitted below.
+    const QPointer<Camera> alive(this);
     if (m_d->deleteWhenIdle && r.partOfOpen) {
         // An open nobody waits for goes no further.
     } else if (failure == Failure::kNone) {
@@ -144,10 +146,10 @@ void Camera::Finished(QNetworkReply* reply) {
     } else {
         Fail(r.partOfOpen, failure, detail);
     }
-    if (m_d->current == nullptr) {
+    if (alive && m_d->current == nullptr) {
         SendNext();
     }
-    if (m_d->deleteWhenIdle && m_d->current == nullptr)
+    if (alive && m_d->deleteWhenIdle && m_d->current == nullptr)
         deleteLater();
 }
 

@@ -114,9 +114,13 @@ std::unique_ptr<Node> ReadTree(const QByteArray& body) {
     return root;
 }
 
-// The camera gives addresses as it will; we take only the schemes we speak.
-QUrl ServiceUrl(const QString& text) {
+// The camera gives addresses as it will (another host, or a path relative to
+// its device service for the caller to resolve); we take only the schemes we speak.
+QUrl ServiceUrl(const QString& text, bool relativeAllowed = true) {
     const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (relativeAllowed && url.isValid() && url.isRelative() && !url.path().isEmpty()) {
+        return url;
+    }
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != "http" && scheme != "https") || url.host().isEmpty()) {
         return {};
@@ -353,7 +357,7 @@ std::optional<std::vector<ProbeMatch>> ParseProbeMatches(const QByteArray& body)
         ProbeMatch m;
         m.endpoint = n->TextOf(u"Address");
         for (const QString& x : n->TextOf(u"XAddrs").split(u' ', Qt::SkipEmptyParts)) {
-            if (QUrl url = ServiceUrl(x); !url.isEmpty()) {
+            if (QUrl url = ServiceUrl(x, false); !url.isEmpty()) {
                 m.xaddrs.push_back(url);
             }
         }

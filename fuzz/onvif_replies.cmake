@@ -1,0 +1,1 @@
+kavrel_add_fuzzer(onvif_replies SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/OnvifRepliesFuzz.cpp LIBS kavrel_onvif)
