@@ -33,7 +33,7 @@ std::optional<RtspAddress> ParseRtspAddress(std::string_view url, std::string_vi
     // The one reading of a URL that the settings dialog and the command line
     // also check, so that what they take is what plays.
     const std::optional<StreamUrl> parsed = ParseStreamUrl(FromUtf8(url));
-    if (!parsed)
+    if (!parsed || parsed->onvif)  // an ONVIF device's address is no stream
         return std::nullopt;
     // Credentials in the URL win over the entry's; libavformat decodes them
     // once, so they go in encoded whatever they hold.

@@ -102,7 +102,7 @@ TEST(CommandLineTest, UrlsPlayInTheSmallestViewThatHoldsThem) {
          std::vector<std::vector<std::string>>{std::vector<std::string>(17, url),
                                                {url, "--view", "2"},
                                                {"--channel=3", url},
-                                               {"http://cam/"}}) {
+                                               {"ftp://cam/"}}) {
         EXPECT_EQ(ParseCommandLine(refused).action, Action::BadUsage) << refused.back();
     }
 }
