@@ -9,20 +9,25 @@
 
 namespace kavrel::soak {
 
-int64_t ReadResidentKb() {
+int64_t ReadStatusField(const char* name) {
     std::FILE* status = std::fopen("/proc/self/status", "r");
     if (!status)
         return 0;
     char line[256];
-    long long kb = 0;
+    long long value = 0;
+    const size_t length = std::strlen(name);
     while (std::fgets(line, sizeof line, status)) {
-        if (std::strncmp(line, "VmRSS:", 6) == 0) {
-            std::sscanf(line + 6, "%lld", &kb);
+        if (std::strncmp(line, name, length) == 0) {
+            std::sscanf(line + length, "%lld", &value);
             break;
         }
     }
     std::fclose(status);
-    return kb;
+    return value;
+}
+
+int64_t ReadResidentKb() {
+    return ReadStatusField("VmRSS:");
 }
 
 double ReadCpuSeconds() {

@@ -16,6 +16,8 @@ struct ProcessSample {
     double cpuPercent = 0;   // of one core, since the previous sample
 };
 
+// The number after `name` ("Threads:") in /proc/self/status; 0 when it cannot be read.
+int64_t ReadStatusField(const char* name);
 // VmRSS of this process in KB (0 when /proc cannot be read).
 int64_t ReadResidentKb();
 // User plus system CPU time of this process, in seconds.

@@ -11,19 +11,7 @@
 namespace kavrel::soak {
 
 int ReadThreadCount() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return 0;
-    char line[256];
-    int threads = 0;
-    while (std::fgets(line, sizeof line, status)) {
-        if (std::strncmp(line, "Threads:", 8) == 0) {
-            std::sscanf(line + 8, "%d", &threads);
-            break;
-        }
-    }
-    std::fclose(status);
-    return threads;
+    return int(ReadStatusField("Threads:"));
 }
 
 int ReadDescriptorCount() {
