@@ -229,7 +229,7 @@ void COrvaneDlg::OnPresetKey(int index, bool store) {
     // A camera key still held: its stop first.
     ReleaseHeldPtz();
     ViewingSession& session = ActiveSession();
-    if (!IsOnvifUrl(session.Server().address) || !session.CanSteer(wire::kPtzUp))
+    if (!session.HasPresets())
         return;
     if (store)
         session.StorePreset(index);

@@ -13,9 +13,7 @@
 #include "app/CameraWall.h"
 #include "app/PointerHider.h"
 #include "app/ViewingSession.h"
-#include "config/StreamUrl.h"
 #include "platform/DebugSink.h"
-#include "protocol/WireFormat.h"
 #include "skin/CSkinButton.h"
 #include "skin/CSkinStatic.h"
 #include "video/CVideoAtom.h"
@@ -138,7 +136,7 @@ QMenu* COrvaneDlg::MakeVideoMenu(int tile) {
 
 void COrvaneDlg::AddPresetMenuEntries(QMenu* menu) {
     ViewingSession& session = ActiveSession();
-    if (!IsOnvifUrl(session.Server().address) || !session.CanSteer(wire::kPtzUp))
+    if (!session.HasPresets())
         return;
     QMenu* presets = menu->addMenu(LoadText(u"menu_presets"));
     const std::vector<std::u16string> names = session.PresetNames();

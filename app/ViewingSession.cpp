@@ -445,6 +445,10 @@ void ViewingSession::PtzRelease(bool keepPulse) {
     OnTimer(SessionTimers::kPtzStop);
 }
 
+bool ViewingSession::HasPresets() const {
+    return IsOnvifUrl(m_address) && CanSteer(wire::kPtzUp);
+}
+
 std::vector<std::u16string> ViewingSession::PresetNames() const {
     return m_source && m_connected ? m_source->PresetNames() : std::vector<std::u16string>{};
 }

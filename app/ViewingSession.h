@@ -116,6 +116,9 @@ class ViewingSession : public QObject, public SourceListener {
     // A command went out and its stop has not: the camera may be turning.
     // Kept across a lost connection: the next login sends the stop.
     bool Moving() const { return m_moving; }
+    // The camera is steered beside its stream and has PTZ: it has presets
+    // (F1..F9, the right-click menu).
+    bool HasPresets() const;
     // The camera's presets by name, in its order (an ONVIF camera's; none
     // for others, or before the camera has told them).
     std::vector<std::u16string> PresetNames() const;

@@ -18,12 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         profiles && static_cast<int>(profiles->size()) > kMaxProfiles) {
         abort();
     }
-    ParseStreamUri(body);
     if (const auto presets = ParsePresets(body);
         presets && static_cast<int>(presets->size()) > kMaxPresets) {
         abort();
     }
-    if (const auto token = ParseSetPreset(body); token && token->size() > kMaxTextChars) {
+    if (const auto uri = ParseStreamUri(body); uri && uri->toString().size() > kMaxTextChars) {
         abort();
     }
     ImagingOptions options;

@@ -37,7 +37,8 @@ void Discovery::Probe(std::chrono::milliseconds window) {
     m_socket = new QUdpSocket(this);
     connect(m_socket, &QUdpSocket::readyRead, this, &Discovery::ReadDatagrams);
     m_socket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    m_messageId = QStringLiteral("uuid:") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString messageId =
+        QStringLiteral("uuid:") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QByteArray probe =
         QStringLiteral(
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
@@ -51,7 +52,7 @@ void Discovery::Probe(std::chrono::milliseconds window) {
             "<a:To s:mustUnderstand=\"1\">urn:schemas-xmlsoap-org:ws:2005:04:discovery</a:To>"
             "</s:Header><s:Body><d:Probe><d:Types>dn:NetworkVideoTransmitter</d:Types>"
             "</d:Probe></s:Body></s:Envelope>")
-            .arg(m_messageId)
+            .arg(messageId)
             .toUtf8();
     m_socket->writeDatagram(probe, m_address, m_port);
     m_window.start(window);

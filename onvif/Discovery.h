@@ -40,7 +40,6 @@ class Discovery : public QObject {
     quint16 m_port = 3702;
     QUdpSocket* m_socket = nullptr;  // child of this; exists while a probe runs
     QTimer m_window;
-    QString m_messageId;   // of the running probe; matches must relate to it
     QSet<QString> m_seen;  // endpoint addresses (or XAddrs) already announced
 };
 

@@ -18,10 +18,13 @@ namespace {
 constexpr int kTimeoutMs = 5000;
 constexpr double kIrisSteps = 10;  // an IrisStep moves a tenth of the camera's range
 
+bool PlayableEncoding(const QString& encoding) {
+    return encoding.compare("H264", Qt::CaseInsensitive) == 0 ||
+           encoding.compare("H265", Qt::CaseInsensitive) == 0;
+}
+
 bool Playable(const Profile& p) {
-    return (p.encoding.compare("H264", Qt::CaseInsensitive) == 0 ||
-            p.encoding.compare("H265", Qt::CaseInsensitive) == 0) &&
-           !p.streamUri.isEmpty();
+    return PlayableEncoding(p.encoding) && !p.streamUri.isEmpty();
 }
 
 QString Escaped(const QString& text) {
@@ -246,12 +249,7 @@ void Camera::RequestProfiles() {
 
 // The stream addresses one profile after another, from `index` on.
 void Camera::RequestStreamUri(size_t index) {
-    while (index < m_d->profiles.size()) {
-        const QString& e = m_d->profiles[index].encoding;
-        if (e.compare("H264", Qt::CaseInsensitive) == 0 ||
-            e.compare("H265", Qt::CaseInsensitive) == 0) {
-            break;
-        }
+    while (index < m_d->profiles.size() && !PlayableEncoding(m_d->profiles[index].encoding)) {
         ++index;
     }
     if (index == m_d->profiles.size()) {
@@ -353,10 +351,6 @@ bool Camera::HasFocus() const {
 
 bool Camera::HasIris() const {
     return !m_d->services.imaging.isEmpty() && m_d->imaging.hasIris;
-}
-
-std::chrono::seconds Camera::ClockOffset() const {
-    return m_d->offset;
 }
 
 void Camera::Command(const QUrl& url, const char* service, const char* operation,
@@ -461,7 +455,7 @@ void Camera::SetPreset(const QString& profileToken, const QString& name,
         body += QStringLiteral("<tptz:PresetToken>%1</tptz:PresetToken>").arg(Escaped(presetToken));
     }
     body += QStringLiteral("</tptz:SetPreset>");
-    Command(m_d->services.ptz, "ver20/ptz/wsdl", "SetPreset", body, [](const QByteArray&) {});
+    Command(m_d->services.ptz, "ver20/ptz/wsdl", "SetPreset", body);
     RefreshPresets(profileToken);
 }
 

@@ -55,7 +55,6 @@ class Camera : public QObject {
     bool HasPtz() const;    // a PTZ service and the main profile has a PTZ configuration
     bool HasFocus() const;  // imaging service with continuous focus Move
     bool HasIris() const;   // imaging settings with a manual iris range
-    std::chrono::seconds ClockOffset() const;  // camera clock minus ours
 
     // Commands: queued and sent one at a time in the order given. Speeds in -1..1.
     void ContinuousMove(const QString& profileToken, double pan, double tilt, double zoom);

@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 #include <QUrl>
+#include <utility>
 
 #include "onvif/OnvifCamera.h"
 #include "platform/DebugSink.h"
@@ -270,16 +271,11 @@ void OnvifSource::RelayLost(Relay* relay) {
 // --- Steering ---
 
 const QString& OnvifSource::PtzToken() const {
+    // HasPtz means the main profile has a PTZ configuration: every PTZ
+    // request goes there, whichever stream plays.
     static const QString kNone;
-    for (const onvif::Profile* profile : {m_camera->MainProfile(), m_camera->SubProfile()}) {
-        if (profile && profile->hasPtz)
-            return profile->token;
-    }
-    for (const onvif::Profile& profile : m_camera->Profiles()) {
-        if (profile.hasPtz)
-            return profile.token;
-    }
-    return kNone;
+    const onvif::Profile* main = m_camera->MainProfile();
+    return main ? main->token : kNone;
 }
 
 const QString& OnvifSource::VideoSourceToken() const {
@@ -321,8 +317,14 @@ bool OnvifSource::SendPtz(int /*channel*/, int code) {
         }
         return true;
     }
-    const bool owed = m_stopOwed;
-    m_stopOwed = false;
+    if (IsIris(code)) {
+        // An iris step is not a movement: the stop owed goes first, and
+        // nothing is left to stop afterwards.
+        FlushStop();
+        m_camera->IrisStep(VideoSourceToken(), code == wire::kPtzIrisAdd ? 1 : -1);
+        return true;
+    }
+    const bool owed = std::exchange(m_stopOwed, false);
     if (IsPanTiltZoom(code)) {
         if (owed && m_motion == Motion::kFocus)
             m_camera->FocusStop(VideoSourceToken());
@@ -333,18 +335,11 @@ bool OnvifSource::SendPtz(int /*channel*/, int code) {
                                                        : 0;
         m_camera->ContinuousMove(PtzToken(), pan, tilt, zoom);
         m_motion = Motion::kPanTiltZoom;
-    } else if (IsFocus(code)) {
+    } else {
         if (owed && m_motion == Motion::kPanTiltZoom)
             m_camera->StopMove(PtzToken());
         m_camera->FocusMove(VideoSourceToken(), code == wire::kPtzFocusAdd ? kSpeed : -kSpeed);
         m_motion = Motion::kFocus;
-    } else {
-        if (owed) {
-            m_stopOwed = true;
-            FlushStop();
-        }
-        // An iris step is not a movement: nothing to stop afterwards.
-        m_camera->IrisStep(VideoSourceToken(), code == wire::kPtzIrisAdd ? 1 : -1);
     }
     return true;
 }

@@ -158,9 +158,6 @@ std::optional<Fault> ParseFault(const QByteArray& body) {
                 inner = next;
             }
             f.subcode = LocalPart(inner->TextOf(u"Value"));
-            if (const Node* v = sub->Child(u"Value"); v != nullptr && f.subcode.isEmpty()) {
-                f.subcode = LocalPart(v->text);
-            }
         }
     }
     if (const Node* reason = fault->Child(u"Reason")) {
@@ -298,15 +295,6 @@ std::optional<std::vector<Preset>> ParsePresets(const QByteArray& body) {
         out.push_back(std::move(p));
     }
     return out;
-}
-
-std::optional<QString> ParseSetPreset(const QByteArray& body) {
-    const auto tree = ReadTree(body);
-    const Node* token = tree ? tree->Find(u"PresetToken") : nullptr;
-    if (token == nullptr || token->text.isEmpty()) {
-        return std::nullopt;
-    }
-    return token->text;
 }
 
 bool ParseImagingOptions(const QByteArray& body, ImagingOptions& options) {

@@ -56,8 +56,6 @@ std::optional<std::vector<Profile>> ParseProfiles(const QByteArray& body);
 // GetStreamUri: rtsp/rtsps only.
 std::optional<QUrl> ParseStreamUri(const QByteArray& body);
 std::optional<std::vector<Preset>> ParsePresets(const QByteArray& body);
-// SetPreset: the token of the preset written.
-std::optional<QString> ParseSetPreset(const QByteArray& body);
 // GetOptions (focus, iris) or GetImagingSettings' iris; merges into `options`.
 bool ParseImagingOptions(const QByteArray& body, ImagingOptions& options);
 // GetImagingSettings: the current iris value.

@@ -100,14 +100,14 @@ TEST(OnvifReplies, BoundsRefuseTheReply) {
     EXPECT_TRUE(
         ParsePresets("<E><GetPresetsResponse><Preset token='a'><Name>Door</Name></Preset>"
                      "</GetPresetsResponse></E>"));
-    EXPECT_FALSE(ParseSetPreset("<E><PresetToken>" + QByteArray(kMaxTextChars + 1, 'x') +
-                                "</PresetToken></E>"));
-    EXPECT_FALSE(ParseSetPreset("<E>" + QByteArray(kMaxDepth, 'x').replace("x", "<a>") +
-                                "<PresetToken>t</PresetToken>" +
+    const QByteArray uri = "<MediaUri><Uri>rtsp://h/t</Uri></MediaUri>";
+    EXPECT_TRUE(ParseStreamUri("<E>" + uri + "</E>"));
+    EXPECT_FALSE(ParseStreamUri("<E><MediaUri><Uri>rtsp://h/" + QByteArray(kMaxTextChars, 'x') +
+                                "</Uri></MediaUri></E>"));
+    EXPECT_FALSE(ParseStreamUri("<E>" + QByteArray(kMaxDepth, 'x').replace("x", "<a>") + uri +
                                 QByteArray(kMaxDepth, 'x').replace("x", "</a>") + "</E>"));
-    EXPECT_FALSE(
-        ParseSetPreset("<E><PresetToken>t</PresetToken></E>" + QByteArray(kMaxReplyBytes, ' ')));
-    EXPECT_FALSE(ParseSetPreset("<E><PresetToken>t</E>"));
+    EXPECT_FALSE(ParseStreamUri("<E>" + uri + "</E>" + QByteArray(kMaxReplyBytes, ' ')));
+    EXPECT_FALSE(ParseStreamUri("<E><MediaUri><Uri>rtsp://h/t</MediaUri></E>"));
 }
 
 }  // namespace
