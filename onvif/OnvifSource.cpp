@@ -413,8 +413,10 @@ void OnvifSource::Stop() {
         onvif::Camera* camera = m_camera;
         m_camera = nullptr;
         m_opened = false;
-        // Commands under way (a stop among them) still reach the camera.
-        camera->setParent(nullptr);
+        // Commands under way (a stop among them) still reach the camera. It
+        // goes with the network access it uses, so a program that ends
+        // before the camera answers still frees it.
+        camera->setParent(m_network);
         camera->DeleteWhenIdle();
     }
 }
