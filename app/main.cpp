@@ -8,6 +8,7 @@
 
 #include "app/COrvaneApp.h"
 #include "app/CommandLine.h"
+#include "platform/ReturnableHeap.h"
 
 int main(int argc, char** argv) {
     // Before QApplication, which needs a display: --help and --version must
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
         case kavrel::CommandLine::Action::Run:
             break;
     }
+    kavrel::KeepLargeBlocksReturnable();
     kavrel::COrvaneApp app(argc, argv);
     return app.Run(options, arguments);
 }

@@ -41,6 +41,7 @@
 #include "app/ViewingSession.h"
 #include "bench/frame/ProcessMeasures.h"
 #include "config/ConfigStore.h"
+#include "platform/ReturnableHeap.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
 #include "video/CVideoAtom.h"
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // As the viewer runs, so that its memory is what is measured.
+    kavrel::KeepLargeBlocksReturnable();
     QApplication app(argc, argv);
     QTemporaryDir scratch;
     if (!scratch.isValid())

@@ -34,6 +34,7 @@
 #include "bench/soak/WallSoak.h"
 #include "config/ConfigStore.h"
 #include "config/Localisation.h"
+#include "platform/ReturnableHeap.h"
 #include "settings/HistoryStore.h"
 #include "skin/MessageBox.h"
 
@@ -122,6 +123,8 @@ Arguments Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // As the viewer runs, so that its memory is what is measured.
+    kavrel::KeepLargeBlocksReturnable();
     QApplication app(argc, argv);
     Arguments args = Parse(argc, argv);
 

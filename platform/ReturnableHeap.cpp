@@ -1,0 +1,20 @@
+#include "platform/ReturnableHeap.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace kavrel {
+
+void KeepLargeBlocksReturnable() {
+#if defined(__GLIBC__)
+    // glibc raises its mapping threshold to the size of each mapped block that
+    // is freed, so after the first reconnection the next decoder's picture
+    // buffers come from the arenas, and the arenas keep those pages when the
+    // decoder goes. A fixed threshold (glibc's own starting value) keeps every
+    // block of 128 KiB or more in a mapping of its own, unmapped when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
+}  // namespace kavrel
