@@ -1,5 +1,7 @@
 #include "video/VideoPipeline.h"
 
+#include <sys/resource.h>
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -16,6 +18,13 @@
 #include "video/StreamCodec.h"
 
 namespace kavrel {
+
+namespace {
+
+// A nice value above the user-interface thread's 0: a weight of about a third.
+constexpr int kDecodeNiceness = 5;
+
+}  // namespace
 
 PictureSize TargetSize(const PictureView& view, int width, int height) {
     const PictureSize shown = ShownSize(width, height, view.turned);
@@ -396,6 +405,12 @@ void VideoPipeline::BusyOverload() {
 
 void VideoPipeline::DecodeLoop() {
     pthread_setname_np(pthread_self(), "kavrel-decode");
+    // Decoding wants throughput, the window (and the display server it waits
+    // on) wants latency. Sixteen tiles' frames arrive in a burst; at a lower
+    // weight that burst no longer holds the user-interface thread off a core
+    // for tens of milliseconds, and a decoder still gets every idle cycle.
+    // Only this thread's weight changes; failing leaves it as it was.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kDecodeNiceness);
     std::unique_ptr<CFrame> frame;
     bool redraw = false;
     BacklogGuard guard(m_threadSkipOptions);
