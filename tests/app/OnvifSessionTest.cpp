@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/CameraWall.h"
+#include "onvif/OnvifCamera.h"
 #include "settings/ui/CSetDialog.h"
 #include "settings/ui/SetDialogIds.h"
 #include "skin/ControlIds.h"
@@ -183,6 +184,16 @@ TEST_F(OnvifSessionTest, PresetsAreStoredAndRecalledByTheCamerasNames) {
     QTest::keyClick(m_window.get(), Qt::Key_F1);
     EXPECT_TRUE(WaitForStatus(Text(u"preset_goto").replace("%s", "Home")));
     EXPECT_TRUE(WaitFor([&] { return Requests().back() == "GotoPreset main 1"; }, 10s));
+
+    // Stopped with a request on the wire, the camera stays in the
+    // application's tree (the program's end frees it) until its answer does.
+    const auto cameras = [] {
+        return QCoreApplication::instance()->findChildren<onvif::Camera*>().size();
+    };
+    QTest::keyClick(m_window.get(), Qt::Key_F1);
+    m_window->Session().Stop();
+    EXPECT_EQ(cameras(), 1);
+    EXPECT_TRUE(WaitFor([&] { return cameras() == 0; }));
 }
 
 TEST_F(OnvifSessionTest, AWrongPasswordIsARefusedLoginAfterOneAttempt) {
