@@ -1,5 +1,7 @@
 #include "platform/ReturnableHeap.h"
 
+#include <cstdlib>  // says whether glibc is the C library (__GLIBC__)
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
