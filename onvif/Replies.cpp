@@ -151,13 +151,13 @@ std::optional<Fault> ParseFault(const QByteArray& body) {
     Fault f;
     if (const Node* code = fault->Child(u"Code")) {
         f.code = LocalPart(code->TextOf(u"Value"));
-        if (const Node* sub = code->Find(u"Subcode")) {
-            // Subcodes nest; the innermost says most.
-            const Node* inner = sub;
-            while (const Node* next = inner->Child(u"Subcode")) {
-                inner = next;
+        // Subcodes nest; the innermost with a value says most (an empty
+        // nested one must not hide a NotAuthorized around it).
+        for (const Node* sub = code->Find(u"Subcode"); sub != nullptr;
+             sub = sub->Child(u"Subcode")) {
+            if (const QString value = LocalPart(sub->TextOf(u"Value")); !value.isEmpty()) {
+                f.subcode = value;
             }
-            f.subcode = LocalPart(inner->TextOf(u"Value"));
         }
     }
     if (const Node* reason = fault->Child(u"Reason")) {

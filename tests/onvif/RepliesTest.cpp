@@ -89,6 +89,12 @@ TEST(OnvifReplies, OtherReplies) {
     EXPECT_EQ(fault->code, "Sender");
     EXPECT_EQ(fault->subcode, "NotAuthorized");
     EXPECT_EQ(fault->reason, "Sender not authorized");
+    // Nested subcodes: the innermost with a value, not an empty one inside it.
+    const auto nested = ParseFault(
+        "<E><Fault><Code><Value>Sender</Value><Subcode><Value>ter:InvalidArgs</Value><Subcode>"
+        "<Value>ter:NotAuthorized</Value><Subcode/></Subcode></Subcode></Code></Fault></E>");
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(nested->subcode, "NotAuthorized");
 }
 
 TEST(OnvifReplies, BoundsRefuseTheReply) {
