@@ -236,49 +236,53 @@ void CSetDialog::CreateControls() {
     connect(m_findButton, &QPushButton::clicked, this, [this] { OnFindCameras(); });
 }
 
-void CSetDialog::SetDiscoveryTarget(const QHostAddress& address, quint16 port) {
-    if (!m_discovery)
+onvif::Discovery& CSetDialog::DiscoveryProbe() {
+    if (!m_discovery) {
         m_discovery = new onvif::Discovery(this);
-    m_discovery->SetTarget(address, port);
+        connect(m_discovery, &onvif::Discovery::Found, this,
+                [this](const onvif::DiscoveredCamera& camera) { m_found.push_back(camera); });
+        connect(m_discovery, &onvif::Discovery::Finished, this, [this] { ShowFoundCameras(); });
+    }
+    return *m_discovery;
+}
+
+void CSetDialog::SetDiscoveryTarget(const QHostAddress& address, quint16 port) {
+    DiscoveryProbe().SetTarget(address, port);
 }
 
 void CSetDialog::OnFindCameras() {
-    if (!m_discovery)
-        m_discovery = new onvif::Discovery(this);
     if (!m_findButton->isEnabled())
         return;  // a probe is under way
     m_found.clear();
     m_findButton->setEnabled(false);
     m_findButton->setText(LoadText(u"set_finding"));
-    disconnect(m_discovery, nullptr, this, nullptr);
-    connect(m_discovery, &onvif::Discovery::Found, this,
-            [this](const onvif::DiscoveredCamera& camera) { m_found.push_back(camera); });
-    connect(m_discovery, &onvif::Discovery::Finished, this, [this] {
-        m_findButton->setEnabled(true);
-        if (m_found.empty()) {
-            m_findButton->setText(LoadText(u"set_found_none"));
-            return;
+    DiscoveryProbe().Probe();
+}
+
+void CSetDialog::ShowFoundCameras() {
+    m_findButton->setEnabled(true);
+    if (m_found.empty()) {
+        m_findButton->setText(LoadText(u"set_found_none"));
+        return;
+    }
+    m_findButton->setText(LoadText(u"set_find_cameras"));
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("found_cameras"));
+    menu->addAction(
+            LoadText(u"set_found").replace(QStringLiteral("%d"), QString::number(m_found.size())))
+        ->setEnabled(false);
+    for (size_t index = 0; index < m_found.size(); ++index) {
+        const onvif::DiscoveredCamera& camera = m_found[index];
+        QStringList parts;
+        for (const QString& part : {camera.name, camera.model, camera.host}) {
+            if (!part.isEmpty())
+                parts << part;
         }
-        m_findButton->setText(LoadText(u"set_find_cameras"));
-        auto* menu = new QMenu(this);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->setObjectName(QStringLiteral("found_cameras"));
-        menu->addAction(LoadText(u"set_found")
-                            .replace(QStringLiteral("%d"), QString::number(m_found.size())))
-            ->setEnabled(false);
-        for (size_t index = 0; index < m_found.size(); ++index) {
-            const onvif::DiscoveredCamera& camera = m_found[index];
-            QStringList parts;
-            for (const QString& part : {camera.name, camera.model, camera.host}) {
-                if (!part.isEmpty())
-                    parts << part;
-            }
-            connect(menu->addAction(parts.join(QStringLiteral("  \u00b7  "))), &QAction::triggered,
-                    this, [this, index] { PickFoundCamera(int(index)); });
-        }
-        menu->popup(m_findButton->mapToGlobal(QPoint(0, m_findButton->height())));
-    });
-    m_discovery->Probe();
+        connect(menu->addAction(parts.join(QStringLiteral("  \u00b7  "))), &QAction::triggered,
+                this, [this, index] { PickFoundCamera(int(index)); });
+    }
+    menu->popup(m_findButton->mapToGlobal(QPoint(0, m_findButton->height())));
 }
 
 void CSetDialog::PickFoundCamera(int index) {

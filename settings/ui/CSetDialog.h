@@ -151,7 +151,10 @@ class CSetDialog : public CSkinDialog {
     QPushButton* m_addButton = nullptr;
     QPushButton* m_deleteButton = nullptr;
     QPushButton* m_findButton = nullptr;
-    onvif::Discovery* m_discovery = nullptr;  // made at the first probe
+    // The probe's object, made (and its answers connected) at the first use.
+    onvif::Discovery& DiscoveryProbe();
+    void ShowFoundCameras();  // the menu under the button, once a probe ends
+    onvif::Discovery* m_discovery = nullptr;
     std::vector<onvif::DiscoveredCamera> m_found;
 };
 
