@@ -272,13 +272,13 @@ std::array<std::optional<NamedView>, kNamedViews> LoadNamedViews() {
 }
 
 std::vector<int> FilledViewSlots() {
-    std::vector<int> slots;
+    std::vector<int> filled;
     const auto views = LoadNamedViews();
     for (int slot = 1; slot <= kNamedViews; ++slot) {
         if (views[size_t(slot - 1)])
-            slots.push_back(slot);
+            filled.push_back(slot);
     }
-    return slots;
+    return filled;
 }
 
 int LoadTourSeconds() {
