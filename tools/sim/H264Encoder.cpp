@@ -38,7 +38,7 @@ bool H264Encoder::Open(const Settings& settings, std::string& error) {
     const char* const name = settings.h265 ? "libx265" : "libx264";
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (codec == nullptr) {
-        error = std::string("libavcodec has no ") + name + " encoder";
+        error = std::string("libavcodec has no ").append(name).append(" encoder");
         return false;
     }
     std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
@@ -74,7 +74,7 @@ bool H264Encoder::Open(const Settings& settings, std::string& error) {
     }
 
     if (const int rc = avcodec_open2(context.get(), codec, nullptr); rc < 0) {
-        error = AvError((std::string("cannot open ") + name).c_str(), rc);
+        error = AvError(std::string("cannot open ").append(name).c_str(), rc);
         return false;
     }
     m_frame->format = AV_PIX_FMT_YUV420P;
