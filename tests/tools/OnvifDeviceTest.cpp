@@ -66,15 +66,14 @@ std::string Security(std::time_t created) {
     char digest[AV_BASE64_SIZE(20)], nonce64[AV_BASE64_SIZE(16)];
     av_base64_encode(digest, sizeof digest, sha, sizeof sha);
     av_base64_encode(nonce64, sizeof nonce64, reinterpret_cast<const uint8_t*>(nonce.data()), 16);
-    std::string header =
-        "<s:Header><w:Security xmlns:w=\"wsse\"><w:UsernameToken><w:Username>admin</w:Username>";
-    for (const char* part :
-         {"<w:Password Type=\"...#PasswordDigest\">", static_cast<const char*>(digest),
-          "</w:Password><w:Nonce>", static_cast<const char*>(nonce64),
-          "</w:Nonce><u:Created xmlns:u=\"wsu\">", static_cast<const char*>(stamp),
-          "</u:Created></w:UsernameToken></w:Security></s:Header>"})
-        header += part;
-    return header;
+    return std::string("<s:Header><w:Security xmlns:w=\"wsse\"><w:UsernameToken>")
+        .append("<w:Username>admin</w:Username><w:Password Type=\"...#PasswordDigest\">")
+        .append(digest)
+        .append("</w:Password><w:Nonce>")
+        .append(nonce64)
+        .append("</w:Nonce><u:Created xmlns:u=\"wsu\">")
+        .append(stamp)
+        .append("</u:Created></w:UsernameToken></w:Security></s:Header>");
 }
 
 // One POST; the whole reply (status line, headers, body) or empty.
