@@ -15,6 +15,7 @@
 #include <QSize>
 
 #include "platform/DebugSink.h"
+#include "platform/ReturnableHeap.h"
 #include "video/StreamCodec.h"
 
 namespace kavrel {
@@ -80,9 +81,12 @@ void VideoPipeline::EndThread() {
 }
 
 void VideoPipeline::FreeDecoding() {
+    const bool hadDecoder = m_decoder != nullptr;
     CloseDecoder(m_decoder);
     m_screen.Free(m_counters.bufferBytes);
     m_scratch = SamplingScratch{};
+    if (hadDecoder)
+        ReturnFreedMemory();
 }
 
 void VideoPipeline::StartDecoding(const VideoFormat& format) {

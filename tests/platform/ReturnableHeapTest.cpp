@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
 
 #include "platform/ReturnableHeap.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <unistd.h>
 #endif
 
 namespace kavrel {
@@ -28,6 +33,46 @@ TEST(ReturnableHeapTest, ABlockOverTheThresholdIsMappedAfterALargerOneWasFreed) 
     std::free(g_block);
     // In a mapping of its own, so its pages go back to the system when freed.
     EXPECT_GE(mappedAfter - mappedBefore, size_t(256 * 1024));
+#endif
+}
+
+#if defined(__GLIBC__)
+long ResidentKb() {
+    long pages = 0;
+    long resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return -1;
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+        resident = -1;
+    std::fclose(statm);
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+#endif
+
+// As a decoder's thread leaves them: small blocks freed below one still held,
+// in a thread's own arena, so the arena's top cannot shrink by itself.
+TEST(ReturnableHeapTest, FreedSmallBlocksBelowAHeldOneGoBackToTheSystem) {
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "glibc's own allocator only";
+#else
+    constexpr int kBlocks = 8192;  // 32 MiB of 4 KiB blocks
+    std::vector<void*> blocks;
+    void* held = nullptr;
+    std::thread([&] {
+        for (int i = 0; i < kBlocks; ++i) {
+            blocks.push_back(std::malloc(4096));
+            std::memset(blocks.back(), 1, 4096);
+        }
+        held = std::malloc(4096);
+        for (void* block : blocks)
+            std::free(block);
+    }).join();
+    const long before = ResidentKb();
+    ReturnFreedMemory();
+    const long after = ResidentKb();
+    std::free(held);
+    EXPECT_GE(before - after, 16 * 1024) << "resident " << before << " KiB, then " << after;
 #endif
 }
 
