@@ -36,7 +36,7 @@ TEST(ReturnableHeapTest, ABlockOverTheThresholdIsMappedAfterALargerOneWasFreed) 
 #endif
 }
 
-#if defined(__GLIBC__)
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 long ResidentKb() {
     long pages = 0;
     long resident = 0;
