@@ -12,10 +12,10 @@ void KeepLargeBlocksReturnable();
 
 // Gives the allocator's free pages back to the system, in every arena. A
 // torn-down decoder frees many blocks under the mapping threshold, spread over
-// the arena its thread used; only the arena's top goes back by itself, so a
-// wall's reconnections leave holes that the next decoders (on other threads,
-// in other arenas) do not fill, and the resident size creeps up over a night.
-// Costs a walk over the free lists (2 to 6 ms for a wall's heap), so it runs
+// the arena its thread used; only an arena's top goes back by itself, so the
+// pages of the holes stay resident until something is allocated there, and a
+// wall's resident size creeps up over a night of reconnections.
+// Costs a walk over the free lists (1 to 2 ms in a 16-tile wall), so it runs
 // at most once a second: a server's tiles tear down together at a
 // reconnection, and the first of them pays for the walk; what the others free
 // goes back at the next teardown, so nothing accumulates.

@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "platform/ReturnableHeap.h"
+#include "tests/reliability/ResidentMemory.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
-#include <unistd.h>
 #endif
 
 namespace kavrel {
@@ -36,20 +36,6 @@ TEST(ReturnableHeapTest, ABlockOverTheThresholdIsMappedAfterALargerOneWasFreed) 
 #endif
 }
 
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-long ResidentKb() {
-    long pages = 0;
-    long resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr)
-        return -1;
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-        resident = -1;
-    std::fclose(statm);
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-#endif
-
 // As a decoder's thread leaves them: small blocks freed below one still held,
 // in a thread's own arena, so the arena's top cannot shrink by itself.
 TEST(ReturnableHeapTest, FreedSmallBlocksBelowAHeldOneGoBackToTheSystem) {
@@ -68,9 +54,9 @@ TEST(ReturnableHeapTest, FreedSmallBlocksBelowAHeldOneGoBackToTheSystem) {
         for (void* block : blocks)
             std::free(block);
     }).join();
-    const long before = ResidentKb();
+    const int64_t before = test::ResidentMemoryKb();
     ReturnFreedMemory();
-    const long after = ResidentKb();
+    const int64_t after = test::ResidentMemoryKb();
     std::free(held);
     EXPECT_GE(before - after, 16 * 1024) << "resident " << before << " KiB, then " << after;
 #endif
