@@ -612,6 +612,17 @@ void ViewingSession::OnSourceConnected(bool connected) {
 }
 
 void ViewingSession::OnSourceLost() {
+    // The lost connection sends no more pictures, so its decode thread is
+    // told to end here, on the source's thread. A server that goes away
+    // takes all its tiles at once; their decode threads, at a lower weight
+    // among busy decoders, then end side by side while the losses wait
+    // their turn, and the stops on the user-interface thread find them gone
+    // instead of waiting for each in turn.
+    {
+        std::lock_guard lock(m_videoMutex);
+        if (m_video)
+            m_video->Pipeline().RequestStop();
+    }
     PostEffect([this] {
         // A refused login leaves the connection to the server; its end
         // changes nothing.

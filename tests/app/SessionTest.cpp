@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/SessionRecording.h"
@@ -22,6 +24,7 @@
 #include "tests/app/SessionFixture.h"
 #include "tests/support/DebugCapture.h"
 #include "tests/support/TestPorts.h"
+#include "tests/video/RecordingSink.h"
 
 namespace kavrel {
 namespace {
@@ -60,6 +63,18 @@ Bytes PtzPacket(uint8_t sequence, uint8_t channelByte, uint8_t code) {
 
 Bytes ChannelPacket(uint8_t sequence, uint8_t left, uint8_t wanted) {
     return {0, 0, 0, 16, sequence, 0, 0, 0, 64, 0, 8, 0, 0, 0, 0, 0, left, wanted, 0, 0};
+}
+
+// The decode threads of this process, by the name each gives itself.
+int DecodeThreads() {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "kavrel-decode")
+            ++count;
+    }
+    return count;
 }
 
 class SessionTest : public test::SessionFixture {
@@ -352,6 +367,17 @@ TEST_F(SessionTest, NothingPostedByAClosedConnectionLands) {
     EXPECT_EQ(m_window->channelCount(), 32);
     EXPECT_EQ(m_window->lastStreamFormat().bytes, StreamFormatInfo{}.bytes);
     EXPECT_FALSE(m_window->Timers().IsArmed(SessionTimers::kVideoWatchdog));
+}
+
+TEST_F(SessionTest, ALostConnectionsDecodeThreadEndsBeforeTheWindowHearsOfTheLoss) {
+    const int idle = DecodeThreads();
+    PlayAndLogIn();
+    ASSERT_TRUE(test::WaitUntil([&] { return DecodeThreads() == idle + 1; }));
+    // No events run while the server goes: only the receive thread knows.
+    m_server.CloseConnection(0);
+    EXPECT_TRUE(test::WaitUntil([&] { return DecodeThreads() == idle; }));
+    ASSERT_TRUE(WaitForStatus(Text(u"connect_break")));
+    EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 0u);
 }
 
 TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
