@@ -81,7 +81,7 @@ void VideoPipeline::EndThread() {
 }
 
 void VideoPipeline::FreeDecoding() {
-    const bool hadDecoder = m_decoder != nullptr;
+    const bool hadDecoder = std::exchange(m_decoderClosedOnExit, false) || m_decoder != nullptr;
     CloseDecoder(m_decoder);
     m_screen.Free(m_counters.bufferBytes);
     m_scratch = SamplingScratch{};
@@ -448,6 +448,12 @@ void VideoPipeline::DecodeLoop() {
         }
         frame.reset();
     }
+    // Only a stop ends the loop, and whoever asked for it closes the decoder
+    // next: closed here, that cost (half a millisecond at D1, its picture
+    // pool unmapped) falls on this thread. A server's tiles stop together,
+    // and the user-interface thread would otherwise pay it once per tile.
+    m_decoderClosedOnExit = m_decoder != nullptr;
+    CloseDecoder(m_decoder);
 }
 
 void VideoPipeline::CountDecodeTime(std::chrono::nanoseconds spent) {

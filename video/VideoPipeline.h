@@ -286,6 +286,7 @@ class VideoPipeline {
     PictureSize m_lastDecoded;  // owned by the decode thread while it runs
     // Owned by the decode thread while it runs; otherwise guarded by m_controlMutex.
     DecoderPtr m_decoder;
+    bool m_decoderClosedOnExit = false;  // as m_decoder: the thread closed it as it ended
     Buffer<uint16_t> m_screen;  // the 16-bit picture, for a sink without a buffer of its own
     SamplingScratch m_scratch;
     FrameStamps m_pictureStamps;  // the decode thread's: the picture in hand
