@@ -92,7 +92,9 @@ pid_b=""
 soak_pid=""
 linkem_pid=""
 xvfb_pid=""
+steal_pid=""
 cleanup() {
+    [ -z "$steal_pid" ] || kill "$steal_pid" 2>/dev/null || true
     for pid in "$soak_pid" "$pid_a" "$pid_b"; do
         [ -z "$pid" ] || kill -CONT "$pid" 2>/dev/null || true
         [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
@@ -197,6 +199,13 @@ QT_QPA_PLATFORM=$platform "$soak" --wall "$address_a:$port_a,$address_b:$port_b"
     --seconds "$seconds" --samples "$out/samples.csv" >"$out/soak.log" 2>"$out/soak.stderr" &
 soak_pid=$!
 started=$(date +%s)
+# The CPU time the host took from this virtual machine (steal, in clock
+# ticks since boot), once a second: "epoch ticks".
+while kill -0 "$soak_pid" 2>/dev/null; do
+    echo "$(date +%s) $(awk '/^cpu /{print $9}' /proc/stat)"
+    sleep 1
+done >"$out/steal.log" 2>/dev/null &
+steal_pid=$!
 
 # Waits until T s after the start; false when the viewer ended.
 until_at() {
@@ -304,4 +313,31 @@ awk -F, 'FNR > 1 {
             printf "note: at %.0f s the wall clock leapt %.2f s ahead of the soak'"'"'s: the machine stood still (or its clock was set)\n", $2, offset - previous
         previous = offset
     }' "$out/samples.csv"
+
+# A host that takes the CPU from this machine (steal) delays every thread of
+# it, the user-interface thread too. The verdict stands as measured; these
+# lines say how much the host took at the worst lateness (the most it took in
+# the second of the sample or the one before or after: the two clocks are not
+# in step), and the worst lateness where it took under 5 %.
+awk -v hz="$(getconf CLK_TCK)" -v cpus="$(nproc)" '
+    FILENAME == ARGV[1] { ticks[$1] = $2; next }
+    FNR == 1 { next }
+    {
+        t = int($1); worst = -1
+        for (s = t - 1; s <= t + 1; s++)
+            if ((s in ticks) && ((s - 1) in ticks) && ticks[s] - ticks[s - 1] > worst)
+                worst = ticks[s] - ticks[s - 1]
+        if (worst < 0) next
+        share = 100 * worst / (hz * cpus)
+        if (share > most) most = share
+        if (share >= 5) busy++
+        if ($7 + 0 > late) { late = $7 + 0; lateAt = $2; lateShare = share }
+        if (share < 5 && $7 + 0 > calm) calm = $7 + 0
+        seen++
+    }
+    END {
+        if (!seen) exit
+        printf "note: the host took over 5 %% of the CPU around %d of %d samples, at most %.0f %%\n", busy, seen, most
+        printf "note: the worst lateness, %d ms at %.0f s, came as the host took %.0f %%; the worst where it took under 5 %%: %d ms\n", late, lateAt, lateShare, calm
+    }' "$out/steal.log" FS=, "$out/samples.csv"
 exit "${verdict:-0}"

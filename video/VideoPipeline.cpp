@@ -448,10 +448,11 @@ void VideoPipeline::DecodeLoop() {
         }
         frame.reset();
     }
-    // Only a stop ends the loop, and whoever asked for it closes the decoder
-    // next: closed here, that cost (half a millisecond at D1, its picture
-    // pool unmapped) falls on this thread. A server's tiles stop together,
-    // and the user-interface thread would otherwise pay it once per tile.
+    // Only a stop ends the loop, and the StopDecoding or StartDecoding that
+    // must follow closes the decoder anyway. Closed here, its cost (about
+    // half a millisecond at D1, the picture pool unmapped) falls on this
+    // thread: a server's tiles stop together, and the user-interface thread
+    // would otherwise pay it once per tile.
     m_decoderClosedOnExit = m_decoder != nullptr;
     CloseDecoder(m_decoder);
 }

@@ -376,8 +376,7 @@ TEST_F(SessionTest, ALostConnectionsDecodeThreadEndsBeforeTheWindowHearsOfTheLos
     // No events run while the server goes: only the receive thread knows.
     m_server.CloseConnection(0);
     EXPECT_TRUE(test::WaitUntil([&] { return DecodeThreads() == idle; }));
-    ASSERT_TRUE(WaitForStatus(Text(u"connect_break")));
-    EXPECT_EQ(m_window->VideoWindow()->Pipeline().QueuedFrames(), 0u);
+    EXPECT_TRUE(WaitForStatus(Text(u"connect_break")));
 }
 
 TEST_F(SessionTest, VideoDataQueuesTheFrameSetsTheFlagAndArmsTheWatchdog) {
