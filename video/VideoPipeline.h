@@ -11,10 +11,10 @@
 //    touches the decoder or the buffers.
 //  - RequestStop, RequestSnapshot, SetView, SetFullScreen, Redraw,
 //    SetPauseAfterPicture: any thread (atomics, or small state under its own lock).
-//  - The decode thread takes frames, decodes, converts and calls the sink. A
-//    requested snapshot's picture it only copies and hands to the snapshot
-//    worker (SnapshotWorker.h), whose thread writes the file: no stop ever
-//    waits for a disk.
+//  - The decode thread takes frames, decodes, converts and calls the sink,
+//    and closes its decoder as it ends. A requested snapshot's picture it
+//    only copies and hands to the snapshot worker (SnapshotWorker.h), whose
+//    thread writes the file: no stop ever waits for a disk.
 //
 // Pictures are converted at the size they are shown (SampledConversion.h),
 // straight from the decoder's planes, into the sink's own buffer when it
