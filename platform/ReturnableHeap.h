@@ -15,7 +15,7 @@ void KeepLargeBlocksReturnable();
 // the arena its thread used; only an arena's top goes back by itself, so the
 // pages of the holes stay resident until something is allocated there, and a
 // wall's resident size creeps up over a night of reconnections.
-// Costs a walk over the free lists (1 to 3 ms in a 16-tile wall), so it runs
+// Costs a walk over the free lists (0.6 to 3.5 ms in a 16-tile wall), so it runs
 // at most once a second: a server's tiles tear down together at a
 // reconnection, and the first of them pays for the walk; what the others free
 // goes back at the next teardown, so nothing accumulates.
