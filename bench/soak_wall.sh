@@ -28,6 +28,9 @@
 #   the longest time a tile was without a picture, counted from its server's
 #     last "back" (the start counts as one), at most 15 s;
 #   the user-interface thread late by at most 50 ms (a 10 ms timer).
+# After it, notes (which do not change the verdict) say what the machine
+# itself lost: time the host took (steal.log) and stretches in which every
+# CPU stood still at once (clockwatch.log, from kavrel-clockwatch).
 #
 #   bench/soak_wall.sh [--minutes N | --seconds N] [--cycle S] [--settle S]
 #                      [--build DIR] [--no-build] [--port PORT] [--offscreen]
@@ -74,11 +77,12 @@ mkdir -p "$out"
 if [ "$do_build" = 1 ]; then
     [ -f "$build/CMakeCache.txt" ] ||
         cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build" --target kavrel-sim kavrel-soak kavrel-linkem >/dev/null
+    cmake --build "$build" --target kavrel-sim kavrel-soak kavrel-linkem kavrel-clockwatch >/dev/null
 fi
 sim="$build/tools/kavrel-sim"
 soak="$build/bench/soak/kavrel-soak"
 linkem="$build/bench/soak/kavrel-linkem"
+clockwatch="$build/bench/soak/kavrel-clockwatch"
 [ -x "$sim" ] && [ -x "$soak" ] || { echo "soak_wall.sh: $sim or $soak missing" >&2; exit 2; }
 
 ns=kavrel-wall
@@ -93,8 +97,10 @@ soak_pid=""
 linkem_pid=""
 xvfb_pid=""
 steal_pid=""
+watch_pid=""
 cleanup() {
     [ -z "$steal_pid" ] || kill "$steal_pid" 2>/dev/null || true
+    [ -z "$watch_pid" ] || kill "$watch_pid" 2>/dev/null || true
     for pid in "$soak_pid" "$pid_a" "$pid_b"; do
         [ -z "$pid" ] || kill -CONT "$pid" 2>/dev/null || true
         [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
@@ -195,6 +201,13 @@ echo "soak_wall.sh: ${seconds} s, cycle ${cycle} s, 16 x D1 25 over A $address_a
     "and B $address_b:$port_b$([ -n "$linkem_pid" ] && echo " (behind kavrel-linkem)")," \
     "window on $platform; logs in $out"
 : >"$out/faults.log"
+# The host can also freeze this machine's CPUs without counting it as steal:
+# kavrel-clockwatch (first in line as root) logs every stretch a CPU did not
+# run at all to clockwatch.log.
+if [ -x "$clockwatch" ]; then
+    "$clockwatch" >"$out/clockwatch.log" 2>"$out/clockwatch.stderr" &
+    watch_pid=$!
+fi
 QT_QPA_PLATFORM=$platform "$soak" --wall "$address_a:$port_a,$address_b:$port_b" \
     --seconds "$seconds" --samples "$out/samples.csv" >"$out/soak.log" 2>"$out/soak.stderr" &
 soak_pid=$!
@@ -344,4 +357,54 @@ awk -v hz="$(getconf CLK_TCK)" -v cpus="$(nproc)" '
         if (quiet)
             printf "note: in the %d samples where the host took at most one tick (%d ms) a second, the worst lateness: %d ms\n", quiet, 1000 / hz, calm
     }' "$out/steal.log" FS=, "$out/samples.csv"
+
+# A stretch in which every CPU of the machine stood still at once (the host
+# froze it, and counted none of it as steal) makes the user-interface thread
+# that long late, and nothing in the viewer can help it. The verdict stands as
+# measured; these lines say how often the machine stood still, what stood at
+# the worst lateness, and the worst lateness in the seconds where it never
+# stood still (a sample's lateness is its second's: a stop that ended in it or
+# up to 0.2 s either side counts, as the two clocks are not in step).
+if [ -n "$watch_pid" ]; then
+    kill "$watch_pid" 2>/dev/null || true
+    wait "$watch_pid" 2>/dev/null || true
+    watch_pid=""
+    awk -v cpus="$(nproc)" '
+        FILENAME == ARGV[1] { c = $1; k = ++n[c]; from[c, k] = $2; to[c, k] = $2 + $3 / 1000; next }
+        FNR == 1 {
+            # A stop: a late stretch of CPU 0 that every other CPU shares.
+            for (i = 1; i <= n[0]; i++) {
+                lo = from[0, i]; hi = to[0, i]; shared = 1
+                for (c = 1; c < cpus && shared; c++) {
+                    best = 0
+                    for (j = 1; j <= n[c]; j++) {
+                        a = from[c, j] > lo ? from[c, j] : lo
+                        b = to[c, j] < hi ? to[c, j] : hi
+                        if (b - a > best) { best = b - a; bestLo = a; bestHi = b }
+                    }
+                    if (best <= 0) shared = 0; else { lo = bestLo; hi = bestHi }
+                }
+                if (shared && hi - lo >= 0.005) { stopEnd[++stops] = hi; stopMs[stops] = (hi - lo) * 1000 }
+            }
+            next
+        }
+        {
+            stood = 0
+            for (i = 1; i <= stops; i++)
+                if (stopEnd[i] > $1 - 1.2 && stopEnd[i] <= $1 + 0.2 && stopMs[i] > stood) stood = stopMs[i]
+            if ($7 + 0 > late) { late = $7 + 0; lateAt = $2; lateStood = stood }
+            if (stood == 0) { still++; if ($7 + 0 > calm) calm = $7 + 0 }
+            seen++
+        }
+        END {
+            if (!seen) exit
+            longest = 0; total = 0
+            for (i = 1; i <= stops; i++) { total += stopMs[i]; if (stopMs[i] > longest) longest = stopMs[i] }
+            printf "note: the machine stood still (every CPU at once) %s for 5 ms or more, at most %.0f ms, %.0f ms in all\n",
+                stops == 1 ? "once" : stops " times", longest, total
+            printf "note: the worst lateness, %d ms at %.0f s, came %s\n", late, lateAt,
+                lateStood ? sprintf("as the machine stood still for %.0f ms", lateStood) : "with the machine running"
+            printf "note: in the %d samples in whose second the machine never stood still, the worst lateness: %d ms\n", still, calm
+        }' "$out/clockwatch.log" FS=, "$out/samples.csv"
+fi
 exit "${verdict:-0}"
