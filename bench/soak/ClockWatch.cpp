@@ -67,8 +67,8 @@ void Watch(int cpu, int64_t period, int64_t late) {
                         double(now - deadline) / 1e6);
             std::fflush(stdout);
         }
-        // After a stretch it did not run, the next deadline is one period
-        // on from now: the missed ones are not made up in a burst.
+        // After a stretch it did not run, the next deadline lies at least
+        // half a period on from now: the missed ones are not made up in a burst.
         deadline = std::max(deadline + period, now + period / 2);
     }
 }
@@ -107,13 +107,18 @@ int main(int argc, char** argv) {
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     sched_getaffinity(0, sizeof allowed, &allowed);
+    // The CPUs it watches, by number: a stop counts only where all of them
+    // share it, and they need not be 0 to N - 1 (a run under taskset).
+    std::fprintf(stderr, "kavrel-clockwatch watching CPUs");
     std::vector<std::thread> watchers;
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed))
+        if (CPU_ISSET(cpu, &allowed)) {
+            std::fprintf(stderr, " %d", cpu);
             watchers.emplace_back(Watch, cpu, int64_t(periodMs) * 1000000,
                                   int64_t(lateMs) * 1000000);
+        }
     }
-    std::fprintf(stderr, "kavrel-clockwatch watching %zu CPUs\n", watchers.size());
+    std::fprintf(stderr, "\n");
     for (std::thread& watcher : watchers)
         watcher.join();
     return 0;
