@@ -414,5 +414,9 @@ if [ -n "$watch_pid" ]; then
                 printf "note: in the %d samples in whose second the machine never stood still, the worst lateness: %d ms\n", still, calm
             }' "$out/clockwatch.stderr" "$out/clockwatch.log" FS=, "$out/samples.csv"
     fi
+else
+    # A build tree from before the watch (--no-build): say so, rather than
+    # leave the reader to take no notes for no stops.
+    echo "note: no $clockwatch: no notes on stops"
 fi
 exit "${verdict:-0}"
