@@ -46,7 +46,15 @@
 #       median at most the mean decode time + 15 ms.
 #   (m) drift: the same stream for 10 minutes; the 95th percentile of the
 #       last minute within 20 % of the first minute's, and the deepest queue.
-#   (l, m and v run only when asked for by letter: "l", "m", "abcdhl" ...)
+#   (p) what the paint costs apart from decoding (kavrel-paintbench): a 415x340
+#       picture 25 times a second handed to the user-interface thread and
+#       painted through Qt's widget paint as the viewer does, against the
+#       same picture put straight from shared memory into the window (the
+#       least copying the X server allows), alternating ROUNDS times, then 16
+#       tiles of 330x270 once each way: CPU per picture of the user-interface
+#       thread and of Qt's X event thread, and of the X server when it is
+#       this user's; needs a real X display (KAVREL_BENCH_PLATFORM=xcb).
+#   (l, m, p and v run only when asked for by letter: "l", "m", "abcdhl" ...)
 # The stream is made with ffmpeg (libx264, testsrc2, 10 s) and served by
 # kavrel-sim --file, so both decode the same bytes.
 #
@@ -395,6 +403,36 @@ if want m; then
 fi
 kill "$simd1pid" 2>/dev/null || true
 fi
+if want p; then
+paintbench="$build/bench/frame/kavrel-paintbench"
+if [ "$platform" != xcb ]; then
+    echo "(p) the paint needs a real X display (KAVREL_BENCH_PLATFORM=xcb)"
+elif [ ! -x "$paintbench" ]; then
+    echo "(p) no $paintbench (built where libX11 and libXext are found)"
+else
+    # The server of this display, counted only when it is this user's.
+    xserver=$(pgrep -u "$(id -u)" -f "(Xvfb|Xorg) ${DISPLAY%.*}( |\$)" | head -1 || true)
+    paint_run() {  # mode tiles size
+        "$paintbench" --mode "$1" --tiles "$2" --size "$3" ${xserver:+--xserver-pid "$xserver"} \
+            2>/dev/null >"$work/paint.out" || { echo "(p) kavrel-paintbench --mode $1 failed"; return 1; }
+        awk '/^paint/ { head = $0 } /_ms_per_picture/ { sub("_ms_per_picture", ""); rest = rest " " $1 " " $2 }
+             END { print head ";" rest " (ms per picture)" }' "$work/paint.out"
+        awk '/^ui_ms_per_picture/ { u = $2 } /^x_event_thread_ms_per_picture/ { x = $2 }
+             END { printf "%.3f\n", u + x }' "$work/paint.out" >"$work/paint.sum"
+    }
+    widgets=""; puts=""
+    for round in $(seq "$rounds"); do
+        paint_run widget 1 415x340 && widgets="$widgets $(cat "$work/paint.sum")"
+        paint_run put 1 415x340 && puts="$puts $(cat "$work/paint.sum")"
+    done
+    paint_run widget 16 330x270 && wallwidget=$(cat "$work/paint.sum")
+    paint_run put 16 330x270 && wallput=$(cat "$work/paint.sum")
+    echo "(p) user-interface and X event threads per picture, one 415x340 view: widget paint" \
+        "$(median_of $widgets) ms, put $(median_of $puts) ms; 16 x 330x270: widget paint" \
+        "${wallwidget:-?} ms, put ${wallput:-?} ms"
+fi
+fi
+
 [ -n "$simpid" ] || exit 0
 
 if want d; then

@@ -52,43 +52,7 @@ namespace {
 
 using kavrel::bench::CpuSeconds;
 using kavrel::bench::StatusKb;
-
-// CPU seconds of every thread of this process, by thread name: from the
-// scheduler's own count in nanoseconds where the kernel keeps one (a thread
-// that runs 0.05 ms a frame is a tick or two in 10 s in clock ticks), else
-// from the clock ticks of utime and stime.
-std::map<std::string, double> ThreadCpu() {
-    std::map<std::string, double> cpu;
-    const double tick = double(sysconf(_SC_CLK_TCK));
-    for (const QString& task :
-         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-        QFile schedstat(QStringLiteral("/proc/self/task/%1/schedstat").arg(task));
-        if (comm.open(QIODevice::ReadOnly) && schedstat.open(QIODevice::ReadOnly)) {
-            bool ok = false;
-            const double ns = schedstat.readAll().split(' ').value(0).toDouble(&ok);
-            if (ok) {
-                cpu[comm.readAll().trimmed().toStdString()] += ns / 1e9;
-                continue;
-            }
-        }
-        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const int open = line.indexOf('(');
-        const int close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        // utime and stime are the 14th and 15th fields of the whole line.
-        cpu[line.mid(open + 1, close - open - 1).toStdString()] +=
-            (fields[11].toDouble() + fields[12].toDouble()) / tick;
-    }
-    return cpu;
-}
+using kavrel::bench::ThreadCpu;
 
 // Times each thread of this process was woken (voluntary context switches:
 // it slept on a lock, a condition, a poll), by thread name.
