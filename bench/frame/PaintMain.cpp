@@ -52,21 +52,10 @@
 
 namespace {
 
+using kavrel::bench::ProcessCpu;
 using kavrel::bench::ThreadCpu;
 
 constexpr auto kPictureInterval = std::chrono::milliseconds(40);
-
-// CPU seconds of another process (the X server) so far; 0 when unreadable.
-double ProcessCpu(long pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0.0;
-    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
 
 // A picture that changes every time, written as a converter writes one.
 void FillPicture(uint32_t* pixels, int width, int height, ptrdiff_t stride, int number) {
@@ -301,8 +290,10 @@ int main(int argc, char** argv) {
         else if (option == "--xserver-pid")
             serverPid = std::atol(value);
     }
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0) {
+        std::fprintf(stderr, "kavrel-paintbench: --size wants WxH, both above 0\n");
         return 2;
+    }
     QWidget window;
     const int columns = int(std::ceil(std::sqrt(double(tiles))));
     const int rows = (tiles + columns - 1) / columns;
@@ -343,6 +334,11 @@ int main(int argc, char** argv) {
     const double elapsed = double(clock.elapsed()) / 1000.0;
     const auto threads = ThreadCpu();
     const double server = ProcessCpu(serverPid) - serverBefore;
+    // The user-interface thread bears the program's own name (as the kernel
+    // cuts it short).
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    const std::string uiThread =
+        comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed().toStdString() : std::string();
     const int pictures = shownNow() - shownBefore;
     int skipped = 0;
     for (const auto& tile : all)
@@ -353,7 +349,7 @@ int main(int argc, char** argv) {
                 put ? "put" : "widget", tiles, width, height, pictures, elapsed, skipped);
     if (pictures <= 0)
         return 1;
-    const auto perPicture = [&](const char* name) {
+    const auto perPicture = [&](const std::string& name) {
         const auto after = threads.find(name);
         const auto before = threadsBefore.find(name);
         if (after == threads.end())
@@ -361,10 +357,10 @@ int main(int argc, char** argv) {
         return (after->second - (before == threadsBefore.end() ? 0.0 : before->second)) * 1000.0 /
                double(pictures);
     };
-    std::printf("ui_ms_per_picture %.3f\n", perPicture("kavrel-paintben"));
+    std::printf("ui_ms_per_picture %.3f\n", perPicture(uiThread));
     std::printf("x_event_thread_ms_per_picture %.3f\n", perPicture("QXcbEventQueue"));
     std::printf("picture_threads_ms_per_picture %.3f\n", perPicture("kavrel-picture"));
-    if (serverPid > 0)
+    if (serverBefore >= 0 && server >= 0)
         std::printf("xserver_ms_per_picture %.3f\n", server * 1000.0 / double(pictures));
     return 0;
 }

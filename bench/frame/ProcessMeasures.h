@@ -34,13 +34,32 @@ inline long StatusKb(const char* field) {
     return -1;
 }
 
+// The CPU seconds (utime and stime, in clock ticks) of a /proc stat file of a
+// process or a thread, and its name; -1 when it cannot be read.
+inline double StatCpuSeconds(const QString& path, std::string* name = nullptr) {
+    QFile stat(path);
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1.0;
+    const QByteArray line = stat.readAll();
+    const int open = line.indexOf('(');
+    const int close = line.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return -1.0;
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 13)
+        return -1.0;
+    if (name != nullptr)
+        *name = line.mid(open + 1, close - open - 1).toStdString();
+    // utime and stime are the 14th and 15th fields of the whole line.
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
 // CPU seconds of every thread of this process, by thread name: from the
 // scheduler's own count in nanoseconds where the kernel keeps one (a thread
 // that runs 0.05 ms a frame is a tick or two in 10 s in clock ticks), else
 // from the clock ticks of utime and stime.
 inline std::map<std::string, double> ThreadCpu() {
     std::map<std::string, double> cpu;
-    const double tick = double(sysconf(_SC_CLK_TCK));
     for (const QString& task :
          QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
@@ -53,22 +72,19 @@ inline std::map<std::string, double> ThreadCpu() {
                 continue;
             }
         }
-        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const int open = line.indexOf('(');
-        const int close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        // utime and stime are the 14th and 15th fields of the whole line.
-        cpu[line.mid(open + 1, close - open - 1).toStdString()] +=
-            (fields[11].toDouble() + fields[12].toDouble()) / tick;
+        std::string name;
+        const double seconds =
+            StatCpuSeconds(QStringLiteral("/proc/self/task/%1/stat").arg(task), &name);
+        if (seconds >= 0)
+            cpu[name] += seconds;
     }
     return cpu;
+}
+
+// CPU seconds of another process (an X server, say) so far; -1 when it
+// cannot be read (gone, or another user's).
+inline double ProcessCpu(long pid) {
+    return pid > 0 ? StatCpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid)) : -1.0;
 }
 
 }  // namespace kavrel::bench
